@@ -1,7 +1,29 @@
 #pragma once
 // The station's main window. One class; its member functions live in one file
-// per concern (layout, start-up, ...), as the folder shows.
+// per concern:
+//   form1_layout.cpp  builds the window (regions, pages, menu)
+//   startup.cpp       FormCreate, scomm_init, settings read/save
+//   navigation.cpp    menu handlers, about page, help window, FormClose
+// (further concerns add their own file).
 #include <QMainWindow>
+#include <QString>
+#include <array>
+
+class QAction;
+class QCheckBox;
+class QComboBox;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPlainTextEdit;
+class QProgressBar;
+class QPushButton;
+class QTabWidget;
+class QTimer;
+class QWidget;
+class Thelp;
 
 class TForm1 : public QMainWindow {
     Q_OBJECT
@@ -11,15 +33,135 @@ public:
 
     // Start-up sequence; runs once from the constructor. An exception in a step
     // is shown in the error box and skips the remaining steps.
-    void FormCreate();
+    void FormCreate(QObject* Sender = nullptr);
+
+    // Menu handlers.
+    void N2Click(QObject* Sender);
+    void N5Click(QObject* Sender);
+    void N9Click(QObject* Sender);
+    void N141Click(QObject* Sender);
+    void N581Click(QObject* Sender);
+    void N9121Click(QObject* Sender);
+    void about1Click(QObject* Sender);
+    void N11Click(QObject* Sender);
+    void N10Click(QObject* Sender);
+    void N3Click(QObject* Sender);
+
+    // Window regions.
+    QWidget* Panel1 = nullptr;
+    QGroupBox* GroupBox3 = nullptr;  // main panel
+    QFrame* Panel3 = nullptr;        // status strip
+    QGroupBox* GroupBox4 = nullptr;  // control group
+    QFrame* Panel2 = nullptr;        // banner
+    QLabel* banner_label = nullptr;
+    QTabWidget* PageControl1 = nullptr;
+    QTabWidget* PageControl2 = nullptr;
+
+    // Pages of the upper page control, in tab order.
+    QWidget* TabSheet10 = nullptr;  // 在线AI
+    QWidget* TabSheet2 = nullptr;   // 读写参数
+    QWidget* TabSheet3 = nullptr;   // 系统设置
+    QWidget* TabSheet4 = nullptr;   // 数据显示1
+    QWidget* TabSheet6 = nullptr;   // 数据显示2
+    QWidget* TabSheet5 = nullptr;   // 数据显示3
+    QWidget* TabSheet12 = nullptr;  // about
+    // Pages of the lower page control, in tab order.
+    QWidget* TabSheet7 = nullptr;   // 波形0-3
+    QWidget* TabSheet8 = nullptr;   // 波形4-7
+    QWidget* TabSheet9 = nullptr;   // 波形8-11
+    QWidget* TabSheet13 = nullptr;  // 数据浏览
+    QWidget* TabSheet14 = nullptr;  // 仪表参数
+    QWidget* TabSheet1 = nullptr;   // 偏差0-3
+    QWidget* TabSheet11 = nullptr;  // 偏差4-7
+    QWidget* TabSheet15 = nullptr;  // 偏差8-11
+
+    // Address table page.
+    std::array<QGroupBox*, 9> address_groups{};  // GroupBox35 .. GroupBox43
+    std::array<QCheckBox*, 90> addr_check{};     // CheckBox1 .. CheckBox90, index = address
+    QComboBox* ComboBox10 = nullptr;
+    QPushButton* Button_scan = nullptr;
+
+    // Parameter page.
+    QLabel* Label15 = nullptr;
+    QLabel* Label67 = nullptr;
+    QLabel* Label72 = nullptr;
+    QPushButton* Button3 = nullptr;
+    QPushButton* Button1 = nullptr;
+    QPushButton* Button4 = nullptr;
+    QPushButton* Button14 = nullptr;
+    QPushButton* Button12 = nullptr;
+    QProgressBar* run_progress = nullptr;
+
+    // Settings page.
+    QGroupBox* GroupBox8 = nullptr;
+    QGroupBox* GroupBox5 = nullptr;
+    QGroupBox* GroupBox12 = nullptr;
+    QComboBox* ComboBox1 = nullptr;
+    QComboBox* ComboBox2 = nullptr;
+    QLabel* port_device_label = nullptr;
+    QPushButton* Button15 = nullptr;
+    QComboBox* ComboBox8 = nullptr;
+    QComboBox* ComboBox4 = nullptr;
+    QPushButton* Button16 = nullptr;
+    QComboBox* ComboBox5 = nullptr;
+    QPlainTextEdit* Memo1 = nullptr;
+    QPlainTextEdit* Memo2 = nullptr;
+    QLineEdit* Edit1 = nullptr;
+    QLineEdit* Edit2 = nullptr;
+
+    // Control group.
+    QPushButton* Button5 = nullptr;
+    QPushButton* Button6 = nullptr;
+    QPushButton* Button7 = nullptr;
+    QPushButton* Button8 = nullptr;
+    QPushButton* Button9 = nullptr;
+    QComboBox* ComboBox7 = nullptr;
+    QComboBox* ComboBox6 = nullptr;  // on the page 偏差4-7
+
+    // Main panel labels.
+    QLabel* Label28 = nullptr;
+    QLabel* Label16 = nullptr;
+
+    // About page.
+    QLabel* about_picture = nullptr;
+    QLabel* about_badge = nullptr;
+
+    // Menu.
+    QMenu* help_menu = nullptr;
+
+    // Poll timer.
+    QTimer* Timer1 = nullptr;
+
+    // The help window, created when first shown.
+    Thelp* help = nullptr;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     // form1_layout.cpp
     void build_layout();
+    void build_regions();
+    void build_pages();
+    void build_address_page();
+    void build_parameter_page();
+    void build_settings_page();
+    void build_control_group();
+    void build_status_strip();
+    void build_about_page();
+    void build_menu();
 
     // startup.cpp
     void form_create_steps();
+
+    // navigation.cpp
+    void FormClose();
 };
+
+// Decodes a JPEG held in memory with libjpeg-turbo; a null image when the data
+// does not decode.
+class QImage;
+QImage decode_jpeg(const QByteArray& data);
 
 // The application-wide font setup: the Kai face named by the form maps to the
 // installed Kai font, other Chinese text falls back to a Hei face.

@@ -3,6 +3,9 @@
 #include "public_set.h"
 
 #include <QFont>
+#include <QPushButton>
+#include <QScreen>
+#include <QTabWidget>
 #include <QStringList>
 
 TForm1::TForm1(QWidget* parent) : QMainWindow(parent)
@@ -13,20 +16,26 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent)
 
 TForm1::~TForm1() = default;
 
-void TForm1::FormCreate()
+void TForm1::FormCreate(QObject*)
 {
     run_guarded([this] { form_create_steps(); });
 }
 
 void TForm1::form_create_steps()
 {
+    Button3->setEnabled(false);
+    Button12->setEnabled(false);
+    Button14->setEnabled(false);
     resize(1030, 800);
+    if (const QScreen* s = screen())
+        move(s->availableGeometry().center() - rect().center());
     chart_clock = 0;
     chart_running = 0;
     run_seen = 0;
     inst_count = 0;
     cur_addr = -1;
     reply_ok = 1;
+    PageControl1->setCurrentWidget(TabSheet10);
 }
 
 void install_font_substitutions()
