@@ -1,0 +1,751 @@
+#include "string_grid.h"
+
+#include <QFocusEvent>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QScrollBar>
+#include <algorithm>
+
+namespace {
+
+constexpr int kLine = 1; // grid line width between cells
+constexpr int kPadding = 2; // text inset from the cell edges
+
+} // namespace
+
+TStringGrid::TStringGrid(QWidget* parent)
+    : QAbstractScrollArea(parent)
+{
+    setFocusPolicy(Qt::StrongFocus);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    viewport()->setAutoFillBackground(false);
+    row_height_ = std::max(24, fontMetrics().height() + 8);
+    setRowCount(5);
+    setColCount(5);
+    setFixedRows(1);
+    setFixedCols(1);
+}
+
+TStringGrid::~TStringGrid() = default;
+
+// ---- cells and dimensions -------------------------------------------------
+
+QString TStringGrid::Cells(int col, int row) const
+{
+    if (col < 0 || col >= ColCount() || row < 0 || row >= row_count_)
+        return {};
+    return cells_[col][row];
+}
+
+void TStringGrid::setCells(int col, int row, const QString& text)
+{
+    if (col < 0 || col >= ColCount() || row < 0 || row >= row_count_)
+        return;
+    QString& cell = cells_[col][row];
+    if (cell == text)
+        return;
+    cell = text;
+    if (editor_open_ && col == edit_col_ && row == edit_row_) {
+        // Keep the editor showing what the cell holds.
+        setting_editor_text_ = true;
+        editor_->setText(text);
+        setting_editor_text_ = false;
+    }
+    update_cell(col, row);
+}
+
+void TStringGrid::setColCount(int count)
+{
+    count = std::max(0, count);
+    if (count == ColCount())
+        return;
+    if (editor_open_ && edit_col_ >= count)
+        close_editor(false);
+    cells_.resize(count, std::vector<QString>(row_count_));
+    col_widths_.resize(count, default_col_width_);
+    col_align_.resize(count, Qt::AlignLeft);
+    if (fixed_cols_ > count)
+        fixed_cols_ = count;
+    clamp_current();
+    update_scroll_bars();
+    viewport()->update();
+}
+
+void TStringGrid::setRowCount(int count)
+{
+    count = std::max(0, count);
+    if (count == row_count_)
+        return;
+    if (editor_open_ && edit_row_ >= count)
+        close_editor(false);
+    row_count_ = count;
+    for (auto& column : cells_)
+        column.resize(count);
+    if (fixed_rows_ > count)
+        fixed_rows_ = count;
+    clamp_current();
+    update_scroll_bars();
+    viewport()->update();
+}
+
+void TStringGrid::setFixedCols(int count)
+{
+    count = std::clamp(count, 0, ColCount());
+    if (count == fixed_cols_)
+        return;
+    if (editor_open_ && edit_col_ < count)
+        close_editor(false);
+    fixed_cols_ = count;
+    clamp_current();
+    update_scroll_bars();
+    viewport()->update();
+}
+
+void TStringGrid::setFixedRows(int count)
+{
+    count = std::clamp(count, 0, row_count_);
+    if (count == fixed_rows_)
+        return;
+    if (editor_open_ && edit_row_ < count)
+        close_editor(false);
+    fixed_rows_ = count;
+    clamp_current();
+    update_scroll_bars();
+    viewport()->update();
+}
+
+void TStringGrid::setDefaultColWidth(int width)
+{
+    default_col_width_ = std::max(0, width);
+    std::fill(col_widths_.begin(), col_widths_.end(), default_col_width_);
+    update_scroll_bars();
+    place_editor();
+    viewport()->update();
+}
+
+int TStringGrid::ColWidths(int col) const
+{
+    if (col < 0 || col >= ColCount())
+        return default_col_width_;
+    return col_widths_[col];
+}
+
+void TStringGrid::setColWidths(int col, int width)
+{
+    if (col < 0 || col >= ColCount())
+        return;
+    col_widths_[col] = std::max(0, width);
+    update_scroll_bars();
+    place_editor();
+    viewport()->update();
+}
+
+void TStringGrid::setDefaultRowHeight(int height)
+{
+    row_height_ = std::max(1, height);
+    update_scroll_bars();
+    place_editor();
+    viewport()->update();
+}
+
+void TStringGrid::setColAlignment(int col, Qt::Alignment alignment)
+{
+    if (col < 0 || col >= ColCount())
+        return;
+    col_align_[col] = alignment & Qt::AlignHorizontal_Mask;
+    viewport()->update();
+}
+
+void TStringGrid::setEditing(bool enabled)
+{
+    editing_enabled_ = enabled;
+    if (!enabled)
+        hideEditor();
+}
+
+void TStringGrid::setRangeSelect(bool enabled)
+{
+    range_select_ = enabled;
+    if (!enabled) {
+        sel_col_ = cur_col_;
+        sel_row_ = cur_row_;
+        viewport()->update();
+    }
+}
+
+// ---- geometry --------------------------------------------------------------
+
+int TStringGrid::fixed_width() const
+{
+    int width = 0;
+    for (int c = 0; c < fixed_cols_; ++c)
+        width += col_widths_[c] + kLine;
+    return width;
+}
+
+int TStringGrid::fixed_height() const
+{
+    return fixed_rows_ * (row_height_ + kLine);
+}
+
+int TStringGrid::VisibleRowCount() const
+{
+    const int fit = std::max(0, viewport()->height() - fixed_height()) / (row_height_ + kLine);
+    return std::clamp(row_count_ - top_row_, 0, fit);
+}
+
+int TStringGrid::VisibleColCount() const
+{
+    int avail = viewport()->width() - fixed_width();
+    int count = 0;
+    for (int c = left_col_; c < ColCount(); ++c) {
+        avail -= col_widths_[c] + kLine;
+        if (avail < 0)
+            break;
+        ++count;
+    }
+    return count;
+}
+
+int TStringGrid::max_top_row() const
+{
+    const int fit = std::max(0, viewport()->height() - fixed_height()) / (row_height_ + kLine);
+    return std::max(fixed_rows_, row_count_ - std::max(1, fit));
+}
+
+int TStringGrid::max_left_col() const
+{
+    const int avail = viewport()->width() - fixed_width();
+    int c = ColCount() - 1;
+    if (c < fixed_cols_)
+        return fixed_cols_;
+    int used = col_widths_[c] + kLine;
+    while (c - 1 >= fixed_cols_ && used + col_widths_[c - 1] + kLine <= avail) {
+        --c;
+        used += col_widths_[c] + kLine;
+    }
+    return c;
+}
+
+int TStringGrid::col_x(int col) const
+{
+    int x = 0;
+    if (col < fixed_cols_) {
+        for (int c = 0; c < col; ++c)
+            x += col_widths_[c] + kLine;
+        return x;
+    }
+    x = fixed_width();
+    if (col >= left_col_) {
+        for (int c = left_col_; c < col; ++c)
+            x += col_widths_[c] + kLine;
+    } else {
+        for (int c = col; c < left_col_; ++c)
+            x -= col_widths_[c] + kLine;
+    }
+    return x;
+}
+
+int TStringGrid::row_y(int row) const
+{
+    if (row < fixed_rows_)
+        return row * (row_height_ + kLine);
+    return fixed_height() + (row - top_row_) * (row_height_ + kLine);
+}
+
+QRect TStringGrid::cellRect(int col, int row) const
+{
+    if (col < 0 || col >= ColCount() || row < 0 || row >= row_count_)
+        return {};
+    if ((col >= fixed_cols_ && col < left_col_) || (row >= fixed_rows_ && row < top_row_))
+        return {};
+    const QRect rect(col_x(col), row_y(row), col_widths_[col], row_height_);
+    if (rect.left() >= viewport()->width() || rect.top() >= viewport()->height())
+        return {};
+    return rect;
+}
+
+bool TStringGrid::cellAt(const QPoint& pos, int* col, int* row) const
+{
+    if (pos.x() < 0 || pos.y() < 0)
+        return false;
+    int r;
+    if (pos.y() < fixed_height())
+        r = pos.y() / (row_height_ + kLine);
+    else
+        r = top_row_ + (pos.y() - fixed_height()) / (row_height_ + kLine);
+    if (r >= row_count_)
+        return false;
+    int c = -1;
+    int x = 0;
+    for (int i = 0; i < fixed_cols_ && c < 0; ++i) {
+        x += col_widths_[i] + kLine;
+        if (pos.x() < x)
+            c = i;
+    }
+    for (int i = left_col_; i < ColCount() && c < 0; ++i) {
+        x += col_widths_[i] + kLine;
+        if (pos.x() < x)
+            c = i;
+    }
+    if (c < 0)
+        return false;
+    *col = c;
+    *row = r;
+    return true;
+}
+
+// ---- scrolling -------------------------------------------------------------
+
+void TStringGrid::update_scroll_bars()
+{
+    syncing_bars_ = true;
+    top_row_ = std::clamp(top_row_, fixed_rows_, max_top_row());
+    left_col_ = std::clamp(left_col_, fixed_cols_, max_left_col());
+    verticalScrollBar()->setRange(0, max_top_row() - fixed_rows_);
+    verticalScrollBar()->setSingleStep(1);
+    verticalScrollBar()->setPageStep(std::max(1, VisibleRowCount()));
+    verticalScrollBar()->setValue(top_row_ - fixed_rows_);
+    horizontalScrollBar()->setRange(0, max_left_col() - fixed_cols_);
+    horizontalScrollBar()->setSingleStep(1);
+    horizontalScrollBar()->setPageStep(std::max(1, VisibleColCount()));
+    horizontalScrollBar()->setValue(left_col_ - fixed_cols_);
+    syncing_bars_ = false;
+    place_editor();
+}
+
+void TStringGrid::scrollContentsBy(int, int)
+{
+    if (syncing_bars_)
+        return;
+    top_row_ = fixed_rows_ + verticalScrollBar()->value();
+    left_col_ = fixed_cols_ + horizontalScrollBar()->value();
+    place_editor();
+    viewport()->update();
+}
+
+void TStringGrid::setTopRow(int row)
+{
+    row = std::clamp(row, fixed_rows_, max_top_row());
+    if (row == top_row_)
+        return;
+    top_row_ = row;
+    syncing_bars_ = true;
+    verticalScrollBar()->setValue(top_row_ - fixed_rows_);
+    syncing_bars_ = false;
+    place_editor();
+    viewport()->update();
+}
+
+void TStringGrid::setLeftCol(int col)
+{
+    col = std::clamp(col, fixed_cols_, max_left_col());
+    if (col == left_col_)
+        return;
+    left_col_ = col;
+    syncing_bars_ = true;
+    horizontalScrollBar()->setValue(left_col_ - fixed_cols_);
+    syncing_bars_ = false;
+    place_editor();
+    viewport()->update();
+}
+
+void TStringGrid::scroll_into_view(int col, int row)
+{
+    if (row >= fixed_rows_ && row < row_count_) {
+        const int visible = std::max(1, VisibleRowCount());
+        if (row < top_row_)
+            setTopRow(row);
+        else if (row >= top_row_ + visible)
+            setTopRow(row - visible + 1);
+    }
+    if (col >= fixed_cols_ && col < ColCount()) {
+        if (col < left_col_) {
+            setLeftCol(col);
+        } else {
+            const int avail = viewport()->width() - fixed_width();
+            int left = left_col_;
+            auto span = [&] {
+                int width = 0;
+                for (int c = left; c <= col; ++c)
+                    width += col_widths_[c] + kLine;
+                return width;
+            };
+            while (left < col && span() > avail)
+                ++left;
+            setLeftCol(left);
+        }
+    }
+}
+
+// ---- current cell and selection ---------------------------------------------
+
+bool TStringGrid::hasCurrentCell() const
+{
+    return cur_col_ >= fixed_cols_ && cur_col_ < ColCount() && cur_row_ >= fixed_rows_
+        && cur_row_ < row_count_;
+}
+
+void TStringGrid::clamp_current()
+{
+    auto clamp_col = [&](int c) { return std::max(fixed_cols_, std::min(c, ColCount() - 1)); };
+    auto clamp_row = [&](int r) { return std::max(fixed_rows_, std::min(r, row_count_ - 1)); };
+    cur_col_ = clamp_col(cur_col_);
+    cur_row_ = clamp_row(cur_row_);
+    sel_col_ = clamp_col(sel_col_);
+    sel_row_ = clamp_row(sel_row_);
+    if (!range_select_) {
+        sel_col_ = cur_col_;
+        sel_row_ = cur_row_;
+    }
+}
+
+TGridRect TStringGrid::Selection() const
+{
+    return { std::min(cur_col_, sel_col_), std::min(cur_row_, sel_row_), std::max(cur_col_, sel_col_),
+        std::max(cur_row_, sel_row_) };
+}
+
+void TStringGrid::move_current(int col, int row, bool extend)
+{
+    col = std::clamp(col, fixed_cols_, std::max(fixed_cols_, ColCount() - 1));
+    row = std::clamp(row, fixed_rows_, std::max(fixed_rows_, row_count_ - 1));
+    if (!hasCurrentCell())
+        return;
+    if (extend && range_select_) {
+        sel_col_ = col;
+        sel_row_ = row;
+    } else {
+        if (editor_open_ && (col != edit_col_ || row != edit_row_))
+            close_editor(false);
+        cur_col_ = sel_col_ = col;
+        cur_row_ = sel_row_ = row;
+    }
+    scroll_into_view(col, row);
+    viewport()->update();
+}
+
+void TStringGrid::setCol(int col)
+{
+    move_current(col, cur_row_, false);
+}
+
+void TStringGrid::setRow(int row)
+{
+    move_current(cur_col_, row, false);
+}
+
+void TStringGrid::update_cell(int col, int row)
+{
+    const QRect rect = cellRect(col, row);
+    if (!rect.isEmpty())
+        viewport()->update(rect.adjusted(0, 0, kLine, kLine));
+}
+
+// ---- painting ----------------------------------------------------------------
+
+void TStringGrid::paintEvent(QPaintEvent* event)
+{
+    QPainter p(viewport());
+    const QPalette& pal = palette();
+    const QRect clip = event->rect();
+    p.fillRect(clip, pal.base());
+
+    // Visible columns and rows: the fixed ones, then the scrolled ones that
+    // reach into the viewport.
+    std::vector<int> cols;
+    int x = 0;
+    for (int c = 0; c < fixed_cols_; ++c)
+        cols.push_back(c), x += col_widths_[c] + kLine;
+    for (int c = left_col_; c < ColCount() && x < viewport()->width(); ++c)
+        cols.push_back(c), x += col_widths_[c] + kLine;
+    std::vector<int> rows;
+    int y = 0;
+    for (int r = 0; r < fixed_rows_; ++r)
+        rows.push_back(r), y += row_height_ + kLine;
+    for (int r = top_row_; r < row_count_ && y < viewport()->height(); ++r)
+        rows.push_back(r), y += row_height_ + kLine;
+
+    const TGridRect sel = Selection();
+    const bool focused = hasFocus();
+    const QColor fixed_line = pal.color(QPalette::Dark);
+    const QColor cell_line = pal.color(QPalette::Midlight).darker(115);
+    for (int r : rows) {
+        for (int c : cols) {
+            const QRect rect(col_x(c), row_y(r), col_widths_[c], row_height_);
+            const QRect outer = rect.adjusted(0, 0, kLine, kLine);
+            if (!outer.intersects(clip))
+                continue;
+            const bool fixed = c < fixed_cols_ || r < fixed_rows_;
+            const bool current = c == cur_col_ && r == cur_row_;
+            const bool highlighted = !fixed && sel.contains(c, r) && !(current && focused);
+            QColor text_color;
+            if (fixed) {
+                p.fillRect(rect, pal.button());
+                text_color = pal.color(QPalette::ButtonText);
+            } else if (highlighted) {
+                p.fillRect(rect, pal.highlight());
+                text_color = pal.color(QPalette::HighlightedText);
+            } else {
+                text_color = pal.color(QPalette::Text);
+            }
+            const QString& text = cells_[c][r];
+            if (!text.isEmpty() && !(editor_open_ && c == edit_col_ && r == edit_row_)) {
+                p.setPen(text_color);
+                p.drawText(rect.adjusted(kPadding, 0, -kPadding, 0), col_align_[c] | Qt::AlignVCenter, text);
+            }
+            p.setPen(fixed ? fixed_line : cell_line);
+            p.drawLine(rect.right() + 1, rect.top(), rect.right() + 1, rect.bottom() + 1);
+            p.drawLine(rect.left(), rect.bottom() + 1, rect.right() + 1, rect.bottom() + 1);
+            if (current && focused && !fixed && !editor_open_) {
+                QPen pen(pal.color(QPalette::Text));
+                pen.setStyle(Qt::DotLine);
+                p.setPen(pen);
+                p.drawRect(rect.adjusted(1, 1, -2, -2));
+            }
+        }
+    }
+}
+
+void TStringGrid::resizeEvent(QResizeEvent* event)
+{
+    QAbstractScrollArea::resizeEvent(event);
+    update_scroll_bars();
+}
+
+void TStringGrid::focusInEvent(QFocusEvent* event)
+{
+    QAbstractScrollArea::focusInEvent(event);
+    viewport()->update();
+}
+
+void TStringGrid::focusOutEvent(QFocusEvent* event)
+{
+    QAbstractScrollArea::focusOutEvent(event);
+    viewport()->update();
+}
+
+// ---- keyboard and mouse --------------------------------------------------------
+
+void TStringGrid::keyPressEvent(QKeyEvent* event)
+{
+    if (!hasCurrentCell()) {
+        QAbstractScrollArea::keyPressEvent(event);
+        return;
+    }
+    const bool extend = event->modifiers() & Qt::ShiftModifier;
+    const bool ctrl = event->modifiers() & Qt::ControlModifier;
+    const int col = extend && range_select_ ? sel_col_ : cur_col_;
+    const int row = extend && range_select_ ? sel_row_ : cur_row_;
+    const int page = std::max(1, VisibleRowCount());
+    switch (event->key()) {
+    case Qt::Key_Left:
+        move_current(col - 1, row, extend);
+        return;
+    case Qt::Key_Right:
+        move_current(col + 1, row, extend);
+        return;
+    case Qt::Key_Up:
+        move_current(col, row - 1, extend);
+        return;
+    case Qt::Key_Down:
+        move_current(col, row + 1, extend);
+        return;
+    case Qt::Key_PageUp:
+        move_current(col, row - page, extend);
+        return;
+    case Qt::Key_PageDown:
+        move_current(col, row + page, extend);
+        return;
+    case Qt::Key_Home:
+        move_current(fixed_cols_, ctrl ? fixed_rows_ : row, extend);
+        return;
+    case Qt::Key_End:
+        move_current(ColCount() - 1, ctrl ? row_count_ - 1 : row, extend);
+        return;
+    case Qt::Key_F2:
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        showEditor();
+        return;
+    default:
+        break;
+    }
+    // A printable key opens the editor and becomes its first keystroke, so the
+    // typed text replaces the cell's (the editor opens with its text selected).
+    const QString text = event->text();
+    const bool command = event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
+    if (!command && !text.isEmpty() && text.at(0).isPrint() && showEditor()) {
+        QKeyEvent copy(event->type(), event->key(), event->modifiers(), event->text(), event->isAutoRepeat(),
+            event->count());
+        editor_->event(&copy);
+        return;
+    }
+    QAbstractScrollArea::keyPressEvent(event);
+}
+
+void TStringGrid::mousePressEvent(QMouseEvent* event)
+{
+    if (event->button() != Qt::LeftButton) {
+        QAbstractScrollArea::mousePressEvent(event);
+        return;
+    }
+    setFocus(Qt::MouseFocusReason);
+    int col, row;
+    if (!cellAt(event->position().toPoint(), &col, &row) || col < fixed_cols_ || row < fixed_rows_)
+        return;
+    if (editor_open_)
+        close_editor(false);
+    move_current(col, row, event->modifiers() & Qt::ShiftModifier);
+}
+
+void TStringGrid::mouseMoveEvent(QMouseEvent* event)
+{
+    if (!(event->buttons() & Qt::LeftButton) || !range_select_ || editor_open_)
+        return;
+    int col, row;
+    const QPoint pos = event->position().toPoint();
+    if (cellAt(pos, &col, &row)) {
+        move_current(col, row, true);
+        return;
+    }
+    // Dragging past the right or bottom edge scrolls on.
+    if (pos.x() >= viewport()->width())
+        move_current(sel_col_ + 1, sel_row_, true);
+    else if (pos.y() >= viewport()->height())
+        move_current(sel_col_, sel_row_ + 1, true);
+}
+
+void TStringGrid::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    int col, row;
+    if (event->button() != Qt::LeftButton || !cellAt(event->position().toPoint(), &col, &row)
+        || col < fixed_cols_ || row < fixed_rows_)
+        return;
+    move_current(col, row, false);
+    showEditor();
+}
+
+// ---- the in-place editor -----------------------------------------------------------
+
+bool TStringGrid::showEditor()
+{
+    if (!editing_enabled_ || !hasCurrentCell())
+        return false;
+    if (editor_open_)
+        return true;
+    if (!editor_) {
+        editor_ = new QLineEdit(viewport());
+        editor_->setFrame(false);
+        editor_->hide();
+        editor_->installEventFilter(this);
+        connect(editor_, &QLineEdit::textChanged, this,
+            [this](const QString& text) { editor_text_changed(text); });
+    }
+    scroll_into_view(cur_col_, cur_row_);
+    const QRect rect = cellRect(cur_col_, cur_row_);
+    if (rect.isEmpty() || rect.left() < fixed_width() || rect.top() < fixed_height())
+        return false; // no room to show the editor
+    edit_col_ = cur_col_;
+    edit_row_ = cur_row_;
+    edit_original_ = cells_[edit_col_][edit_row_];
+    setting_editor_text_ = true;
+    editor_->setText(edit_original_);
+    setting_editor_text_ = false;
+    editor_open_ = true;
+    editor_->setGeometry(rect);
+    editor_->show();
+    editor_->setFocus(Qt::OtherFocusReason);
+    editor_->selectAll();
+    update_cell(edit_col_, edit_row_);
+    report(edit_col_, edit_row_, edit_original_);
+    return true;
+}
+
+void TStringGrid::hideEditor()
+{
+    close_editor(false);
+}
+
+void TStringGrid::place_editor()
+{
+    if (!editor_open_)
+        return;
+    const QRect rect = cellRect(edit_col_, edit_row_);
+    // The editor follows its cell; once the cell leaves the scrolled area (or
+    // would slide under the fixed columns) the edit is finished.
+    if (rect.isEmpty() || rect.left() < fixed_width() || rect.top() < fixed_height()) {
+        close_editor(false);
+        return;
+    }
+    editor_->setGeometry(rect);
+}
+
+void TStringGrid::editor_text_changed(const QString& text)
+{
+    if (setting_editor_text_ || !editor_open_)
+        return;
+    cells_[edit_col_][edit_row_] = text;
+    report(edit_col_, edit_row_, text);
+}
+
+void TStringGrid::close_editor(bool restore)
+{
+    if (!editor_open_)
+        return;
+    editor_open_ = false; // first: hiding the editor moves focus and re-enters here
+    const int col = edit_col_;
+    const int row = edit_row_;
+    if (restore)
+        cells_[col][row] = edit_original_;
+    const QString text = cells_[col][row];
+    const bool had_focus = editor_->hasFocus();
+    editor_->hide();
+    if (had_focus)
+        setFocus(Qt::OtherFocusReason);
+    update_cell(col, row);
+    report(col, row, text);
+}
+
+void TStringGrid::report(int col, int row, const QString& text)
+{
+    if (OnSetEditText)
+        OnSetEditText(col, row, text);
+}
+
+bool TStringGrid::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched != editor_ || !editor_open_)
+        return QAbstractScrollArea::eventFilter(watched, event);
+    if (event->type() == QEvent::KeyPress) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        switch (key->key()) {
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+            close_editor(false);
+            return true;
+        case Qt::Key_Escape:
+            close_editor(true);
+            return true;
+        case Qt::Key_Up:
+        case Qt::Key_Down:
+        case Qt::Key_PageUp:
+        case Qt::Key_PageDown:
+            close_editor(false);
+            keyPressEvent(key);
+            return true;
+        default:
+            break;
+        }
+    } else if (event->type() == QEvent::FocusOut) {
+        const auto reason = static_cast<QFocusEvent*>(event)->reason();
+        // The editor's own context menu and a switch to another window keep it open.
+        if (reason != Qt::PopupFocusReason && reason != Qt::ActiveWindowFocusReason)
+            close_editor(false);
+    }
+    return QAbstractScrollArea::eventFilter(watched, event);
+}
