@@ -24,6 +24,7 @@ class QTabWidget;
 class QTimer;
 class QWidget;
 class Thelp;
+class TStringGrid;
 
 class TForm1 : public QMainWindow {
     Q_OBJECT
@@ -82,6 +83,7 @@ public:
     QPushButton* Button_scan = nullptr;
 
     // Parameter page.
+    TStringGrid* StringGrid1 = nullptr;
     QLabel* Label15 = nullptr;
     QLabel* Label67 = nullptr;
     QLabel* Label72 = nullptr;
@@ -153,6 +155,16 @@ private:
 
     // startup.cpp
     void form_create_steps();
+
+    // parameters.cpp
+    void strgrid_init();
+    void TabSheet2Show();
+
+public:
+    // param_runs.cpp
+    void StringGrid1SetEditText(int ACol, int ARow, const QString& Value);
+
+private:
 
     // navigation.cpp
     void FormClose();

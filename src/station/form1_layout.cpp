@@ -1,5 +1,6 @@
 #include "error_box.h"
 #include "form1.h"
+#include "param_grid.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -190,6 +191,14 @@ void TForm1::build_address_page()
 
 void TForm1::build_parameter_page()
 {
+    StringGrid1 = create_param_grid(TabSheet2);
+    StringGrid1->setGeometry(2, 2, 604, 256);
+    StringGrid1->OnSetEditText = guarded(
+        [this](int col, int row, const QString& text) { StringGrid1SetEditText(col, row, text); });
+    connect(PageControl1, &QTabWidget::currentChanged, this, [this](int index) {
+        if (PageControl1->widget(index) == TabSheet2)
+            run_guarded([this] { TabSheet2Show(); });
+    });
     const int x = 612;
     Button3 = make_button(TabSheet2, "Button3", QStringLiteral("遍读"), x, 4, 110);
     Button1 = make_button(TabSheet2, "Button1", QStringLiteral("读一列"), x, 36, 110);

@@ -26,6 +26,7 @@ void TForm1::form_create_steps()
     Button3->setEnabled(false);
     Button12->setEnabled(false);
     Button14->setEnabled(false);
+    strgrid_init();
     resize(1030, 800);
     if (const QScreen* s = screen())
         move(s->availableGeometry().center() - rect().center());
