@@ -27,9 +27,15 @@ TReadThread::TReadThread(CommPort* port, CommEvent* close_event, CommEndpoint* e
 {
 }
 
-TReadThread::~TReadThread() { join(); }
+TReadThread::~TReadThread()
+{
+    join();
+}
 
-void TReadThread::start() { thread_ = std::thread([this] { Execute(); }); }
+void TReadThread::start()
+{
+    thread_ = std::thread([this] { Execute(); });
+}
 
 void TReadThread::join()
 {
@@ -70,7 +76,8 @@ void TReadThread::Execute()
 bool TReadThread::deliver(std::size_t count)
 {
     CommBlock block = comm_make_block(buffer_, count);
-    if (!block || !comm_post(endpoint_, COMM_MSG_DATA, static_cast<unsigned short>(count), 0, std::move(block))) {
+    if (!block
+        || !comm_post(endpoint_, COMM_MSG_DATA, static_cast<unsigned short>(count), 0, std::move(block))) {
         comm_post(endpoint_, COMM_MSG_HANGUP, 0, 0);
         return false;
     }
@@ -94,7 +101,10 @@ TWriteThread::~TWriteThread()
         comm_event_free(queue_event_);
 }
 
-void TWriteThread::start() { thread_ = std::thread([this] { Execute(); }); }
+void TWriteThread::start()
+{
+    thread_ = std::thread([this] { Execute(); });
+}
 
 void TWriteThread::join()
 {

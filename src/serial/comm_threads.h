@@ -36,8 +36,8 @@ CommBlock comm_make_block(const char* bytes, std::size_t length);
 
 // Queues a message for the main thread; the block, if any, goes with it.
 // Returns false when it could not be queued.
-bool comm_post(CommEndpoint* endpoint, int message, unsigned short wparam, uint32_t lparam,
-    CommBlock block = nullptr);
+bool comm_post(
+    CommEndpoint* endpoint, int message, unsigned short wparam, uint32_t lparam, CommBlock block = nullptr);
 
 class TReadThread {
 public:

@@ -32,7 +32,10 @@ int remaining_ms(Clock::time_point deadline)
     return left > INT_MAX ? INT_MAX : static_cast<int>(left);
 }
 
-int clip_ms(uint64_t ms) { return ms > INT_MAX ? INT_MAX : static_cast<int>(ms); }
+int clip_ms(uint64_t ms)
+{
+    return ms > INT_MAX ? INT_MAX : static_cast<int>(ms);
+}
 
 struct BaudEntry {
     uint32_t rate;
@@ -40,13 +43,36 @@ struct BaudEntry {
 };
 
 const BaudEntry baud_table[] = {
-    { 50, B50 }, { 75, B75 }, { 110, B110 }, { 134, B134 }, { 150, B150 }, { 200, B200 },
-    { 300, B300 }, { 600, B600 }, { 1200, B1200 }, { 1800, B1800 }, { 2400, B2400 },
-    { 4800, B4800 }, { 9600, B9600 }, { 19200, B19200 }, { 38400, B38400 }, { 57600, B57600 },
-    { 115200, B115200 }, { 230400, B230400 }, { 460800, B460800 }, { 500000, B500000 },
-    { 576000, B576000 }, { 921600, B921600 }, { 1000000, B1000000 }, { 1152000, B1152000 },
-    { 1500000, B1500000 }, { 2000000, B2000000 }, { 2500000, B2500000 }, { 3000000, B3000000 },
-    { 3500000, B3500000 }, { 4000000, B4000000 },
+    { 50, B50 },
+    { 75, B75 },
+    { 110, B110 },
+    { 134, B134 },
+    { 150, B150 },
+    { 200, B200 },
+    { 300, B300 },
+    { 600, B600 },
+    { 1200, B1200 },
+    { 1800, B1800 },
+    { 2400, B2400 },
+    { 4800, B4800 },
+    { 9600, B9600 },
+    { 19200, B19200 },
+    { 38400, B38400 },
+    { 57600, B57600 },
+    { 115200, B115200 },
+    { 230400, B230400 },
+    { 460800, B460800 },
+    { 500000, B500000 },
+    { 576000, B576000 },
+    { 921600, B921600 },
+    { 1000000, B1000000 },
+    { 1152000, B1152000 },
+    { 1500000, B1500000 },
+    { 2000000, B2000000 },
+    { 2500000, B2500000 },
+    { 3000000, B3000000 },
+    { 3500000, B3500000 },
+    { 4000000, B4000000 },
 };
 
 bool baud_code(uint32_t rate, speed_t* code)
@@ -62,7 +88,10 @@ bool baud_code(uint32_t rate, speed_t* code)
 
 // Modem-line ioctls are answered with ENOTTY or EINVAL by pseudo-terminals
 // and by some USB adapters: those lines simply do not exist there.
-bool modem_lines_missing(int err) { return err == ENOTTY || err == EINVAL; }
+bool modem_lines_missing(int err)
+{
+    return err == ENOTTY || err == EINVAL;
+}
 
 bool set_modem_line(int fd, int bit, int control)
 {
@@ -203,8 +232,8 @@ bool comm_apply_line(CommPort* port, const CommLineSettings& s)
 
     // Raw binary input: no line editing, no signals, no CR/NL translation, no
     // stripping of the eighth bit, breaks read as a 0 byte.
-    t.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | IGNPAR | PARMRK | INPCK | ISTRIP | INLCR
-        | IGNCR | ICRNL | IXON | IXOFF | IXANY | IUCLC | IMAXBEL);
+    t.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | IGNPAR | PARMRK | INPCK | ISTRIP | INLCR | IGNCR
+        | ICRNL | IXON | IXOFF | IXANY | IUCLC | IMAXBEL);
     t.c_oflag &= ~static_cast<tcflag_t>(OPOST);
     t.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHOE | ECHOK | ECHONL | ICANON | ISIG | IEXTEN);
     // Receiver on; modem control lines do not gate open or input.
@@ -227,17 +256,34 @@ bool comm_apply_line(CommPort* port, const CommLineSettings& s)
         t.c_cflag |= CRTSCTS;
 
     switch (s.byte_size) {
-    case 5: t.c_cflag |= CS5; break;
-    case 6: t.c_cflag |= CS6; break;
-    case 7: t.c_cflag |= CS7; break;
-    default: t.c_cflag |= CS8; break;
+    case 5:
+        t.c_cflag |= CS5;
+        break;
+    case 6:
+        t.c_cflag |= CS6;
+        break;
+    case 7:
+        t.c_cflag |= CS7;
+        break;
+    default:
+        t.c_cflag |= CS8;
+        break;
     }
     switch (s.parity) {
-    case 1: t.c_cflag |= PARENB | PARODD; break;
-    case 2: t.c_cflag |= PARENB; break;
-    case 3: t.c_cflag |= PARENB | CMSPAR | PARODD; break; // mark
-    case 4: t.c_cflag |= PARENB | CMSPAR; break;          // space
-    default: break;
+    case 1:
+        t.c_cflag |= PARENB | PARODD;
+        break;
+    case 2:
+        t.c_cflag |= PARENB;
+        break;
+    case 3:
+        t.c_cflag |= PARENB | CMSPAR | PARODD;
+        break; // mark
+    case 4:
+        t.c_cflag |= PARENB | CMSPAR;
+        break; // space
+    default:
+        break;
     }
     // One and a half stop bits: UARTs send 1.5 when two are asked for with
     // 5 data bits, so both codes above one set CSTOPB.
@@ -375,8 +421,8 @@ CommIo comm_read(CommPort* port, CommEvent* close_event, char* buffer, std::size
     }
 }
 
-CommIo comm_write(CommPort* port, CommEvent* close_event, const char* buffer, std::size_t size,
-    std::size_t* count)
+CommIo comm_write(
+    CommPort* port, CommEvent* close_event, const char* buffer, std::size_t size, std::size_t* count)
 {
     *count = 0;
     const uint64_t total = uint64_t(port->write_multiplier.load(std::memory_order_relaxed)) * size

@@ -78,7 +78,10 @@ bool comm_post(CommEndpoint* endpoint, int message, unsigned short wparam, uint3
     return true;
 }
 
-std::string resolve_port_name(const std::string& comm_name) { return comm_resolve_name(comm_name); }
+std::string resolve_port_name(const std::string& comm_name)
+{
+    return comm_resolve_name(comm_name);
+}
 
 TSComm::TSComm()
     : endpoint_(std::make_unique<CommEndpoint>(this))
@@ -91,7 +94,10 @@ TSComm::~TSComm()
     // Deleting the endpoint drops its undelivered events and their blocks.
 }
 
-std::string TSComm::resolved_device() const { return resolve_port_name(comm_name_); }
+std::string TSComm::resolved_device() const
+{
+    return resolve_port_name(comm_name_);
+}
 
 void TSComm::OpenComm()
 {
@@ -238,9 +244,15 @@ void TSComm::ApplyCommState()
     s.outx_cts_flow = outx_cts_flow_;
     s.outx_dsr_flow = outx_dsr_flow_;
     switch (dtr_control_) {
-    case TDtrControl::DtrEnable: s.dtr_control = 1; break;
-    case TDtrControl::DtrDisable: s.dtr_control = 0; break;
-    case TDtrControl::DtrHandshake: s.dtr_control = 2; break;
+    case TDtrControl::DtrEnable:
+        s.dtr_control = 1;
+        break;
+    case TDtrControl::DtrDisable:
+        s.dtr_control = 0;
+        break;
+    case TDtrControl::DtrHandshake:
+        s.dtr_control = 2;
+        break;
     }
     s.dsr_sensitivity = dsr_sensitivity_;
     s.tx_continue_on_xoff = tx_continue_on_xoff_;
@@ -249,10 +261,18 @@ void TSComm::ApplyCommState()
     s.replace_on_parity_error = replace_when_parity_error_;
     s.ignore_null_char = ignore_null_char_;
     switch (rts_control_) {
-    case TRtsControl::RtsEnable: s.rts_control = 1; break;
-    case TRtsControl::RtsDisable: s.rts_control = 0; break;
-    case TRtsControl::RtsHandshake: s.rts_control = 2; break;
-    case TRtsControl::RtsTransmissionAvailable: s.rts_control = 3; break;
+    case TRtsControl::RtsEnable:
+        s.rts_control = 1;
+        break;
+    case TRtsControl::RtsDisable:
+        s.rts_control = 0;
+        break;
+    case TRtsControl::RtsHandshake:
+        s.rts_control = 2;
+        break;
+    case TRtsControl::RtsTransmissionAvailable:
+        s.rts_control = 3;
+        break;
     }
     s.xon_limit = xon_limit_;
     s.xoff_limit = xoff_limit_;
@@ -295,27 +315,99 @@ template <typename T> void TSComm::set_timeout(T& member, T value)
         ApplyCommTimeouts();
 }
 
-void TSComm::SetBaudRate(uint32_t value) { set_line(baud_rate_, value); }
-void TSComm::SetParityCheck(bool value) { set_line(parity_check_, value); }
-void TSComm::SetOutx_CtsFlow(bool value) { set_line(outx_cts_flow_, value); }
-void TSComm::SetOutx_DsrFlow(bool value) { set_line(outx_dsr_flow_, value); }
-void TSComm::SetDtrControl(TDtrControl value) { set_line(dtr_control_, value); }
-void TSComm::SetDsrSensitivity(bool value) { set_line(dsr_sensitivity_, value); }
-void TSComm::SetTxContinueOnXoff(bool value) { set_line(tx_continue_on_xoff_, value); }
-void TSComm::SetOutx_XonXoffFlow(bool value) { set_line(outx_xon_xoff_flow_, value); }
-void TSComm::SetInx_XonXoffFlow(bool value) { set_line(inx_xon_xoff_flow_, value); }
-void TSComm::SetReplaceWhenParityError(bool value) { set_line(replace_when_parity_error_, value); }
-void TSComm::SetIgnoreNullChar(bool value) { set_line(ignore_null_char_, value); }
-void TSComm::SetRtsControl(TRtsControl value) { set_line(rts_control_, value); }
-void TSComm::SetXonLimit(uint16_t value) { set_line(xon_limit_, value); }
-void TSComm::SetXoffLimit(uint16_t value) { set_line(xoff_limit_, value); }
-void TSComm::SetByteSize(TByteSize value) { set_line(byte_size_, value); }
-void TSComm::SetStopBits(TStopBits value) { set_line(stop_bits_, value); }
-void TSComm::SetXonChar(char value) { set_line(xon_char_, value); }
-void TSComm::SetXoffChar(char value) { set_line(xoff_char_, value); }
-void TSComm::SetReplacedChar(char value) { set_line(replaced_char_, value); }
-void TSComm::SetReadIntervalTimeout(uint32_t value) { set_timeout(read_interval_timeout_, value); }
-void TSComm::SetReadTotalTimeoutMultiplier(uint32_t value) { set_timeout(read_total_timeout_multiplier_, value); }
-void TSComm::SetReadTotalTimeoutConstant(uint32_t value) { set_timeout(read_total_timeout_constant_, value); }
-void TSComm::SetWriteTotalTimeoutMultiplier(uint32_t value) { set_timeout(write_total_timeout_multiplier_, value); }
-void TSComm::SetWriteTotalTimeoutConstant(uint32_t value) { set_timeout(write_total_timeout_constant_, value); }
+void TSComm::SetBaudRate(uint32_t value)
+{
+    set_line(baud_rate_, value);
+}
+void TSComm::SetParityCheck(bool value)
+{
+    set_line(parity_check_, value);
+}
+void TSComm::SetOutx_CtsFlow(bool value)
+{
+    set_line(outx_cts_flow_, value);
+}
+void TSComm::SetOutx_DsrFlow(bool value)
+{
+    set_line(outx_dsr_flow_, value);
+}
+void TSComm::SetDtrControl(TDtrControl value)
+{
+    set_line(dtr_control_, value);
+}
+void TSComm::SetDsrSensitivity(bool value)
+{
+    set_line(dsr_sensitivity_, value);
+}
+void TSComm::SetTxContinueOnXoff(bool value)
+{
+    set_line(tx_continue_on_xoff_, value);
+}
+void TSComm::SetOutx_XonXoffFlow(bool value)
+{
+    set_line(outx_xon_xoff_flow_, value);
+}
+void TSComm::SetInx_XonXoffFlow(bool value)
+{
+    set_line(inx_xon_xoff_flow_, value);
+}
+void TSComm::SetReplaceWhenParityError(bool value)
+{
+    set_line(replace_when_parity_error_, value);
+}
+void TSComm::SetIgnoreNullChar(bool value)
+{
+    set_line(ignore_null_char_, value);
+}
+void TSComm::SetRtsControl(TRtsControl value)
+{
+    set_line(rts_control_, value);
+}
+void TSComm::SetXonLimit(uint16_t value)
+{
+    set_line(xon_limit_, value);
+}
+void TSComm::SetXoffLimit(uint16_t value)
+{
+    set_line(xoff_limit_, value);
+}
+void TSComm::SetByteSize(TByteSize value)
+{
+    set_line(byte_size_, value);
+}
+void TSComm::SetStopBits(TStopBits value)
+{
+    set_line(stop_bits_, value);
+}
+void TSComm::SetXonChar(char value)
+{
+    set_line(xon_char_, value);
+}
+void TSComm::SetXoffChar(char value)
+{
+    set_line(xoff_char_, value);
+}
+void TSComm::SetReplacedChar(char value)
+{
+    set_line(replaced_char_, value);
+}
+void TSComm::SetReadIntervalTimeout(uint32_t value)
+{
+    set_timeout(read_interval_timeout_, value);
+}
+void TSComm::SetReadTotalTimeoutMultiplier(uint32_t value)
+{
+    set_timeout(read_total_timeout_multiplier_, value);
+}
+void TSComm::SetReadTotalTimeoutConstant(uint32_t value)
+{
+    set_timeout(read_total_timeout_constant_, value);
+}
+void TSComm::SetWriteTotalTimeoutMultiplier(uint32_t value)
+{
+    set_timeout(write_total_timeout_multiplier_, value);
+}
+void TSComm::SetWriteTotalTimeoutConstant(uint32_t value)
+{
+    set_timeout(write_total_timeout_constant_, value);
+}

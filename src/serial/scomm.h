@@ -38,7 +38,8 @@ enum : uint32_t {
 class TSComm;
 // Buffer holds BufferLength bytes followed by one 0 byte; it is valid only
 // while the handler runs, so a handler copies whatever it keeps.
-using TReceiveDataEvent = std::function<void(TSComm* Sender, const char* Buffer, unsigned short BufferLength)>;
+using TReceiveDataEvent
+    = std::function<void(TSComm* Sender, const char* Buffer, unsigned short BufferLength)>;
 using TReceiveErrorEvent = std::function<void(TSComm* Sender, uint32_t EventMask)>;
 // ModemEvent: 4 = ring indicator, 8 = carrier detect, 12 = both.
 using TModemStateChangeEvent = std::function<void(TSComm* Sender, uint32_t ModemEvent)>;

@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <string>
 
-struct CommPort;  // an open serial port
+struct CommPort; // an open serial port
 struct CommEvent; // a manual-reset event that can be waited on with the port
 
 // Line settings as the component's properties give them.
@@ -31,9 +31,9 @@ struct CommLineSettings {
     int rts_control = 1; // 0 off, 1 on, 2 handshake, 3 on while sending
     uint16_t xon_limit = 500;
     uint16_t xoff_limit = 500;
-    int byte_size = 8;  // 5..8
-    int parity = 0;     // 0 none, 1 odd, 2 even, 3 mark, 4 space
-    int stop_bits = 0;  // 0 one, 1 one and a half, 2 two
+    int byte_size = 8; // 5..8
+    int parity = 0; // 0 none, 1 odd, 2 even, 3 mark, 4 space
+    int stop_bits = 0; // 0 one, 1 one and a half, 2 two
     char xon_char = 0x11;
     char xoff_char = 0x13;
     char replaced_char = 0;
@@ -77,23 +77,22 @@ bool comm_apply_line(CommPort* port, const CommLineSettings& settings);
 bool comm_apply_timeouts(CommPort* port, const CommTimeouts& timeouts);
 
 enum class CommIo {
-    done,    // *count bytes transferred (a read: at least one)
+    done, // *count bytes transferred (a read: at least one)
     stopped, // the close event was signalled
-    closed,  // the port was closed under the caller
-    hangup,  // the line went away (device removed, far end closed)
-    failed,  // any other failure
+    closed, // the port was closed under the caller
+    hangup, // the line went away (device removed, far end closed)
+    failed, // any other failure
 };
 
 // Reads up to `size` bytes, completing by the time-out rules. A read whose
 // total limit runs out before a byte arrives starts again, so `done` always
 // carries bytes. When the line goes away after some bytes of a read arrived,
 // those come back as `done` and the next call reports the hang-up.
-CommIo comm_read(CommPort* port, CommEvent* close_event, char* buffer, std::size_t size,
-    std::size_t* count);
+CommIo comm_read(CommPort* port, CommEvent* close_event, char* buffer, std::size_t size, std::size_t* count);
 // Writes up to `size` bytes; *count says how many went out before the write
 // time-outs ran out (all of them when none are set).
-CommIo comm_write(CommPort* port, CommEvent* close_event, const char* buffer, std::size_t size,
-    std::size_t* count);
+CommIo comm_write(
+    CommPort* port, CommEvent* close_event, const char* buffer, std::size_t size, std::size_t* count);
 
 // Line errors and modem-line changes accumulated since the previous call.
 // `errors` uses the component's flag values (comm_error_*), `modem` the modem
