@@ -8,6 +8,8 @@
 #include <QMainWindow>
 #include <QString>
 #include <array>
+#include <functional>
+#include <string>
 
 class QAction;
 class QCheckBox;
@@ -21,7 +23,8 @@ class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
 class QTabWidget;
-class QTimer;
+class TTimer;
+class TSComm;
 class QWidget;
 class Thelp;
 class TStringGrid;
@@ -131,8 +134,25 @@ public:
     // Menu.
     QMenu* help_menu = nullptr;
 
-    // Poll timer.
-    QTimer* Timer1 = nullptr;
+    // Poll timer and the serial port.
+    TTimer* Timer1 = nullptr;
+    TSComm* SComm1_485 = nullptr;
+
+    // poll.cpp
+    void Timer1Timer(QObject* Sender);
+    bool scomm485_write_command(const std::string& frame);
+    void SComm1_485ReceiveData(TSComm* Sender, const char* Buffer, unsigned short BufferLength);
+    // How long the main thread pauses after queueing a request, keeping the
+    // half-duplex bus free for the reply. Tests shorten it; the station keeps 200.
+    int send_pause_ms = 200;
+    // Observer of every frame handed to the serial component (tests record sends).
+    std::function<void(const std::string& frame)> on_frame_sent;
+
+    // dispatch.cpp
+    void command_dispose();
+
+    // startup.cpp
+    void scomm_init();
 
     // The help window, created when first shown.
     Thelp* help = nullptr;

@@ -1,6 +1,8 @@
 #include "error_box.h"
 #include "form1.h"
 #include "param_grid.h"
+#include "scomm.h"
+#include "ttimer.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -14,7 +16,6 @@
 #include <QPushButton>
 #include <QTabBar>
 #include <QTabWidget>
-#include <QTimer>
 
 namespace {
 
@@ -95,9 +96,18 @@ void TForm1::build_layout()
     Panel1->setObjectName(QStringLiteral("Panel1"));
     setCentralWidget(Panel1);
 
-    Timer1 = new QTimer(this);
+    // The poll timer is enabled from creation; its interval follows the period box.
+    Timer1 = new TTimer(this);
     Timer1->setObjectName(QStringLiteral("Timer1"));
     Timer1->setInterval(2000);
+    Timer1->OnTimer = guarded([this] { Timer1Timer(Timer1); });
+
+    SComm1_485 = new TSComm();
+    SComm1_485->SetOutx_XonXoffFlow(false);
+    SComm1_485->SetBaudRate(19200);
+    SComm1_485->OnReceiveData = guarded([this](TSComm* sender, const char* buffer, unsigned short length) {
+        SComm1_485ReceiveData(sender, buffer, length);
+    });
 
     build_regions();
     build_pages();

@@ -1,6 +1,7 @@
 #include "error_box.h"
 #include "form1.h"
 #include "public_set.h"
+#include "scomm.h"
 
 #include <QFont>
 #include <QPushButton>
@@ -14,7 +15,10 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent)
     FormCreate();
 }
 
-TForm1::~TForm1() = default;
+TForm1::~TForm1()
+{
+    delete SComm1_485;  // closes the port and joins its threads
+}
 
 void TForm1::FormCreate(QObject*)
 {
