@@ -103,6 +103,7 @@ struct Bus::Impl {
             if (i->address() == address)
                 throw std::invalid_argument("two instruments at address " + std::to_string(address));
         inst.push_back(std::make_unique<Instrument>(address));
+        inst.back()->set_param(35, opt.baud); // instruments start at the line's rate
         break_until.push_back(Clock::time_point::min());
     }
 
