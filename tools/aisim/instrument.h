@@ -13,7 +13,8 @@ namespace aisim {
 // Run state values of code 10.
 enum : int { state_run = 0, state_stop = 1, state_hand = 2 };
 
-// Status byte bits.
+// Status byte bits. Ready is set while the instrument is stopped (StoP):
+// ready to run. Over range: sensor break, or PV outside SCL..SCH.
 enum : uint8_t {
     bit_ready = 1 << 2,
     bit_ldal = 1 << 3,
@@ -44,7 +45,8 @@ public:
     // can make the two disagree on purpose.
     void set_decimal_places(int dec);
 
-    // Engineering values (degrees, percent, minutes, plain integers).
+    // Engineering values: degrees for set points and limits, percent for
+    // outputs, minutes for program times, plain integers otherwise.
     double param(int code) const;
     void set_param(int code, double value);
 
