@@ -183,8 +183,11 @@ bool Instrument::in_range(int code, double value) const
 {
     if (code > 42)
         return true;
-    const double eps = 1e-9;
-    return value >= ranges[code].min - eps && value <= ranges[code].max + eps;
+    // One step of the stored resolution either side: the station rounds up
+    // (99.99 with no decimal places goes out as 100), and a limit such as
+    // 0.0001 cannot be held with fewer than four decimal places.
+    const double tolerance = 1.0 / static_cast<double>(scale(code)) - 1e-9;
+    return value >= ranges[code].min - tolerance && value <= ranges[code].max + tolerance;
 }
 
 int16_t Instrument::read_word(int code) const
