@@ -256,6 +256,9 @@ TEST(SimBus, FaultsShapeTheReplies)
     EXPECT_EQ(s.faults.split, 1u);
     EXPECT_EQ(s.faults.late, 1u);
     EXPECT_EQ(s.faults.noise, 1u);
+    // Every reply that reached the line counts once, split and late included;
+    // the dropped one does not.
+    EXPECT_EQ(s.replies, 5u);
 }
 
 TEST(SimBus, SeededFaultsRepeat)
@@ -273,7 +276,7 @@ TEST(SimBus, SeededFaultsRepeat)
         std::string seen;
         for (int i = 0; i < 16; ++i) {
             c.send(build_read(1, 0));
-            seen += c.block(150).empty() ? '-' : 'R';
+            seen += c.block(400).empty() ? '-' : 'R';
         }
         return seen;
     };

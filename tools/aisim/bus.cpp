@@ -34,7 +34,17 @@ struct Out {
     Clock::time_point at;
     std::vector<uint8_t> bytes;
     int new_baud = 0; // device only: switch the line after what precedes
+    // Goes out next_gap after this one has actually been written, so that a
+    // busy moment of the bus thread cannot close the gap.
+    std::shared_ptr<Out> next;
+    Clock::duration next_gap {};
+    bool ends_reply = false; // the last byte of a reply (counted in the statistics)
 };
+
+Out& tail(Out& o)
+{
+    return o.next ? tail(*o.next) : o;
+}
 
 std::string hex(const uint8_t* p, size_t n)
 {
@@ -148,14 +158,22 @@ struct Bus::Impl {
     void handle(const Request& r, const uint8_t* frame, Clock::time_point now)
     {
         ++st.requests;
-        auto at = now + milliseconds(opt.reply_delay_ms);
+        const auto at = now + milliseconds(opt.reply_delay_ms);
+        std::optional<Out> late_out;
         if (held) {
             // The late reply goes out now that the next request is on the line;
             // this request's own reply follows as a separate block.
-            schedule({ at, std::move(*held), 0 });
+            late_out = Out { at, std::move(*held), 0, nullptr, {}, true };
             held.reset();
-            at += gap_after_late;
         }
+        auto emit = [&](Out o) {
+            if (late_out && !late_out->next) {
+                late_out->next = std::make_shared<Out>(std::move(o));
+                late_out->next_gap = gap_after_late;
+            } else {
+                schedule(std::move(o));
+            }
+        };
         bool answered = false;
         for (size_t k = 0; k < inst.size(); ++k) {
             Instrument& in = *inst[k];
@@ -196,10 +214,7 @@ struct Bus::Impl {
             }
             auto reply = encode_reply(in.reply_fields(r.code));
             std::vector<uint8_t> bytes(reply.begin(), reply.end());
-            const auto reply_end = at
-                + std::chrono::duration_cast<Clock::duration>(
-                    std::chrono::duration<double>(byte_seconds() * reply_size))
-                + milliseconds(5);
+            std::optional<Out> head;
             if (u_drop < faults.drop) {
                 ++st.faults.drop;
                 note += note.empty() ? "dropped" : ", dropped";
@@ -215,24 +230,38 @@ struct Bus::Impl {
                 } else if (u_split < faults.split) {
                     ++st.faults.split;
                     const size_t cut = 1 + rng() % (reply_size - 1);
-                    schedule({ at, std::vector<uint8_t>(bytes.begin(), bytes.begin() + cut), 0 });
-                    schedule({ at + split_gap, std::vector<uint8_t>(bytes.begin() + cut, bytes.end()), 0 });
+                    head = Out { at, std::vector<uint8_t>(bytes.begin(), bytes.begin() + cut), 0, nullptr,
+                        {} };
+                    head->next = std::make_shared<Out>(Out {
+                        at, std::vector<uint8_t>(bytes.begin() + cut, bytes.end()), 0, nullptr, {}, true });
+                    head->next_gap = split_gap;
                 } else {
-                    schedule({ at, bytes, 0 });
+                    head = Out { at, bytes, 0, nullptr, {}, true };
                 }
             }
+            if (new_baud > 0 && !line.is_pty) {
+                // The line changes rate once the reply is out (or at once when
+                // there is none to send now).
+                Out change { at, {}, new_baud, nullptr, {} };
+                if (head) {
+                    tail(*head).next = std::make_shared<Out>(std::move(change));
+                } else {
+                    schedule(std::move(change));
+                }
+            }
+            if (head)
+                emit(std::move(*head));
             if (u_noise < faults.noise) {
                 ++st.faults.noise;
                 std::vector<uint8_t> junk(1 + rng() % 6);
                 for (auto& b : junk)
                     b = static_cast<uint8_t>(rng());
-                schedule({ now + milliseconds(rng() % 300), junk, 0 });
+                schedule({ now + milliseconds(rng() % 300), junk, 0, nullptr, {}, false });
             }
-            if (new_baud > 0 && !line.is_pty)
-                schedule({ reply_end + (u_split < faults.split ? split_gap : Clock::duration::zero()), {},
-                    new_baud });
             trace(now, ">", frame, request_size, note);
         }
+        if (late_out)
+            schedule(std::move(*late_out));
         if (!answered) {
             ++st.unanswered;
             trace(now, ">", frame, request_size, "no instrument");
@@ -267,6 +296,10 @@ struct Bus::Impl {
         while (!outq.empty() && outq.front().at <= now && line_free <= now) {
             Out o = std::move(outq.front());
             outq.erase(outq.begin());
+            if (o.next) {
+                o.next->at = std::max(o.next->at, now + o.next_gap);
+                schedule(std::move(*o.next));
+            }
             if (o.new_baud > 0) {
                 try {
                     set_line_baud(line, o.new_baud);
@@ -282,7 +315,7 @@ struct Bus::Impl {
                 + std::chrono::duration_cast<Clock::duration>(
                     std::chrono::duration<double>(byte_seconds() * static_cast<double>(o.bytes.size())));
             std::lock_guard lock(mu);
-            if (o.bytes.size() == reply_size)
+            if (o.ends_reply)
                 ++st.replies;
             trace(now, "<", o.bytes.data(), o.bytes.size(), "");
         }
