@@ -8,8 +8,10 @@
 #include <QMainWindow>
 #include <QString>
 #include <array>
+#include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 class QAction;
 class QCheckBox;
@@ -28,6 +30,13 @@ class TSComm;
 class QWidget;
 class Thelp;
 class TStringGrid;
+class TiSevenSegmentAnalog;
+class TiLedRectangle;
+class TiLedRound;
+class TiAnalogOutput;
+class TiIntegerOutput;
+class TiTimers;
+class TiPlot;
 
 class TForm1 : public QMainWindow {
     Q_OBJECT
@@ -123,9 +132,72 @@ public:
     QComboBox* ComboBox7 = nullptr;
     QComboBox* ComboBox6 = nullptr;  // on the page 偏差4-7
 
-    // Main panel labels.
+    // Main panel.
+    TiSevenSegmentAnalog* iSevenSegmentAnalog_sv = nullptr;
+    TiSevenSegmentAnalog* iSevenSegmentAnalog_pv = nullptr;
+    TiSevenSegmentAnalog* iSevenSegmentAnalog_mv = nullptr;
+    TiSevenSegmentAnalog* iSevenSegmentAnalog_val = nullptr;
+    std::array<TiLedRectangle*, 6> main_alarm_led{};  // iLedRectangle1 .. iLedRectangle6
+    TiLedRound* iLedRound1 = nullptr;                 // communication LED
     QLabel* Label28 = nullptr;
     QLabel* Label16 = nullptr;
+
+    // Widget tables of the twelve instrument panels, filled once by
+    // init_isevensegmentanlaog. Slot-indexed tables count from 1 (entry 0 is
+    // unused), alarm_led from 1 to 72, panel_box from 0.
+    std::array<TiSevenSegmentAnalog*, 13> sv_disp{};
+    std::array<TiSevenSegmentAnalog*, 13> pv_disp{};
+    std::array<TiSevenSegmentAnalog*, 13> mv_disp{};
+    std::array<TiSevenSegmentAnalog*, 13> val_disp{};
+    std::array<TiLedRound*, 13> run_led{};
+    std::array<TiLedRectangle*, 73> alarm_led{};
+    std::array<QLabel*, 13> panel_label{};
+    std::array<QLabel*, 13> segment_label{};
+    std::array<QGroupBox*, 12> panel_box{};
+
+    // Charts iPlot1 .. iPlot6 (three trend, three deviation).
+    std::array<TiPlot*, 6> iPlot{};
+
+    // Entry boxes and the multi-timer.
+    TiAnalogOutput* iAnalogOutput1 = nullptr;
+    TiAnalogOutput* iAnalogOutput2 = nullptr;
+    TiIntegerOutput* iIntegerOutput1 = nullptr;
+    TiTimers* iTimers1 = nullptr;
+
+    // panels.cpp
+    void init_isevensegmentanlaog();
+    int get_dis_pos(int address) const;
+    void dis_alarm(int panel);
+    void set_comm_led(bool lit);
+
+    // charts.cpp
+    void iplot_init();
+    // Plots one reply of the instrument in `slot` (1..12) at `address`.
+    void plot_reply(int slot, int address);
+
+    // scan.cpp
+    void checkbox_change(QCheckBox* box);
+    void Button_scanClick(QObject* Sender);
+    void mark_found_address();
+    void iTimers1Timer3(QObject* Sender);
+    int enabled_address_count() const;
+    std::vector<int> enabled_addresses() const;
+
+    // storage.cpp
+    void store_parameter(int address, int code, float value);
+    void append_measurement();
+    void get_AI_database(int address);
+    void ai_para_first();
+    void file_save();
+
+    // param_runs.cpp: keeps runs, the scan and the commands apart.
+    bool read_all_running() const;
+    void update_run_buttons();
+    bool first_scan_done = false;
+
+    // poll.cpp
+    int address_limit() const;
+    int poll_period() const;
 
     // About page.
     QLabel* about_picture = nullptr;
@@ -172,6 +244,9 @@ private:
     void build_status_strip();
     void build_about_page();
     void build_menu();
+    void build_main_panel();
+    void build_instrument_panels();
+    void build_charts();
 
     // startup.cpp
     void form_create_steps();
@@ -189,6 +264,10 @@ private:
     // navigation.cpp
     void FormClose();
 };
+
+// True when bit `bit` (0 = least significant) of value is 1; false for bits
+// outside 0..7.
+bool gethexbit(std::uint8_t value, int bit);
 
 // Decodes a JPEG held in memory with libjpeg-turbo; a null image when the data
 // does not decode.

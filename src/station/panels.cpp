@@ -1,0 +1,197 @@
+// The main panel, the twelve instrument panels and their widget tables, the
+// slot rule and the alarm LEDs.
+#include "form1.h"
+#include "icolors.h"
+#include "iLedRectangle.h"
+#include "iLedRound.h"
+#include "iSevenSegmentAnalog.h"
+#include "public_set.h"
+
+#include <QFrame>
+#include <QGroupBox>
+#include <QLabel>
+
+namespace {
+
+// The form's segment colour 65408: red 128, green 255, blue 0.
+constexpr TColor kSegmentColor = 65408;
+
+struct SlotWidgets {
+    const char* box;
+    int sv, pv, mv, val;  // iSevenSegmentAnalogN
+    int first_led;        // iLedRectangleN .. N+5
+    int run_led;          // iLedRoundN
+    int number_label, segment_label;  // LabelN
+};
+
+// Slot 1..12 in order: slots 1-4 on 数据显示1, 5-8 on 数据显示2, 9-12 on 数据显示3.
+const SlotWidgets kSlots[12] = {
+    {"GroupBox9", 1, 2, 3, 5, 7, 2, 75, 77},      {"GroupBox2", 6, 7, 8, 10, 13, 3, 22, 79},
+    {"GroupBox10", 11, 12, 13, 15, 19, 4, 23, 81}, {"GroupBox11", 16, 17, 18, 20, 25, 5, 24, 82},
+    {"GroupBox14", 21, 22, 23, 24, 31, 6, 25, 83}, {"GroupBox16", 25, 26, 27, 28, 37, 7, 30, 84},
+    {"GroupBox18", 29, 30, 31, 32, 43, 8, 34, 87}, {"GroupBox20", 33, 34, 35, 36, 49, 9, 36, 88},
+    {"GroupBox23", 37, 38, 39, 40, 61, 11, 78, 89}, {"GroupBox30", 41, 42, 43, 44, 67, 12, 40, 90},
+    {"GroupBox32", 45, 46, 47, 48, 73, 13, 42, 91}, {"GroupBox1", 4, 9, 14, 19, 55, 10, 43, 92},
+};
+
+QString name_of(const char* prefix, int n) { return QString::fromLatin1(prefix) + QString::number(n); }
+
+TiSevenSegmentAnalog* make_display(QWidget* parent, const QString& name, int digits, int segment_size)
+{
+    auto* d = new TiSevenSegmentAnalog(parent);
+    d->setObjectName(name);
+    d->SetAutoSize(false);
+    d->SetDigitCount(digits);
+    d->SetSegmentSize(segment_size);
+    d->SetSegmentColor(tcolor(kSegmentColor));
+    d->SetShowOffSegments(false);
+    d->SetBorderStyle(ibsLowered);
+    d->SetBackGroundColor(Qt::black);
+    return d;
+}
+
+QLabel* caption(QWidget* parent, const QString& text, int x, int y, int w = 40, int h = 18)
+{
+    auto* label = new QLabel(text, parent);
+    label->setObjectName(QStringLiteral("caption_") + text);
+    label->setGeometry(x, y, w, h);
+    return label;
+}
+
+}  // namespace
+
+void TForm1::build_main_panel()
+{
+    const char* captions[] = {"SV", "PV", "MV", "Time"};
+    const char* names[] = {"iSevenSegmentAnalog_sv", "iSevenSegmentAnalog_pv", "iSevenSegmentAnalog_mv",
+                           "iSevenSegmentAnalog_val"};
+    const int digits[] = {6, 6, 5, 7};
+    TiSevenSegmentAnalog** displays[] = {&iSevenSegmentAnalog_sv, &iSevenSegmentAnalog_pv,
+                                         &iSevenSegmentAnalog_mv, &iSevenSegmentAnalog_val};
+    QFont big_caption = font();
+    big_caption.setPixelSize(16);
+    big_caption.setBold(true);
+    for (int i = 0; i < 4; ++i) {
+        const int y = 22 + i * 64;
+        caption(GroupBox3, QString::fromLatin1(captions[i]), 8, y + 14, 44, 20)->setFont(big_caption);
+        *displays[i] = make_display(GroupBox3, QString::fromLatin1(names[i]), digits[i], 2);
+        const QSize size = (*displays[i])->preferred_size();
+        (*displays[i])->setGeometry(52, y, size.width(), size.height());
+    }
+    iSevenSegmentAnalog_sv->setToolTip(QStringLiteral("测量值"));
+
+    const char* led_captions[] = {"Rdy", "LdAL", "HdAL", "LoAL", "HIAL", "oraL"};
+    for (int k = 0; k < 6; ++k) {
+        auto* led = new TiLedRectangle(GroupBox3);
+        led->setObjectName(name_of("iLedRectangle", k + 1));
+        led->SetActiveColor(tcolor(clRed));
+        led->setGeometry(14 + k * 42, 290, 32, 20);
+        main_alarm_led[static_cast<size_t>(k)] = led;
+        auto* label = caption(GroupBox3, QString::fromLatin1(led_captions[k]), 10 + k * 42, 314, 42);
+        label->setAlignment(Qt::AlignHCenter);
+    }
+
+    iLedRound1 = new TiLedRound(Panel3);
+    iLedRound1->setObjectName(QStringLiteral("iLedRound1"));
+    iLedRound1->SetActiveColor(tcolor(clRed));
+    iLedRound1->setGeometry(8, 6, 22, 22);
+}
+
+void TForm1::build_instrument_panels()
+{
+    QWidget* pages[3] = {TabSheet4, TabSheet6, TabSheet5};
+    for (int p = 0; p < 3; ++p) {
+        const char* rows[] = {"SV", "PV", "MV", p == 0 ? "Time" : "VAL", "ALM"};
+        for (int r = 0; r < 5; ++r)
+            caption(pages[p], QString::fromLatin1(rows[r]), 2, 24 + r * 40 + (r == 4 ? 8 : 0), 34);
+    }
+    for (int s = 1; s <= 12; ++s) {
+        const SlotWidgets& w = kSlots[s - 1];
+        QWidget* page = pages[(s - 1) / 4];
+        auto* box = new QGroupBox(page);
+        box->setObjectName(QString::fromLatin1(w.box));
+        box->setGeometry(38 + ((s - 1) % 4) * 172, 0, 153, 257);
+        box->setVisible(false);
+        const int numbers[] = {w.sv, w.pv, w.mv, w.val};
+        const int digits[] = {6, 6, 5, 6};
+        for (int i = 0; i < 4; ++i) {
+            auto* d = make_display(box, name_of("iSevenSegmentAnalog", numbers[i]), digits[i], 1);
+            d->setGeometry(8, 12 + i * 40, 137, 41);
+            if (i < 2)
+                d->SetPrecision(3);
+            if (i == 3)
+                d->SetShowSign(false);
+        }
+        auto* leds = new QGroupBox(box);
+        leds->setObjectName(QStringLiteral("GroupBox_alarm_%1").arg(s));
+        leds->setGeometry(8, 172, 137, 30);
+        for (int k = 0; k < 6; ++k) {
+            auto* led = new TiLedRectangle(leds);
+            led->setObjectName(name_of("iLedRectangle", w.first_led + k));
+            led->SetActiveColor(tcolor(clRed));
+            led->setGeometry(6 + k * 21, 8, 18, 16);
+        }
+        caption(box, QStringLiteral("地址"), 8, 206, 40);
+        auto* number = new QLabel(QStringLiteral("0"), box);
+        number->setObjectName(name_of("Label", w.number_label));
+        number->setGeometry(8, 226, 56, 20);
+        caption(box, QStringLiteral("程序段"), 66, 206, 46);
+        auto* segment = new QLabel(QStringLiteral("1"), box);
+        segment->setObjectName(name_of("Label", w.segment_label));
+        segment->setGeometry(66, 226, 40, 20);
+        auto* run = new TiLedRound(box);
+        run->setObjectName(name_of("iLedRound", w.run_led));
+        run->setToolTip(QStringLiteral("运行状态"));
+        run->SetActiveColor(tcolor(clRed));
+        run->setGeometry(116, 212, 28, 28);
+    }
+}
+
+void TForm1::init_isevensegmentanlaog()
+{
+    for (int s = 1; s <= 12; ++s) {
+        const SlotWidgets& w = kSlots[s - 1];
+        auto display = [this](int n) {
+            return findChild<TiSevenSegmentAnalog*>(name_of("iSevenSegmentAnalog", n));
+        };
+        sv_disp[static_cast<size_t>(s)] = display(w.sv);
+        pv_disp[static_cast<size_t>(s)] = display(w.pv);
+        mv_disp[static_cast<size_t>(s)] = display(w.mv);
+        val_disp[static_cast<size_t>(s)] = display(w.val);
+        for (int k = 1; k <= 6; ++k)
+            alarm_led[static_cast<size_t>((s - 1) * 6 + k)]
+                = findChild<TiLedRectangle*>(name_of("iLedRectangle", w.first_led + k - 1));
+        run_led[static_cast<size_t>(s)] = findChild<TiLedRound*>(name_of("iLedRound", w.run_led));
+        panel_label[static_cast<size_t>(s)] = findChild<QLabel*>(name_of("Label", w.number_label));
+        segment_label[static_cast<size_t>(s)] = findChild<QLabel*>(name_of("Label", w.segment_label));
+        panel_box[static_cast<size_t>(s - 1)] = findChild<QGroupBox*>(QString::fromLatin1(w.box));
+    }
+}
+
+int TForm1::get_dis_pos(int address) const
+{
+    // Counts the enabled addresses 0..address, never past the table's end.
+    const int last = address < kAddrTableSize ? address : kAddrTableSize - 1;
+    int count = 0;
+    for (int a = 0; a <= last; ++a)
+        if (addr_enabled[a])
+            ++count;
+    return count;
+}
+
+bool gethexbit(std::uint8_t value, int bit)
+{
+    if (bit < 0 || bit > 7)
+        return false;
+    return (static_cast<std::uint8_t>(value << (7 - bit)) & 0x80) != 0;
+}
+
+void TForm1::dis_alarm(int panel)
+{
+    if (panel < 0 || panel > 11)
+        return;
+    for (int k = 1; k <= 6; ++k)
+        alarm_led[static_cast<size_t>(panel * 6 + k)]->SetActive(gethexbit(alarm_byte, k + 1));
+}
+
+void TForm1::set_comm_led(bool lit) { iLedRound1->SetActive(lit); }
