@@ -41,7 +41,8 @@ TEST(Colours, FormValuesHoldRedInTheLowByte)
     EXPECT_EQ(third_color(QColor(0, 128, 0)), QColor(0, 42, 0));
 }
 
-template <class Lamp> class LampTest : public ::testing::Test {};
+template <class Lamp> class LampTest : public ::testing::Test {
+};
 using LampTypes = ::testing::Types<TiLedRound, TiLedRectangle>;
 TYPED_TEST_SUITE(LampTest, LampTypes);
 
@@ -96,10 +97,10 @@ TEST(LedRound, StaysSquare)
         QSize from, asked, result;
     };
     const Case cases[] = {
-        {{25, 25}, {30, 25}, {30, 30}},
-        {{25, 25}, {25, 40}, {40, 40}},
-        {{25, 25}, {25, 25}, {25, 25}},
-        {{20, 20}, {12, 50}, {12, 12}},
+        { { 25, 25 }, { 30, 25 }, { 30, 30 } },
+        { { 25, 25 }, { 25, 40 }, { 40, 40 } },
+        { { 25, 25 }, { 25, 25 }, { 25, 25 } },
+        { { 20, 20 }, { 12, 50 }, { 12, 12 } },
     };
     for (const Case& c : cases) {
         EXPECT_EQ(led_round_bounds(c.from, c.asked), c.result);
@@ -123,7 +124,7 @@ TEST(LedRound, RoundBodyOnBackgroundCorners)
     lamp->SetActive(true);
     lamp->SetBackGroundColor(QColor(10, 20, 30));
     const QImage img = lamp->render_image();
-    for (QPoint corner : {QPoint(0, 0), QPoint(24, 0), QPoint(1, 23), QPoint(23, 23), QPoint(2, 2)})
+    for (QPoint corner : { QPoint(0, 0), QPoint(24, 0), QPoint(1, 23), QPoint(23, 23), QPoint(2, 2) })
         EXPECT_EQ(img.pixelColor(corner), QColor(10, 20, 30)) << corner.x() << "," << corner.y();
     // Left and right edges of the circle at mid-height show the body colour
     // just inside the rim, so the body is round, not a square.
@@ -178,11 +179,13 @@ TEST(Label, KaiFontAndAutoSize)
 
     label.SetBorderStyle(ilbsLowered);
     label.SetOuterMargins(3, 1, 4, 2);
-    EXPECT_EQ(label.size(), QSize(4 + 7 + fm.horizontalAdvance(QStringLiteral("程序段")), 4 + 3 + fm.height()));
+    EXPECT_EQ(
+        label.size(), QSize(4 + 7 + fm.horizontalAdvance(QStringLiteral("程序段")), 4 + 3 + fm.height()));
 
     label.SetAutoSize(false);
     label.SetCaption(QStringLiteral("地址"));
-    EXPECT_EQ(label.size(), QSize(4 + 7 + fm.horizontalAdvance(QStringLiteral("程序段")), 4 + 3 + fm.height()));
+    EXPECT_EQ(
+        label.size(), QSize(4 + 7 + fm.horizontalAdvance(QStringLiteral("程序段")), 4 + 3 + fm.height()));
 }
 
 TEST(Label, AlignmentPlacesTheCaption)

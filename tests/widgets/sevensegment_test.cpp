@@ -62,17 +62,28 @@ QPoint centroid(const QPolygon& poly)
 std::string lit_segments(char digit)
 {
     switch (digit) {
-    case '0': return "abcdef";
-    case '1': return "bc";
-    case '2': return "abdeg";
-    case '3': return "abcdg";
-    case '4': return "bcfg";
-    case '5': return "acdfg";
-    case '6': return "acdefg";
-    case '7': return "abc";
-    case '8': return "abcdefg";
-    case '9': return "abcfg";
-    default: return "";
+    case '0':
+        return "abcdef";
+    case '1':
+        return "bc";
+    case '2':
+        return "abdeg";
+    case '3':
+        return "abcdg";
+    case '4':
+        return "bcfg";
+    case '5':
+        return "acdfg";
+    case '6':
+        return "acdefg";
+    case '7':
+        return "abc";
+    case '8':
+        return "abcdefg";
+    case '9':
+        return "abcfg";
+    default:
+        return "";
     }
 }
 
@@ -89,23 +100,23 @@ TEST(SevenSegmentLayout, RowCodesForValues)
     };
     const double inf = std::numeric_limits<double>::infinity();
     const Case cases[] = {
-        {25.4, 6, 3, true, ilsSpaces, "+ 25.400"},
-        {-3.2, 6, 3, true, ilsSpaces, "-  3.200"},
-        {999.999, 6, 3, true, ilsSpaces, "+999.999"},
-        {999.9996, 6, 3, true, ilsSpaces, "+<<<<<<"},
-        {-1000, 6, 3, true, ilsSpaces, "->>>>>>"},
-        {9999, 4, 0, true, ilsSpaces, "+9999"},
-        {10000, 4, 0, true, ilsSpaces, "+<<<<"},
-        {0, 4, 4, true, ilsSpaces, "+<<<<"},
-        {-0.5, 3, 5, true, ilsSpaces, "->>>"},
-        {0, 6, 3, true, ilsSpaces, "+  0.000"},
-        {-0.0, 6, 3, true, ilsSpaces, "+  0.000"},
-        {-3.2, 6, 3, false, ilsSpaces, "  3.200"},
-        {3.2, 6, 3, true, ilsZeros, "+003.200"},
-        {3.2, 6, 3, true, ilsNone, "+3.200"},
-        {12.3456, 5, 2, true, ilsSpaces, "+ 12.35"},
-        {inf, 4, 1, true, ilsSpaces, "+<<<<"},
-        {-inf, 4, 1, true, ilsSpaces, "->>>>"},
+        { 25.4, 6, 3, true, ilsSpaces, "+ 25.400" },
+        { -3.2, 6, 3, true, ilsSpaces, "-  3.200" },
+        { 999.999, 6, 3, true, ilsSpaces, "+999.999" },
+        { 999.9996, 6, 3, true, ilsSpaces, "+<<<<<<" },
+        { -1000, 6, 3, true, ilsSpaces, "->>>>>>" },
+        { 9999, 4, 0, true, ilsSpaces, "+9999" },
+        { 10000, 4, 0, true, ilsSpaces, "+<<<<" },
+        { 0, 4, 4, true, ilsSpaces, "+<<<<" },
+        { -0.5, 3, 5, true, ilsSpaces, "->>>" },
+        { 0, 6, 3, true, ilsSpaces, "+  0.000" },
+        { -0.0, 6, 3, true, ilsSpaces, "+  0.000" },
+        { -3.2, 6, 3, false, ilsSpaces, "  3.200" },
+        { 3.2, 6, 3, true, ilsZeros, "+003.200" },
+        { 3.2, 6, 3, true, ilsNone, "+3.200" },
+        { 12.3456, 5, 2, true, ilsSpaces, "+ 12.35" },
+        { inf, 4, 1, true, ilsSpaces, "+<<<<" },
+        { -inf, 4, 1, true, ilsSpaces, "->>>>" },
     };
     for (const Case& c : cases) {
         SevenSegmentAnalogParams p = form_params(c.value, c.digits, c.precision, c.sign);
@@ -122,7 +133,7 @@ TEST(SevenSegmentLayout, CellsAndPointGeometry)
     const auto cells = seven_segment_analog_cells(p, QSize(186, 46));
     ASSERT_EQ(cells.size(), 8u);
     // Seven wide cells of 20 x 36 at 26-pixel steps from x 5, y 5.
-    const int xs[] = {5, 31, 57, 83, 109, 135, 161};
+    const int xs[] = { 5, 31, 57, 83, 109, 135, 161 };
     for (int i = 0, wide = 0; i < int(cells.size()); ++i) {
         if (cells[i].code == sscPeriod)
             continue;
@@ -180,15 +191,15 @@ TEST(SevenSegmentDisplay, ClampsAndDefaults)
         int in, stored;
     };
     const Case cases[] = {
-        {&TiSevenSegmentAnalog::SetPrecision, &TiSevenSegmentAnalog::Precision, -1, 0},
-        {&TiSevenSegmentAnalog::SetPrecision, &TiSevenSegmentAnalog::Precision, 20, 13},
-        {&TiSevenSegmentAnalog::SetDigitCount, &TiSevenSegmentAnalog::DigitCount, 0, 1},
-        {&TiSevenSegmentAnalog::SetDigitCount, &TiSevenSegmentAnalog::DigitCount, 40, 32},
-        {&TiSevenSegmentAnalog::SetSegmentSize, &TiSevenSegmentAnalog::SegmentSize, 0, 1},
-        {&TiSevenSegmentAnalog::SetSegmentSize, &TiSevenSegmentAnalog::SegmentSize, 200, 100},
-        {&TiSevenSegmentAnalog::SetSegmentMargin, &TiSevenSegmentAnalog::SegmentMargin, -4, 0},
-        {&TiSevenSegmentAnalog::SetSegmentSeperation, &TiSevenSegmentAnalog::SegmentSeperation, -1, 0},
-        {&TiSevenSegmentAnalog::SetDigitSpacing, &TiSevenSegmentAnalog::DigitSpacing, -3, -3},
+        { &TiSevenSegmentAnalog::SetPrecision, &TiSevenSegmentAnalog::Precision, -1, 0 },
+        { &TiSevenSegmentAnalog::SetPrecision, &TiSevenSegmentAnalog::Precision, 20, 13 },
+        { &TiSevenSegmentAnalog::SetDigitCount, &TiSevenSegmentAnalog::DigitCount, 0, 1 },
+        { &TiSevenSegmentAnalog::SetDigitCount, &TiSevenSegmentAnalog::DigitCount, 40, 32 },
+        { &TiSevenSegmentAnalog::SetSegmentSize, &TiSevenSegmentAnalog::SegmentSize, 0, 1 },
+        { &TiSevenSegmentAnalog::SetSegmentSize, &TiSevenSegmentAnalog::SegmentSize, 200, 100 },
+        { &TiSevenSegmentAnalog::SetSegmentMargin, &TiSevenSegmentAnalog::SegmentMargin, -4, 0 },
+        { &TiSevenSegmentAnalog::SetSegmentSeperation, &TiSevenSegmentAnalog::SegmentSeperation, -1, 0 },
+        { &TiSevenSegmentAnalog::SetDigitSpacing, &TiSevenSegmentAnalog::DigitSpacing, -3, -3 },
     };
     for (const Case& c : cases) {
         (d.*c.set)(c.in);
@@ -230,8 +241,8 @@ TEST(SevenSegmentRender, LitSegmentsMatchTheDigits)
 {
     const QColor on = tcolor(65408);
     ASSERT_EQ(on, QColor(128, 255, 0));
-    for (const auto& [value, expected] :
-         {std::pair<double, std::string>{25.4, "+ 25.400"}, std::pair<double, std::string>{-3.2, "-  3.200"}}) {
+    for (const auto& [value, expected] : { std::pair<double, std::string> { 25.4, "+ 25.400" },
+             std::pair<double, std::string> { -3.2, "-  3.200" } }) {
         TiSevenSegmentAnalog d;
         set_like_form(d);
         d.SetValue(value);
@@ -313,8 +324,8 @@ TEST(SevenSegmentCharacter, ArrowsPointTheRightWay)
     const auto down = segment_shapes(sscDownArrow, 20, 36, 2, 1, false);
     ASSERT_EQ(up.size(), 1u);
     ASSERT_EQ(down.size(), 1u);
-    EXPECT_EQ(up[0].polygon, QPolygon({QPoint(18, 18), QPoint(0, 18), QPoint(9, 9)}));
-    EXPECT_EQ(down[0].polygon, QPolygon({QPoint(18, 18), QPoint(0, 18), QPoint(9, 27)}));
+    EXPECT_EQ(up[0].polygon, QPolygon({ QPoint(18, 18), QPoint(0, 18), QPoint(9, 9) }));
+    EXPECT_EQ(down[0].polygon, QPolygon({ QPoint(18, 18), QPoint(0, 18), QPoint(9, 27) }));
     const auto flat = segment_shapes(sscUpArrow, 40, 10, 1, 1, false);
     EXPECT_EQ(flat[0].polygon.at(2).y(), 0);
     // Plus and minus carry their companion in the off colour only with off segments shown.
