@@ -223,6 +223,8 @@ void TiEditCustom::update_editor()
 
 void TiEditCustom::apply_auto_size()
 {
+    // The height follows the font; the width stays free for layouts.
+    setSizePolicy(QSizePolicy::Preferred, auto_size_ ? QSizePolicy::Fixed : QSizePolicy::Preferred);
     if (auto_size_)
         resize(width(), QFontMetrics(font()).height() + 2 * bevel_width(BorderStyle()) + 4);
     updateGeometry();

@@ -86,6 +86,8 @@ QSize TiLabel::caption_size() const
 
 void TiLabel::layout_changed()
 {
+    const QSizePolicy::Policy policy = auto_size_ ? QSizePolicy::Fixed : QSizePolicy::Preferred;
+    setSizePolicy(policy, policy);
     if (auto_size_)
         resize(caption_size());
     updateGeometry();

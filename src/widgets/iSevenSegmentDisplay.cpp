@@ -70,6 +70,9 @@ void TiSevenSegmentDisplay::SetAutoSize(bool on)
 
 void TiSevenSegmentDisplay::size_changed()
 {
+    // An auto-sized display keeps its preferred size inside layouts too.
+    const QSizePolicy::Policy policy = auto_size_ ? QSizePolicy::Fixed : QSizePolicy::Preferred;
+    setSizePolicy(policy, policy);
     if (auto_size_)
         resize(preferred_size());
     updateGeometry();
