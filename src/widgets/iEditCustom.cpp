@@ -34,6 +34,10 @@ struct TiEditCustom::UserAction {
 // from QLineEdit; every key, focus change and the context menu go to the box.
 class TiEditInner : public QLineEdit {
 public:
+    // Cuts the link to the box while it is being destroyed: the editor's own
+    // teardown may still see focus changes.
+    void detach() { box_ = nullptr; }
+
     explicit TiEditInner(TiEditCustom* box)
         : QLineEdit(box)
         , box_(box)
@@ -50,25 +54,28 @@ protected:
     void keyPressEvent(QKeyEvent* event) override
     {
         bool handled = false;
-        run_widget_guarded([&] { handled = box_->handle_key(event); });
+        if (box_)
+            run_widget_guarded([&] { handled = box_->handle_key(event); });
         if (!handled)
             event->ignore();
     }
     void focusInEvent(QFocusEvent* event) override
     {
         QLineEdit::focusInEvent(event);
-        box_->focus_in(event->reason());
+        if (box_)
+            box_->focus_in(event->reason());
     }
     void focusOutEvent(QFocusEvent* event) override
     {
         QLineEdit::focusOutEvent(event);
-        box_->focus_out(event->reason());
+        if (box_)
+            box_->focus_out(event->reason());
     }
     void mousePressEvent(QMouseEvent* event) override
     {
         // No middle-button paste of the X11 selection: it would bypass the
         // length limit.
-        if (event->button() == Qt::MiddleButton)
+        if (event->button() == Qt::MiddleButton || !box_)
             return;
         TiEditCustom::UserAction action(box_);
         QLineEdit::mousePressEvent(event);
@@ -81,10 +88,14 @@ protected:
     }
     void mouseDoubleClickEvent(QMouseEvent* event) override
     {
-        if (event->button() == Qt::LeftButton)
+        if (event->button() == Qt::LeftButton && box_)
             box_->SelectAll();
     }
-    void contextMenuEvent(QContextMenuEvent* event) override { box_->show_context_menu(event->globalPos()); }
+    void contextMenuEvent(QContextMenuEvent* event) override
+    {
+        if (box_)
+            box_->show_context_menu(event->globalPos());
+    }
 
 private:
     TiEditCustom* box_;
@@ -105,6 +116,11 @@ TiEditCustom::TiEditCustom(QWidget* parent)
     resize(121, 21);
     update_editor();
     apply_auto_size();
+}
+
+TiEditCustom::~TiEditCustom()
+{
+    static_cast<TiEditInner*>(editor_)->detach();
 }
 
 QString TiEditCustom::Text() const

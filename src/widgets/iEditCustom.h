@@ -17,6 +17,7 @@ class TiEditCustom : public TiCustomComponent {
     Q_OBJECT
 public:
     explicit TiEditCustom(QWidget* parent = nullptr);
+    ~TiEditCustom() override;
 
     // Most characters the operator may type or paste; 0 = no limit. Text set
     // by code is shown in full.

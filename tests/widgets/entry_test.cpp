@@ -70,12 +70,14 @@ protected:
 
     static void enter(TiEditCustom* box) { QTest::keyClick(box, Qt::Key_Return); }
 
+    // Declared before the window: closing the window at teardown commits the
+    // focused box, which still records its events.
+    std::vector<std::string> events;
     QWidget window;
     TiAnalogOutput* out1 = nullptr;
     TiAnalogOutput* out2 = nullptr;
     TiIntegerOutput* period = nullptr;
     QLineEdit* other = nullptr;
-    std::vector<std::string> events;
 };
 
 } // namespace
@@ -194,6 +196,16 @@ TEST_F(EntryBoxes, LeavingTheBoxCommits)
     EXPECT_EQ(out1->Value(), 50);
     EXPECT_EQ(out1->Text(), QStringLiteral("50.00"));
     EXPECT_EQ(events.back(), "out1:OnChangeUser");
+}
+
+TEST_F(EntryBoxes, DeletingAFocusedBoxWithTypedTextIsSafe)
+{
+    type_into(out2, QStringLiteral("12"));
+    ASSERT_TRUE(out2->editor()->hasFocus());
+    delete out2;
+    out2 = nullptr;
+    QApplication::processEvents();
+    EXPECT_TRUE(events.empty());
 }
 
 TEST_F(EntryBoxes, EscapeAndCtrlZRestoreTheCommittedText)
