@@ -1,6 +1,7 @@
 // The station's application object: sets up fonts, creates the main window
 // (which runs its start-up) and runs the message loop until it closes.
 #include "form1.h"
+#include "ifonts.h"
 
 #include <QApplication>
 

@@ -195,6 +195,9 @@ public:
     void update_run_buttons();
     bool first_scan_done = false;
 
+    // control.cpp
+    void iIntegerOutput1Change(QObject* Sender);
+
     // poll.cpp
     int address_limit() const;
     int poll_period() const;
@@ -247,6 +250,10 @@ private:
     void build_main_panel();
     void build_instrument_panels();
     void build_charts();
+    void build_timers();
+    void connect_handlers();
+    void connect_run_handlers();
+    void connect_control_handlers();
 
     // startup.cpp
     void form_create_steps();
@@ -274,6 +281,3 @@ bool gethexbit(std::uint8_t value, int bit);
 class QImage;
 QImage decode_jpeg(const QByteArray& data);
 
-// The application-wide font setup: the Kai face named by the form maps to the
-// installed Kai font, other Chinese text falls back to a Hei face.
-void install_font_substitutions();

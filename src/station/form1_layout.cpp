@@ -3,6 +3,9 @@
 #include "param_grid.h"
 #include "scomm.h"
 #include "ttimer.h"
+#include "iAnalogOutput.h"
+#include "iIntegerOutput.h"
+#include "iTimers.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -111,6 +114,9 @@ void TForm1::build_layout()
 
     build_regions();
     build_pages();
+    build_main_panel();
+    build_instrument_panels();
+    build_charts();
     build_address_page();
     build_parameter_page();
     build_settings_page();
@@ -118,6 +124,8 @@ void TForm1::build_layout()
     build_status_strip();
     build_about_page();
     build_menu();
+    build_timers();
+    connect_handlers();
 }
 
 void TForm1::build_regions()
@@ -260,6 +268,8 @@ void TForm1::build_settings_page()
     ComboBox5->setCurrentIndex(2);
     Button16 = make_button(GroupBox5, "Button16", QStringLiteral("写波特率"), 144, 100, 96);
     make_label(GroupBox5, QStringLiteral("Label_period"), QStringLiteral("采样周期"), 10, 160, 60);
+    iIntegerOutput1 = make<TiIntegerOutput>(GroupBox5, "iIntegerOutput1", 74, 156, 70, 24);
+    iIntegerOutput1->SetValue(2);
     make_label(GroupBox5, QStringLiteral("Label_seconds"), QStringLiteral("秒"), 150, 160, 30);
 
     GroupBox12 = make<QGroupBox>(TabSheet3, "GroupBox12", 462, 4, 266, 250);
@@ -282,7 +292,17 @@ void TForm1::build_control_group()
     Button5 = make_button(GroupBox4, "Button5", QStringLiteral("RUN/HOLD"), 12, 24, 80, 32);
     Button6 = make_button(GroupBox4, "Button6", QStringLiteral("HAND"), 96, 24, 80, 32);
     Button7 = make_button(GroupBox4, "Button7", QStringLiteral("STOP"), 180, 24, 80, 32);
+    iAnalogOutput1 = make<TiAnalogOutput>(GroupBox4, "iAnalogOutput1", 12, 84, 120, 26);
+    iAnalogOutput1->SetPrecision(2);
+    iAnalogOutput1->SetValueMin(-110);
+    iAnalogOutput1->SetValueMax(110);
+    iAnalogOutput1->SetMaxLength(6);
     Button8 = make_button(GroupBox4, "Button8", QStringLiteral("手动调功"), 150, 80, 110, 32);
+    iAnalogOutput2 = make<TiAnalogOutput>(GroupBox4, "iAnalogOutput2", 12, 134, 120, 26);
+    iAnalogOutput2->SetPrecision(2);
+    iAnalogOutput2->SetValueMin(-9999);
+    iAnalogOutput2->SetValueMax(9999);
+    iAnalogOutput2->SetMaxLength(6);
     Button9 = make_button(GroupBox4, "Button9", QStringLiteral("给定值"), 150, 130, 110, 32);
     make_label(GroupBox4, QStringLiteral("Label_ctrl_addr"), QStringLiteral("控制地址"), 12, 190, 70);
     ComboBox7 = make_combo(GroupBox4, "ComboBox7", {}, QStringLiteral("0"), 90, 186, 80);
@@ -342,4 +362,32 @@ void TForm1::build_menu()
     QAction* exit_item = bar->addAction(QStringLiteral("退出"));
     exit_item->setObjectName(QStringLiteral("N3"));
     connect(exit_item, &QAction::triggered, this, [this, exit_item] { run_guarded([&] { N3Click(exit_item); }); });
+}
+
+void TForm1::build_timers()
+{
+    // Channels of the multi-timer: 1 read-all, 2 column write, 3 scan,
+    // 4 column read, 5 selected write. All are off at start.
+    iTimers1 = new TiTimers(Panel1);
+    iTimers1->setObjectName(QStringLiteral("iTimers1"));
+    iTimers1->setVisible(false);
+    const int intervals[] = {300, 500, 300, 300, 1000};
+    for (int k = 1; k <= 5; ++k) {
+        iTimers1->SetEnabled(k, false);
+        iTimers1->SetInterval(k, intervals[k - 1]);
+    }
+}
+
+void TForm1::connect_handlers()
+{
+    for (int a = 0; a < 12; ++a) {
+        QCheckBox* box = addr_check[static_cast<size_t>(a)];
+        connect(box, &QCheckBox::clicked, this, [this, box] { run_guarded([&] { checkbox_change(box); }); });
+    }
+    connect(Button_scan, &QPushButton::clicked, this,
+            [this] { run_guarded([this] { Button_scanClick(Button_scan); }); });
+    iTimers1->OnTimer(3) = guarded([this](QObject* sender) { iTimers1Timer3(sender); });
+    iIntegerOutput1->OnChange = guarded([this](QObject* sender) { iIntegerOutput1Change(sender); });
+    connect_run_handlers();
+    connect_control_handlers();
 }

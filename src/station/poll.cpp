@@ -6,6 +6,7 @@
 #include "public_set.h"
 #include "scomm.h"
 #include "ttimer.h"
+#include "iIntegerOutput.h"
 
 #include <QComboBox>
 #include <QLabel>
@@ -20,6 +21,14 @@ int TForm1::address_limit() const
 {
     const int n = str_to_int(ComboBox10->currentText().toStdString());
     return n > kMaxAddress ? kMaxAddress : n;
+}
+
+// The sampling period in seconds; a negative period (possible only from the
+// settings file) counts as 0.
+int TForm1::poll_period() const
+{
+    const int period = iIntegerOutput1->Value();
+    return period < 0 ? 0 : period;
 }
 
 void TForm1::Timer1Timer(QObject*)

@@ -2,6 +2,8 @@
 #include "form1.h"
 #include "public_set.h"
 #include "scomm.h"
+#include "iComponent.h"
+#include "iLedRound.h"
 
 #include <QFont>
 #include <QPushButton>
@@ -11,6 +13,8 @@
 
 TForm1::TForm1(QWidget* parent) : QMainWindow(parent)
 {
+    // Exceptions raised inside the widgets' own event handling go to the error box.
+    set_widget_error_handler([](const QString& message) { ErrorBox::instance().show(message); });
     build_layout();
     FormCreate();
 }
@@ -30,6 +34,7 @@ void TForm1::form_create_steps()
     Button3->setEnabled(false);
     Button12->setEnabled(false);
     Button14->setEnabled(false);
+    iLedRound1->SetActive(false);
     strgrid_init();
     resize(1030, 800);
     if (const QScreen* s = screen())
@@ -38,17 +43,9 @@ void TForm1::form_create_steps()
     chart_running = 0;
     run_seen = 0;
     inst_count = 0;
+    init_isevensegmentanlaog();
+    iplot_init();
     cur_addr = -1;
     reply_ok = 1;
     PageControl1->setCurrentWidget(TabSheet10);
-}
-
-void install_font_substitutions()
-{
-    // The form names the Kai face by its Windows name; Debian ships it as
-    // "AR PL UKai CN" (fonts-arphic-ukai).
-    QFont::insertSubstitutions(QStringLiteral("楷体_GB2312"),
-                               {QStringLiteral("AR PL UKai CN"), QStringLiteral("AR PL UKai TW")});
-    QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"),
-                               {QStringLiteral("DejaVu Sans"), QStringLiteral("WenQuanYi Micro Hei")});
 }

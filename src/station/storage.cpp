@@ -1,0 +1,90 @@
+// The station's use of the database and the settings file.
+#include "browser_pages.h"
+#include "form1.h"
+#include "iIntegerOutput.h"
+#include "param_grid.h"
+#include "public_set.h"
+#include "settings_file.h"
+#include "station_db.h"
+
+#include <QComboBox>
+#include <QDateTime>
+#include <QDir>
+#include <QLineEdit>
+#include <QVBoxLayout>
+
+void TForm1::build_browser_pages()
+{
+    auto* measurements = new MeasurementPage(*db, TabSheet13);
+    measurements->setObjectName(QStringLiteral("measurement_page"));
+    auto* layout13 = new QVBoxLayout(TabSheet13);
+    layout13->setContentsMargins(2, 2, 2, 2);
+    layout13->addWidget(measurements);
+    auto* params = new ParamPage(*db, TabSheet14);
+    params->setObjectName(QStringLiteral("param_page"));
+    auto* layout14 = new QVBoxLayout(TabSheet14);
+    layout14->setContentsMargins(2, 2, 2, 2);
+    layout14->addWidget(params);
+    // The deviation chart covers its whole page; the empty segment grid lies under it.
+    QTableView* segments = make_dbgrid1(TabSheet11);
+    segments->setGeometry(0, 0, 420, 200);
+    segments->lower();
+    measurement_page = measurements;
+    param_page = params;
+}
+
+void TForm1::store_parameter(int address, int code, float value) { db->store_parameter(address, code, value); }
+
+void TForm1::append_measurement()
+{
+    MeasurementRow row;
+    row.when = QDateTime::currentDateTime();
+    row.address = cur_addr;
+    row.sv = sv_value;
+    row.pv = pv_value;
+    row.mv = mv_raw / 100.0;
+    row.val = para_value;
+    row.alm = alarm_byte;
+    db->append_measurement(row);
+}
+
+void TForm1::get_AI_database(int address)
+{
+    const ParamColumn column = db->load_param_column(address, dec_places_of(address));
+    for (int code = 1; code < static_cast<int>(column.texts.size()); ++code)
+        if (column.loaded[static_cast<size_t>(code)])
+            StringGrid1->setCells(db_load_col, code + 1, column.texts[static_cast<size_t>(code)]);
+    cur_code = kLastParamCode;
+    para_value = column.last_value;
+}
+
+void TForm1::ai_para_first()
+{
+    if (param_page)
+        param_page->navigator()->first();
+}
+
+void TForm1::file_save()
+{
+    ::file_save(QDir::current().filePath(kSettingsFileName), ComboBox1->currentIndex(), ComboBox2->currentIndex(),
+                iIntegerOutput1->Value());
+}
+
+void TForm1::read_settings_file()
+{
+    SettingsTargets targets;
+    targets.show_port_text = [this](const QString& text) { Edit1->setText(text); };
+    targets.set_port_index = [this](int index) { set_index_silently(ComboBox1, index); };
+    targets.show_baud_text = [this](const QString& text) { Edit2->setText(text); };
+    targets.set_baud_index = [this](int index) { set_index_silently(ComboBox2, index); };
+    targets.set_period = [this](int period) { iIntegerOutput1->SetValue(period); };
+    read_settings(QDir::current().filePath(kSettingsFileName), targets);
+}
+
+void TForm1::set_index_silently(QComboBox* box, int index)
+{
+    // Setting an item index from the settings does not raise the change handler;
+    // an index outside the list leaves no selection.
+    const QSignalBlocker blocker(box);
+    box->setCurrentIndex(index >= 0 && index < box->count() ? index : -1);
+}
