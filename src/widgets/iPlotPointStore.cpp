@@ -99,6 +99,10 @@ double TiPlotPointStore::y(std::size_t index) const
     return chunks_[index >> level_shift(kChunkLevels)]->y[index & kChunkMask];
 }
 
+const double* TiPlotPointStore::chunk_x(std::size_t chunk) const { return chunks_[chunk]->x; }
+
+const double* TiPlotPointStore::chunk_y(std::size_t chunk) const { return chunks_[chunk]->y; }
+
 std::size_t TiPlotPointStore::memory_bytes() const
 {
     std::size_t bytes = chunks_.capacity() * sizeof(chunks_[0]) + chunks_.size() * sizeof(Chunk);
@@ -190,10 +194,17 @@ private:
             return view_.width;
         return int(px);
     }
-    Pt make(std::size_t i) const
+    Pt make(std::size_t i)
     {
-        const double px = to_px(store_.x(i));
-        return { px, to_py(store_.y(i)), col(px) };
+        const std::size_t chunk = i / TiPlotPointStore::kChunkPoints;
+        if (chunk != chunk_) {
+            chunk_ = chunk;
+            chunk_x_ = store_.chunk_x(chunk);
+            chunk_y_ = store_.chunk_y(chunk);
+        }
+        const std::size_t k = i % TiPlotPointStore::kChunkPoints;
+        const double px = to_px(chunk_x_[k]);
+        return { px, to_py(chunk_y_[k]), col(px) };
     }
 
     void visit(int level, std::size_t block)
@@ -204,15 +215,20 @@ private:
         const std::size_t last = std::min(store_.size(), (block + 1) << shift) - 1;
         const int c0 = col(to_px(b.x_min));
         const int c1 = col(to_px(b.x_max));
-        const bool off_view = c1 < 0 || c0 >= view_.width;
-        if (off_view || c0 == c1) {
-            // Every segment inside the block stays in column c0 (or off view):
-            // only the segment that enters the block needs drawing, then the
-            // block's y range in that column.
-            point(first);
-            if (!off_view)
+        if (c0 == c1) {
+            // The whole block lies in one column, or wholly off view (the
+            // clamped column is then -1 or width): every segment inside it
+            // stays there and together they cover the block's y range. The
+            // segment entering the block needs drawing only when it comes
+            // from another column; from the same column it joins two y values
+            // the column's range already holds, so no point is read at all.
+            if (!has_prev_ || prev_col_ != c0)
+                point(first);
+            if (c0 >= 0 && c0 < view_.width)
                 add_range(c0, to_py(b.y_max), to_py(b.y_min));
-            prev_ = make(last);
+            prev_index_ = last;
+            prev_col_ = c0;
+            prev_known_ = false;
             return;
         }
         if (level == 1) {
@@ -229,11 +245,25 @@ private:
     {
         const Pt p = make(i);
         if (has_prev_)
-            segment(prev_, p);
+            segment(prev(), p);
         else if (p.col >= 0 && p.col < view_.width)
             add_range(p.col, p.py, p.py);
-        prev_ = p;
+        prev_pt_ = p;
+        prev_index_ = i;
+        prev_col_ = p.col;
+        prev_known_ = true;
         has_prev_ = true;
+    }
+
+    // The path's last point; after a one-column block only its index and
+    // column are kept, and its coordinates are read when a segment needs them.
+    const Pt& prev()
+    {
+        if (!prev_known_) {
+            prev_pt_ = make(prev_index_);
+            prev_known_ = true;
+        }
+        return prev_pt_;
     }
 
     void segment(const Pt& a, const Pt& b)
@@ -299,7 +329,13 @@ private:
     std::vector<double> lo_, hi_;
     double x_scale_ = 0, y_scale_ = 0, y_top_ = 0;
     int touched_min_ = view_.width, touched_max_ = -1;
-    Pt prev_ {};
+    std::size_t chunk_ = std::size_t(-1);
+    const double* chunk_x_ = nullptr;
+    const double* chunk_y_ = nullptr;
+    Pt prev_pt_ {};
+    std::size_t prev_index_ = 0;
+    int prev_col_ = 0;
+    bool prev_known_ = false;
     bool has_prev_ = false;
     int sweep_dir_ = 0;
 };

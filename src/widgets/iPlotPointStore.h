@@ -38,6 +38,9 @@ public:
     std::size_t size() const { return size_; }
     double x(std::size_t index) const;
     double y(std::size_t index) const;
+    // The x and y arrays of one chunk (kChunkPoints entries, filled up to size()).
+    const double* chunk_x(std::size_t chunk) const;
+    const double* chunk_y(std::size_t chunk) const;
 
     // Bytes held for the points and the pyramid (chunks and vectors).
     std::size_t memory_bytes() const;
