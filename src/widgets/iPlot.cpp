@@ -53,7 +53,10 @@ TiPlotChannel* TiPlot::AddChannel(const QString& name, const QColor& color)
     return c;
 }
 
-QString TiPlot::TitleText() const { return labels_.Count() > 0 ? labels_.Items(0)->Caption() : QString(); }
+QString TiPlot::TitleText() const
+{
+    return labels_.Count() > 0 ? labels_.Items(0)->Caption() : QString();
+}
 
 void TiPlot::setTitleText(const QString& text)
 {
@@ -82,8 +85,7 @@ void TiPlot::request_repaint()
 
 namespace {
 
-template <class F>
-void for_each_axis(TiPlot& plot, F f)
+template <class F> void for_each_axis(TiPlot& plot, F f)
 {
     for (int i = 0; i < plot.XAxisManager().Count(); ++i)
         f(*plot.XAxis(i));
@@ -122,11 +124,20 @@ void TiPlot::resume_tracking()
     request_repaint();
 }
 
-bool TiPlot::tracking_paused() const { return paused_; }
+bool TiPlot::tracking_paused() const
+{
+    return paused_;
+}
 
-void TiPlot::zoom_in() { zoom_by(1.0 / zoom_factor(*this)); }
+void TiPlot::zoom_in()
+{
+    zoom_by(1.0 / zoom_factor(*this));
+}
 
-void TiPlot::zoom_out() { zoom_by(zoom_factor(*this)); }
+void TiPlot::zoom_out()
+{
+    zoom_by(zoom_factor(*this));
+}
 
 void TiPlot::zoom_by(double factor)
 {
@@ -187,7 +198,8 @@ void draw_tool_icon(QPainter& p, const QRect& r, TiPlot::ToolButton b, bool paus
     switch (b) {
     case TiPlot::tbPause:
         if (paused) { // play: resume
-            QPolygonF tri { QPointF(c.x() - 3, c.y() - 5), QPointF(c.x() + 5, c.y()), QPointF(c.x() - 3, c.y() + 5) };
+            QPolygonF tri { QPointF(c.x() - 3, c.y() - 5), QPointF(c.x() + 5, c.y()),
+                QPointF(c.x() - 3, c.y() + 5) };
             p.drawPolygon(tri);
         } else {
             p.setPen(Qt::NoPen);
@@ -303,9 +315,11 @@ void TiPlot::paint_plot(QPainter& p, const QSize& size) const
     // Legend on the right: one row per channel, colour sample then title.
     const QFont lf = legend_font();
     const QFontMetrics lfm(lf);
-    const TiPlotLegend* legend = legends_.Count() > 0 && legends_.Items(0)->Visible() ? legends_.Items(0) : nullptr;
+    const TiPlotLegend* legend
+        = legends_.Count() > 0 && legends_.Items(0)->Visible() ? legends_.Items(0) : nullptr;
     int legend_w = 0;
-    auto legend_text = [](const TiPlotChannel& c) { return c.TitleText().isEmpty() ? c.Name() : c.TitleText(); };
+    auto legend_text
+        = [](const TiPlotChannel& c) { return c.TitleText().isEmpty() ? c.Name() : c.TitleText(); };
     if (legend && channels_.Count() > 0) {
         for (int i = 0; i < channels_.Count(); ++i)
             if (channels_.Items(i)->Visible())
@@ -329,7 +343,8 @@ void TiPlot::paint_plot(QPainter& p, const QSize& size) const
     const int y_title_w = ya && ya->TitleShow() ? QFontMetrics(ya->TitleFont()).height() + 4 : 0;
     const int plot_left = left + y_title_w + y_label_w + 8;
     const int plot_right = w - kMargin - (legend_w ? legend_w + 8 : 0) - 1;
-    const QRect plot(QPoint(plot_left, plot_top), QPoint(std::max(plot_left, plot_right), std::max(plot_top, bottom)));
+    const QRect plot(
+        QPoint(plot_left, plot_top), QPoint(std::max(plot_left, plot_right), std::max(plot_top, bottom)));
 
     TiPlotTicks x_ticks;
     if (xa) {
@@ -338,7 +353,8 @@ void TiPlot::paint_plot(QPainter& p, const QSize& size) const
         x_ticks = compute_ticks(xa->view_min(), xa->view_span(), plot.width(), std::max(50, sample / 2 + 30));
     }
 
-    auto x_pos = [&](double v) { return plot.left() + (v - xa->view_min()) / xa->view_span() * (plot.width() - 1); };
+    auto x_pos
+        = [&](double v) { return plot.left() + (v - xa->view_min()) / xa->view_span() * (plot.width() - 1); };
     auto y_pos = [&](double v) {
         return plot.top() + (ya->view_min() + ya->view_span() - v) / ya->view_span() * (plot.height() - 1);
     };
@@ -350,10 +366,12 @@ void TiPlot::paint_plot(QPainter& p, const QSize& size) const
         p.setPen(grid);
         if (xa)
             for (double v : x_ticks.values)
-                p.drawLine(QPointF(std::round(x_pos(v)), plot.top()), QPointF(std::round(x_pos(v)), plot.bottom()));
+                p.drawLine(
+                    QPointF(std::round(x_pos(v)), plot.top()), QPointF(std::round(x_pos(v)), plot.bottom()));
         if (ya)
             for (double v : y_ticks.values)
-                p.drawLine(QPointF(plot.left(), std::round(y_pos(v))), QPointF(plot.right(), std::round(y_pos(v))));
+                p.drawLine(
+                    QPointF(plot.left(), std::round(y_pos(v))), QPointF(plot.right(), std::round(y_pos(v))));
     }
 
     // Traces, clipped to the plot area.
@@ -376,7 +394,8 @@ void TiPlot::paint_plot(QPainter& p, const QSize& size) const
         spans.clear();
         render_trace(c.Points(), view, spans);
         for (const TiPlotSpan& s : spans)
-            p.fillRect(plot.left() + s.column, plot.top() + s.row_top, 1, s.row_bottom - s.row_top + 1, c.Color());
+            p.fillRect(
+                plot.left() + s.column, plot.top() + s.row_top, 1, s.row_bottom - s.row_top + 1, c.Color());
     }
     p.restore();
 
@@ -402,7 +421,8 @@ void TiPlot::paint_plot(QPainter& p, const QSize& size) const
             const int th = QFontMetrics(ya->TitleFont()).height();
             p.translate(left, plot.center().y());
             p.rotate(-90);
-            p.drawText(QRect(-plot.height() / 2 - 40, 0, plot.height() + 80, th), Qt::AlignCenter, ya->Title());
+            p.drawText(
+                QRect(-plot.height() / 2 - 40, 0, plot.height() + 80, th), Qt::AlignCenter, ya->Title());
             p.restore();
         }
     }
@@ -506,7 +526,8 @@ bool TiPlot::event(QEvent* event)
         auto* help = static_cast<QHelpEvent*>(event);
         for (int b = 0; b < tbCount; ++b) {
             if (tool_button_rect(ToolButton(b)).contains(help->pos())) {
-                QToolTip::showText(help->globalPos(), QString::fromUtf8(tool_tip(ToolButton(b), paused_)), this);
+                QToolTip::showText(
+                    help->globalPos(), QString::fromUtf8(tool_tip(ToolButton(b), paused_)), this);
                 return true;
             }
         }

@@ -41,9 +41,15 @@ void TiPlotChannel::setYAxisName(const QString& name)
     changed();
 }
 
-TiPlotXAxis* TiPlotChannel::XAxis() const { return Owner() ? Owner()->XAxisManager().Find(x_axis_name_) : nullptr; }
+TiPlotXAxis* TiPlotChannel::XAxis() const
+{
+    return Owner() ? Owner()->XAxisManager().Find(x_axis_name_) : nullptr;
+}
 
-TiPlotYAxis* TiPlotChannel::YAxis() const { return Owner() ? Owner()->YAxisManager().Find(y_axis_name_) : nullptr; }
+TiPlotYAxis* TiPlotChannel::YAxis() const
+{
+    return Owner() ? Owner()->YAxisManager().Find(y_axis_name_) : nullptr;
+}
 
 void TiPlotChannel::AddXY(double x, double y)
 {

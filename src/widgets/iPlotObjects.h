@@ -38,8 +38,7 @@ private:
 };
 
 // Objects of one kind, in design order, addressed by index from 0.
-template <class T>
-class TiPlotCollection {
+template <class T> class TiPlotCollection {
 public:
     explicit TiPlotCollection(TiPlot* owner)
         : owner_(owner)

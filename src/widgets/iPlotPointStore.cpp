@@ -10,7 +10,10 @@ constexpr std::size_t kChunkMask = TiPlotPointStore::kChunkPoints - 1;
 constexpr std::size_t kLevel1PerChunk = TiPlotPointStore::kChunkPoints >> TiPlotPointStore::kFanBits;
 constexpr std::size_t kLevel2PerChunk = TiPlotPointStore::kChunkPoints >> (2 * TiPlotPointStore::kFanBits);
 
-inline void init_bounds(TiPlotBounds& b, double x, double y) { b = { x, x, y, y }; }
+inline void init_bounds(TiPlotBounds& b, double x, double y)
+{
+    b = { x, x, y, y };
+}
 
 inline void extend_bounds(TiPlotBounds& b, double x, double y)
 {
@@ -26,7 +29,10 @@ inline TiPlotBounds merge(const TiPlotBounds& a, const TiPlotBounds& b)
         std::max(a.y_max, b.y_max) };
 }
 
-inline std::size_t level_shift(int level) { return std::size_t(level) * TiPlotPointStore::kFanBits; }
+inline std::size_t level_shift(int level)
+{
+    return std::size_t(level) * TiPlotPointStore::kFanBits;
+}
 
 } // namespace
 
@@ -99,9 +105,15 @@ double TiPlotPointStore::y(std::size_t index) const
     return chunks_[index >> level_shift(kChunkLevels)]->y[index & kChunkMask];
 }
 
-const double* TiPlotPointStore::chunk_x(std::size_t chunk) const { return chunks_[chunk]->x; }
+const double* TiPlotPointStore::chunk_x(std::size_t chunk) const
+{
+    return chunks_[chunk]->x;
+}
 
-const double* TiPlotPointStore::chunk_y(std::size_t chunk) const { return chunks_[chunk]->y; }
+const double* TiPlotPointStore::chunk_y(std::size_t chunk) const
+{
+    return chunks_[chunk]->y;
+}
 
 std::size_t TiPlotPointStore::memory_bytes() const
 {
@@ -112,7 +124,10 @@ std::size_t TiPlotPointStore::memory_bytes() const
     return bytes;
 }
 
-int TiPlotPointStore::top_level() const { return kChunkLevels + int(upper_.size()); }
+int TiPlotPointStore::top_level() const
+{
+    return kChunkLevels + int(upper_.size());
+}
 
 std::size_t TiPlotPointStore::block_count(int level) const
 {
@@ -236,7 +251,8 @@ private:
                 point(i);
             return;
         }
-        const std::size_t child_end = std::min(store_.block_count(level - 1), (block + 1) << TiPlotPointStore::kFanBits);
+        const std::size_t child_end
+            = std::min(store_.block_count(level - 1), (block + 1) << TiPlotPointStore::kFanBits);
         for (std::size_t c = block << TiPlotPointStore::kFanBits; c < child_end; ++c)
             visit(level - 1, c);
     }
@@ -351,8 +367,8 @@ void render_trace(const TiPlotPointStore& store, const TiPlotTraceView& view, st
         r.walk_pyramid();
 }
 
-void render_trace_every_segment(const TiPlotPointStore& store, const TiPlotTraceView& view,
-    std::vector<TiPlotSpan>& out)
+void render_trace_every_segment(
+    const TiPlotPointStore& store, const TiPlotTraceView& view, std::vector<TiPlotSpan>& out)
 {
     if (store.size() == 0)
         return;

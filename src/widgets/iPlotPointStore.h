@@ -82,5 +82,5 @@ void render_trace(const TiPlotPointStore& store, const TiPlotTraceView& view, st
 
 // The same result computed segment by segment over every point, for checking
 // and for tiny series; cost grows with the number of points.
-void render_trace_every_segment(const TiPlotPointStore& store, const TiPlotTraceView& view,
-    std::vector<TiPlotSpan>& out);
+void render_trace_every_segment(
+    const TiPlotPointStore& store, const TiPlotTraceView& view, std::vector<TiPlotSpan>& out);

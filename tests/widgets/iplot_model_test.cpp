@@ -3,9 +3,9 @@
 #include "errors.h"
 #include "iPlot.h"
 
+#include <QImageReader>
 #include <QMouseEvent>
 #include <QTemporaryDir>
-#include <QImageReader>
 
 #include <gtest/gtest.h>
 
@@ -36,19 +36,24 @@ const std::vector<TrackingCase> kTracking = {
         { { 500, 500, 200 }, { 701, 501, 200 } } },
     { "x_first_value_below_moves_start", true, iptsScrollSmooth, ipafsAuto, 0, 200, { { -40, -40, 200 } } },
     { "x_clock_wraps_back_to_small_values", true, iptsScrollSmooth, ipafsAuto, 0, 200,
-        { { 1000, 1000, 200 }, { 1092.25, 1000, 200 }, { 1300, 1100, 200 }, { 0.5, 0.5, 200 }, { 1, 0.5, 200 } } },
+        { { 1000, 1000, 200 }, { 1092.25, 1000, 200 }, { 1300, 1100, 200 }, { 0.5, 0.5, 200 },
+            { 1, 0.5, 200 } } },
     { "y_grows_up_then_start_moves_down", false, iptsScaleMinMax, ipafsNone, 0, 100,
         { { 150, 0, 150 }, { -20, -20, 150 } } },
     { "y_first_value_outside_is_not_aligned", false, iptsScaleMinMax, ipafsNone, 0, 100,
         { { -30, -30, 100 }, { 50, -30, 100 }, { 80, -30, 110 } } },
     { "deviation_axis_keeps_range_inside", false, iptsScaleMinMax, ipafsNone, -0.5, 1.0,
-        { { -0.5, -0.5, 1.0 }, { 0.5, -0.5, 1.0 }, { 0.3, -0.5, 1.0 }, { 0, -0.5, 1.0 }, { -0.49, -0.5, 1.0 } } },
+        { { -0.5, -0.5, 1.0 }, { 0.5, -0.5, 1.0 }, { 0.3, -0.5, 1.0 }, { 0, -0.5, 1.0 },
+            { -0.49, -0.5, 1.0 } } },
     { "align_min_and_max_formulae", true, iptsScrollSmooth, ipafsMin, 0, 200, { { 120, 120, 200 } } },
     { "align_max", true, iptsScrollSmooth, ipafsMax, 0, 200, { { 120, -80, 200 } } },
     { "unbuilt_style_leaves_axis", true, iptsExpandCollapse, ipafsNone, 0, 100, { { 500, 0, 100 } } },
 };
 
-void PrintTo(const TrackingCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const TrackingCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
 
 class TrackingTest : public ::testing::TestWithParam<TrackingCase> { };
 

@@ -12,8 +12,8 @@
 
 namespace {
 
-const QColor kTrendColours[8] = { QColor(255, 0, 0), QColor(255, 255, 0), QColor(0, 0, 255), QColor(255, 0, 255),
-    QColor(0, 255, 255), QColor(0, 255, 0), QColor(255, 255, 255), QColor(128, 0, 0) };
+const QColor kTrendColours[8] = { QColor(255, 0, 0), QColor(255, 255, 0), QColor(0, 0, 255),
+    QColor(255, 0, 255), QColor(0, 255, 255), QColor(0, 255, 0), QColor(255, 255, 255), QColor(128, 0, 0) };
 
 // A trend chart as the main window sets it up, with four instruments' PV and
 // SV over 260 minutes (so the X axis has scrolled).

@@ -33,7 +33,8 @@ TEST(PlotPointStore, PyramidBoundsMatchThePointsAtEverySize)
             const std::size_t width = std::size_t(1) << (4 * level);
             ASSERT_EQ(store.block_count(level), (store.size() + width - 1) / width);
             for (std::size_t b = 0; b < store.block_count(level); ++b) {
-                TiPlotBounds want { store.x(b * width), store.x(b * width), store.y(b * width), store.y(b * width) };
+                TiPlotBounds want { store.x(b * width), store.x(b * width), store.y(b * width),
+                    store.y(b * width) };
                 for (std::size_t i = b * width; i < std::min(store.size(), (b + 1) * width); ++i) {
                     want.x_min = std::min(want.x_min, store.x(i));
                     want.x_max = std::max(want.x_max, store.x(i));
@@ -80,7 +81,8 @@ const std::vector<SeriesCase> kSeries = {
         [](std::mt19937& r, std::size_t i, double& x, double& y) {
             // A clock that wraps three times: sweeps overlap the same columns.
             x = double(i % 40'000) * 0.025;
-            y = 50 * std::sin(double(i) * 0.0003) + std::normal_distribution<double>(0, 3)(r) + double(i / 40'000) * 40;
+            y = 50 * std::sin(double(i) * 0.0003) + std::normal_distribution<double>(0, 3)(r)
+                + double(i / 40'000) * 40;
         },
         { 0, 1000, -100, 300, 160, 90 } },
     { "partial_view_and_clipped_y", 120'000,
@@ -137,7 +139,10 @@ QImage painter_image(const TiPlotPointStore& st, const TiPlotTraceView& v)
     return img;
 }
 
-bool lit(const QImage& img, int x, int y) { return (img.pixel(x, y) & 0xffffff) != 0; }
+bool lit(const QImage& img, int x, int y)
+{
+    return (img.pixel(x, y) & 0xffffff) != 0;
+}
 
 // Pixels lit in `a` with no lit pixel of `b` within `radius` (Chebyshev).
 int unmatched(const QImage& a, const QImage& b, int radius)
@@ -167,7 +172,10 @@ int lit_count(const QImage& img)
     return n;
 }
 
-void PrintTo(const SeriesCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const SeriesCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
 
 class DecimatedTraceTest : public ::testing::TestWithParam<SeriesCase> { };
 
