@@ -1,0 +1,195 @@
+#include "iPlotAxis.h"
+
+#include <algorithm>
+#include <cmath>
+
+TiPlotAxis::TiPlotAxis(TiPlot* owner, const QString& name, bool horizontal)
+    : TiPlotObject(owner, name)
+    , horizontal_(horizontal)
+    , title_(name)
+    , tracking_style_(horizontal ? iptsScrollSmooth : iptsScaleMinMax)
+    , align_first_(horizontal ? ipafsAuto : ipafsNone)
+{
+    title_font_.setFamily(QStringLiteral("Arial"));
+    title_font_.setPixelSize(13);
+    title_font_.setBold(true);
+    labels_font_.setFamily(QStringLiteral("Arial"));
+    labels_font_.setPixelSize(11);
+}
+
+void TiPlotAxis::setMin(double value)
+{
+    if (std::isnan(value))
+        return;
+    value = std::clamp(value, -1e300, 1e300);
+    if (value == min_)
+        return;
+    min_ = value;
+    changed();
+}
+
+void TiPlotAxis::setSpan(double value)
+{
+    if (std::isnan(value))
+        return;
+    value = std::clamp(value, 1e-300, 1e300);
+    if (value == span_)
+        return;
+    span_ = value;
+    changed();
+}
+
+void TiPlotAxis::setTitle(const QString& title)
+{
+    if (title == title_)
+        return;
+    title_ = title;
+    changed();
+}
+
+void TiPlotAxis::setTitleShow(bool show)
+{
+    if (show == title_show_)
+        return;
+    title_show_ = show;
+    changed();
+}
+
+void TiPlotAxis::setLabelsFont(const QFont& font)
+{
+    if (font == labels_font_)
+        return;
+    labels_font_ = font;
+    changed();
+}
+
+void TiPlotAxis::setLabelsFontColor(const QColor& color)
+{
+    if (color == labels_color_)
+        return;
+    labels_color_ = color;
+    changed();
+}
+
+void TiPlotAxis::track(double v)
+{
+    if (!tracking_enabled_ || std::isnan(v))
+        return;
+    double a = min_;
+    double e = span_;
+    if (!first_received_) {
+        first_received_ = true;
+        switch (align_first_) {
+        case ipafsMin:
+            a = v;
+            break;
+        case ipafsMax:
+            a = v - span_;
+            break;
+        case ipafsAuto:
+            if (v < min_ || v > min_ + span_)
+                a = v;
+            break;
+        case ipafsNone:
+            break;
+        }
+    }
+    switch (tracking_style_) {
+    case iptsScrollSmooth:
+        if (v > a + span_)
+            a = v - e;
+        else if (v < min_)
+            a = v;
+        break;
+    case iptsScaleMinMax:
+        if (v > a + span_)
+            e = v - a;
+        if (v < a)
+            a = v;
+        break;
+    default:
+        break;
+    }
+    setMin(a);
+    setSpan(e);
+}
+
+void TiPlotAxis::hold_view(double min, double span)
+{
+    if (!std::isfinite(min) || !std::isfinite(span) || span <= 0)
+        return;
+    view_.emplace(std::clamp(min, -1e300, 1e300), std::clamp(span, 1e-300, 1e300));
+    changed();
+}
+
+double TiPlotAxis::view_min() const
+{
+    if (view_)
+        return view_->first;
+    if (view_scale_ == 1.0)
+        return min_;
+    const double shown = view_span();
+    return horizontal_ ? min_ + span_ - shown : min_ + (span_ - shown) / 2;
+}
+
+double TiPlotAxis::view_span() const
+{
+    if (view_)
+        return view_->second;
+    return std::clamp(span_ * view_scale_, 1e-300, 1e300);
+}
+
+void TiPlotAxis::set_view_scale(double scale)
+{
+    if (!std::isfinite(scale) || scale <= 0 || scale == view_scale_)
+        return;
+    view_scale_ = scale;
+    changed();
+}
+
+void TiPlotAxis::release_view()
+{
+    if (!view_)
+        return;
+    view_.reset();
+    changed();
+}
+
+TiPlotXAxis::TiPlotXAxis(TiPlot* owner, const QString& name)
+    : TiPlotAxis(owner, name, true)
+{
+}
+
+TiPlotYAxis::TiPlotYAxis(TiPlot* owner, const QString& name)
+    : TiPlotAxis(owner, name, false)
+{
+}
+
+TiPlotTicks compute_ticks(double min, double span, int pixels, int min_gap)
+{
+    TiPlotTicks t;
+    if (!(span > 0) || pixels <= 0 || min_gap <= 0 || !std::isfinite(min) || !std::isfinite(span))
+        return t;
+    const double max_ticks = std::max(1.0, double(pixels) / min_gap);
+    const double raw = span / max_ticks;
+    const double mag = std::pow(10.0, std::floor(std::log10(raw)));
+    double step = 10 * mag;
+    for (double m : { 1.0, 2.0, 5.0 }) {
+        if (m * mag >= raw) {
+            step = m * mag;
+            break;
+        }
+    }
+    if (!std::isfinite(step) || step <= 0)
+        return t;
+    t.step = step;
+    t.decimals = std::max(0, int(-std::floor(std::log10(step) + 1e-9)));
+    const double first = std::ceil(min / step - 1e-9) * step;
+    for (int k = 0;; ++k) {
+        const double v = first + k * step;
+        if (v > min + span * (1 + 1e-9) || k > 1000)
+            break;
+        t.values.push_back(std::abs(v) < step * 1e-9 ? 0.0 : v);
+    }
+    return t;
+}

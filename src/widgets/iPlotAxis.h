@@ -1,0 +1,111 @@
+#pragma once
+// Plot axes: range (Min, Span), title, scale labels, and tracking, the rule by
+// which values added to channels move the axis.
+#include "iPlotObjects.h"
+
+#include <optional>
+#include <vector>
+
+enum TiPlotTrackingStyle {
+    iptsScaleMinMax,
+    iptsScaleMax,
+    iptsScaleMin,
+    iptsScrollSmooth,
+    iptsScrollPage,
+    iptsExpandCollapse
+};
+
+enum TiPlotAlignFirstStyle { ipafsMin, ipafsMax, ipafsAuto, ipafsNone };
+
+class TiPlotAxis : public TiPlotObject {
+public:
+    TiPlotAxis(TiPlot* owner, const QString& name, bool horizontal);
+
+    bool Horizontal() const { return horizontal_; }
+
+    // Min is kept within -1e300 .. 1e300, Span within 1e-300 .. 1e300; NaN is
+    // refused. Setting the present value does nothing.
+    double Min() const { return min_; }
+    void setMin(double value);
+    double Span() const { return span_; }
+    void setSpan(double value);
+    double Max() const { return min_ + span_; }
+
+    const QString& Title() const { return title_; }
+    void setTitle(const QString& title);
+    bool TitleShow() const { return title_show_; }
+    void setTitleShow(bool show);
+    const QFont& TitleFont() const { return title_font_; }
+    const QFont& LabelsFont() const { return labels_font_; }
+    void setLabelsFont(const QFont& font);
+    const QColor& LabelsFontColor() const { return labels_color_; }
+    void setLabelsFontColor(const QColor& color);
+
+    bool TrackingEnabled() const { return tracking_enabled_; }
+    void setTrackingEnabled(bool on) { tracking_enabled_ = on; }
+    TiPlotTrackingStyle TrackingStyle() const { return tracking_style_; }
+    void setTrackingStyle(TiPlotTrackingStyle s) { tracking_style_ = s; }
+    TiPlotAlignFirstStyle TrackingAlignFirstStyle() const { return align_first_; }
+    void setTrackingAlignFirstStyle(TiPlotAlignFirstStyle s) { align_first_ = s; }
+    // Kept for the form's settings; tracking does not compress.
+    double TrackingScrollCompressMax() const { return compress_max_; }
+    void setTrackingScrollCompressMax(double v) { compress_max_ = v; }
+
+    // Gives a value added to a channel to this axis. Built styles:
+    // iptsScrollSmooth (the newest value stays at the right end; a smaller
+    // value than Min moves Min back to it) and iptsScaleMinMax (the axis grows
+    // upward to reach a larger value and its start moves down to a smaller
+    // one, keeping the length). The other styles leave the axis as it is. The
+    // first value ever received is placed by TrackingAlignFirstStyle first.
+    void track(double v);
+    bool FirstValueReceived() const { return first_received_; }
+
+    // The range drawn. Normally Min .. Min + Span. The toolbar may scale it
+    // (a horizontal axis keeps its right end, where the newest values
+    // arrive; a vertical one keeps its centre) and may hold a fixed view of
+    // its own (paused) while tracking goes on underneath.
+    double view_min() const;
+    double view_span() const;
+    double view_scale() const { return view_scale_; }
+    void set_view_scale(double scale);
+    bool view_held() const { return view_.has_value(); }
+    void hold_view(double min, double span);
+    void release_view();
+
+private:
+    bool horizontal_;
+    double min_ = 0;
+    double span_ = 100;
+    QString title_;
+    bool title_show_ = false;
+    QFont title_font_;
+    QFont labels_font_;
+    QColor labels_color_ = Qt::white;
+    bool tracking_enabled_ = true;
+    TiPlotTrackingStyle tracking_style_;
+    TiPlotAlignFirstStyle align_first_;
+    double compress_max_ = 0;
+    bool first_received_ = false;
+    std::optional<std::pair<double, double>> view_;
+    double view_scale_ = 1.0;
+};
+
+class TiPlotXAxis : public TiPlotAxis {
+public:
+    TiPlotXAxis(TiPlot* owner, const QString& name);
+};
+
+class TiPlotYAxis : public TiPlotAxis {
+public:
+    TiPlotYAxis(TiPlot* owner, const QString& name);
+};
+
+// Scale ticks for a range drawn over `pixels`: steps of 1, 2 or 5 x 10^k so
+// that ticks are at least `min_gap` pixels apart. `decimals` is the number of
+// digits after the point that tells the ticks apart.
+struct TiPlotTicks {
+    std::vector<double> values;
+    double step = 0;
+    int decimals = 0;
+};
+TiPlotTicks compute_ticks(double min, double span, int pixels, int min_gap);

@@ -1,0 +1,378 @@
+#include "iPlotPointStore.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+constexpr int kFan = 1 << TiPlotPointStore::kFanBits;
+constexpr std::size_t kChunkMask = TiPlotPointStore::kChunkPoints - 1;
+constexpr std::size_t kLevel1PerChunk = TiPlotPointStore::kChunkPoints >> TiPlotPointStore::kFanBits;
+constexpr std::size_t kLevel2PerChunk = TiPlotPointStore::kChunkPoints >> (2 * TiPlotPointStore::kFanBits);
+
+inline void init_bounds(TiPlotBounds& b, double x, double y)
+{
+    b = { x, x, y, y };
+}
+
+inline void extend_bounds(TiPlotBounds& b, double x, double y)
+{
+    b.x_min = std::min(b.x_min, x);
+    b.x_max = std::max(b.x_max, x);
+    b.y_min = std::min(b.y_min, y);
+    b.y_max = std::max(b.y_max, y);
+}
+
+inline TiPlotBounds merge(const TiPlotBounds& a, const TiPlotBounds& b)
+{
+    return { std::min(a.x_min, b.x_min), std::max(a.x_max, b.x_max), std::min(a.y_min, b.y_min),
+        std::max(a.y_max, b.y_max) };
+}
+
+inline std::size_t level_shift(int level)
+{
+    return std::size_t(level) * TiPlotPointStore::kFanBits;
+}
+
+} // namespace
+
+// One chunk: the points and pyramid levels 1..3 over them (18.1 bytes/point).
+struct TiPlotPointStore::Chunk {
+    double x[kChunkPoints];
+    double y[kChunkPoints];
+    TiPlotBounds level1[kLevel1PerChunk];
+    TiPlotBounds level2[kLevel2PerChunk];
+    TiPlotBounds level3;
+};
+
+TiPlotPointStore::TiPlotPointStore() = default;
+TiPlotPointStore::~TiPlotPointStore() = default;
+
+void TiPlotPointStore::append(double px, double py)
+{
+    const std::size_t i = size_;
+    const std::size_t in_chunk = i & kChunkMask;
+    if (in_chunk == 0)
+        chunks_.push_back(std::make_unique<Chunk>());
+    Chunk& c = *chunks_.back();
+    c.x[in_chunk] = px;
+    c.y[in_chunk] = py;
+
+    TiPlotBounds& b1 = c.level1[in_chunk >> kFanBits];
+    TiPlotBounds& b2 = c.level2[in_chunk >> (2 * kFanBits)];
+    if ((in_chunk & (kFan - 1)) == 0)
+        init_bounds(b1, px, py);
+    else
+        extend_bounds(b1, px, py);
+    if ((in_chunk & (kFan * kFan - 1)) == 0)
+        init_bounds(b2, px, py);
+    else
+        extend_bounds(b2, px, py);
+    if (in_chunk == 0)
+        init_bounds(c.level3, px, py);
+    else
+        extend_bounds(c.level3, px, py);
+    size_ = i + 1;
+
+    // Levels above a chunk exist while the level below has more than one
+    // block; a new level starts as the merge of the two blocks below it.
+    for (int level = kChunkLevels + 1;; ++level) {
+        const std::size_t below_blocks = block_count(level - 1);
+        if (below_blocks <= 1)
+            break;
+        const std::size_t k = std::size_t(level - kChunkLevels - 1);
+        if (k == upper_.size()) {
+            upper_.emplace_back();
+            upper_.back().push_back(merge(bounds(level - 1, 0), bounds(level - 1, 1)));
+            continue;
+        }
+        std::vector<TiPlotBounds>& v = upper_[k];
+        const std::size_t block = i >> level_shift(level);
+        if (block == v.size())
+            v.push_back({ px, px, py, py });
+        else
+            extend_bounds(v[block], px, py);
+    }
+}
+
+double TiPlotPointStore::x(std::size_t index) const
+{
+    return chunks_[index >> level_shift(kChunkLevels)]->x[index & kChunkMask];
+}
+
+double TiPlotPointStore::y(std::size_t index) const
+{
+    return chunks_[index >> level_shift(kChunkLevels)]->y[index & kChunkMask];
+}
+
+const double* TiPlotPointStore::chunk_x(std::size_t chunk) const
+{
+    return chunks_[chunk]->x;
+}
+
+const double* TiPlotPointStore::chunk_y(std::size_t chunk) const
+{
+    return chunks_[chunk]->y;
+}
+
+std::size_t TiPlotPointStore::memory_bytes() const
+{
+    std::size_t bytes = chunks_.capacity() * sizeof(chunks_[0]) + chunks_.size() * sizeof(Chunk);
+    bytes += upper_.capacity() * sizeof(upper_[0]);
+    for (const auto& v : upper_)
+        bytes += v.capacity() * sizeof(TiPlotBounds);
+    return bytes;
+}
+
+int TiPlotPointStore::top_level() const
+{
+    return kChunkLevels + int(upper_.size());
+}
+
+std::size_t TiPlotPointStore::block_count(int level) const
+{
+    const std::size_t shift = level_shift(level);
+    return (size_ + (std::size_t(1) << shift) - 1) >> shift;
+}
+
+TiPlotBounds TiPlotPointStore::bounds(int level, std::size_t block) const
+{
+    switch (level) {
+    case 0: {
+        const double px = x(block), py = y(block);
+        return { px, px, py, py };
+    }
+    case 1:
+        return chunks_[block / kLevel1PerChunk]->level1[block % kLevel1PerChunk];
+    case 2:
+        return chunks_[block / kLevel2PerChunk]->level2[block % kLevel2PerChunk];
+    case 3:
+        return chunks_[block]->level3;
+    default:
+        return upper_[std::size_t(level - kChunkLevels - 1)][block];
+    }
+}
+
+namespace {
+
+// Follows the polyline in point order and gathers, per pixel column, the rows
+// the current sweep covers. Pixel coordinates are continuous: column c holds
+// px in [c, c + 1), row r holds py in [r, r + 1).
+class TraceRasterizer {
+public:
+    TraceRasterizer(const TiPlotPointStore& store, const TiPlotTraceView& view, std::vector<TiPlotSpan>& out)
+        : store_(store)
+        , view_(view)
+        , out_(out)
+        , lo_(std::size_t(std::max(view.width, 0)), HUGE_VAL)
+        , hi_(std::size_t(std::max(view.width, 0)), -HUGE_VAL)
+    {
+        x_scale_ = (view.width - 1) / view.x_span;
+        y_scale_ = (view.height - 1) / view.y_span;
+        y_top_ = view.y_min + view.y_span;
+    }
+
+    bool usable() const
+    {
+        return view_.width > 0 && view_.height > 0 && std::isfinite(x_scale_) && std::isfinite(y_scale_);
+    }
+
+    void walk_pyramid()
+    {
+        const int top = store_.top_level();
+        for (std::size_t b = 0; b < store_.block_count(top); ++b)
+            visit(top, b);
+        flush();
+    }
+
+    void walk_every_point()
+    {
+        for (std::size_t i = 0; i < store_.size(); ++i)
+            point(i);
+        flush();
+    }
+
+private:
+    struct Pt {
+        double px, py;
+        int col;
+    };
+
+    double to_px(double x) const { return (x - view_.x_min) * x_scale_ + 0.5; }
+    double to_py(double y) const { return (y_top_ - y) * y_scale_ + 0.5; }
+    // Column of px clamped to -1 (left of the view, NaN too) .. width (right).
+    int col(double px) const
+    {
+        if (!(px >= 0))
+            return -1;
+        if (px >= view_.width)
+            return view_.width;
+        return int(px);
+    }
+    Pt make(std::size_t i)
+    {
+        const std::size_t chunk = i / TiPlotPointStore::kChunkPoints;
+        if (chunk != chunk_) {
+            chunk_ = chunk;
+            chunk_x_ = store_.chunk_x(chunk);
+            chunk_y_ = store_.chunk_y(chunk);
+        }
+        const std::size_t k = i % TiPlotPointStore::kChunkPoints;
+        const double px = to_px(chunk_x_[k]);
+        return { px, to_py(chunk_y_[k]), col(px) };
+    }
+
+    void visit(int level, std::size_t block)
+    {
+        const TiPlotBounds b = store_.bounds(level, block);
+        const std::size_t shift = std::size_t(level) * TiPlotPointStore::kFanBits;
+        const std::size_t first = block << shift;
+        const std::size_t last = std::min(store_.size(), (block + 1) << shift) - 1;
+        const int c0 = col(to_px(b.x_min));
+        const int c1 = col(to_px(b.x_max));
+        if (c0 == c1) {
+            // The whole block lies in one column, or wholly off view (the
+            // clamped column is then -1 or width): every segment inside it
+            // stays there and together they cover the block's y range. The
+            // segment entering the block needs drawing only when it comes
+            // from another column; from the same column it joins two y values
+            // the column's range already holds, so no point is read at all.
+            if (!has_prev_ || prev_col_ != c0)
+                point(first);
+            if (c0 >= 0 && c0 < view_.width)
+                add_range(c0, to_py(b.y_max), to_py(b.y_min));
+            prev_index_ = last;
+            prev_col_ = c0;
+            prev_known_ = false;
+            return;
+        }
+        if (level == 1) {
+            for (std::size_t i = first; i <= last; ++i)
+                point(i);
+            return;
+        }
+        const std::size_t child_end
+            = std::min(store_.block_count(level - 1), (block + 1) << TiPlotPointStore::kFanBits);
+        for (std::size_t c = block << TiPlotPointStore::kFanBits; c < child_end; ++c)
+            visit(level - 1, c);
+    }
+
+    void point(std::size_t i)
+    {
+        const Pt p = make(i);
+        if (has_prev_)
+            segment(prev(), p);
+        else if (p.col >= 0 && p.col < view_.width)
+            add_range(p.col, p.py, p.py);
+        prev_pt_ = p;
+        prev_index_ = i;
+        prev_col_ = p.col;
+        prev_known_ = true;
+        has_prev_ = true;
+    }
+
+    // The path's last point; after a one-column block only its index and
+    // column are kept, and its coordinates are read when a segment needs them.
+    const Pt& prev()
+    {
+        if (!prev_known_) {
+            prev_pt_ = make(prev_index_);
+            prev_known_ = true;
+        }
+        return prev_pt_;
+    }
+
+    void segment(const Pt& a, const Pt& b)
+    {
+        // A sweep runs in one direction, so each column it covers receives one
+        // connected piece of the path. Turning round starts a new sweep: a
+        // column the path comes back to may hold a piece it does not touch.
+        if (a.col != b.col) {
+            const int dir = b.col > a.col ? 1 : -1;
+            if (sweep_dir_ != 0 && dir != sweep_dir_)
+                flush();
+            sweep_dir_ = dir;
+        }
+        if (a.col == b.col) {
+            if (a.col >= 0 && a.col < view_.width)
+                add_range(a.col, a.py, b.py);
+            return;
+        }
+        const Pt& l = a.col < b.col ? a : b;
+        const Pt& r = a.col < b.col ? b : a;
+        if (r.col < 0 || l.col >= view_.width)
+            return;
+        const double dx = r.px - l.px;
+        if (!std::isfinite(dx))
+            return; // an x beyond what the view's scale can express
+        const double slope = (r.py - l.py) / dx;
+        const int c_end = std::min(r.col, view_.width - 1);
+        for (int c = std::max(l.col, 0); c <= c_end; ++c) {
+            const double xs = std::max(l.px, double(c));
+            const double xe = std::min(r.px, double(c + 1));
+            add_range(c, l.py + (xs - l.px) * slope, l.py + (xe - l.px) * slope);
+        }
+    }
+
+    void add_range(int c, double y0, double y1)
+    {
+        const std::size_t k = std::size_t(c);
+        lo_[k] = std::min({ lo_[k], y0, y1 });
+        hi_[k] = std::max({ hi_[k], y0, y1 });
+        touched_min_ = std::min(touched_min_, c);
+        touched_max_ = std::max(touched_max_, c);
+    }
+
+    void flush()
+    {
+        for (int c = touched_min_; c <= touched_max_; ++c) {
+            const std::size_t k = std::size_t(c);
+            if (lo_[k] <= hi_[k] && hi_[k] >= 0 && lo_[k] < view_.height) {
+                const int top = lo_[k] < 0 ? 0 : int(lo_[k]);
+                const int bottom = hi_[k] >= view_.height ? view_.height - 1 : int(hi_[k]);
+                out_.push_back({ c, top, bottom });
+            }
+            lo_[k] = HUGE_VAL;
+            hi_[k] = -HUGE_VAL;
+        }
+        touched_min_ = view_.width;
+        touched_max_ = -1;
+    }
+
+    const TiPlotPointStore& store_;
+    const TiPlotTraceView& view_;
+    std::vector<TiPlotSpan>& out_;
+    std::vector<double> lo_, hi_;
+    double x_scale_ = 0, y_scale_ = 0, y_top_ = 0;
+    int touched_min_ = view_.width, touched_max_ = -1;
+    std::size_t chunk_ = std::size_t(-1);
+    const double* chunk_x_ = nullptr;
+    const double* chunk_y_ = nullptr;
+    Pt prev_pt_ {};
+    std::size_t prev_index_ = 0;
+    int prev_col_ = 0;
+    bool prev_known_ = false;
+    bool has_prev_ = false;
+    int sweep_dir_ = 0;
+};
+
+} // namespace
+
+void render_trace(const TiPlotPointStore& store, const TiPlotTraceView& view, std::vector<TiPlotSpan>& out)
+{
+    if (store.size() == 0)
+        return;
+    TraceRasterizer r(store, view, out);
+    if (r.usable())
+        r.walk_pyramid();
+}
+
+void render_trace_every_segment(
+    const TiPlotPointStore& store, const TiPlotTraceView& view, std::vector<TiPlotSpan>& out)
+{
+    if (store.size() == 0)
+        return;
+    TraceRasterizer r(store, view, out);
+    if (r.usable())
+        r.walk_every_point();
+}
