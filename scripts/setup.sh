@@ -11,7 +11,7 @@ packages=(
   xvfb xauth x11-apps imagemagick
   fonts-arphic-ukai fonts-wqy-microhei fonts-dejavu-core
   sqlite3
-  libqcustomplot-dev qt6-charts-dev
+  libqcustomplot-dev libqcustomplot2.1-qt6 qt6-charts-dev
 )
 
 missing=()

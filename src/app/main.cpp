@@ -4,13 +4,23 @@
 #include "ifonts.h"
 
 #include <QApplication>
+#include <QMessageBox>
+#include <exception>
+#include <memory>
 
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("AI仪表集中监控站"));
     install_font_substitutions();
-    TForm1 form;
-    form.show();
+    std::unique_ptr<TForm1> form;
+    try {
+        form = std::make_unique<TForm1>();
+    } catch (const std::exception& e) {
+        // The window could not be created (no database): the station does not start.
+        QMessageBox::critical(nullptr, QApplication::applicationName(), QString::fromUtf8(e.what()));
+        return 1;
+    }
+    form->show();
     return app.exec();
 }

@@ -10,6 +10,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,9 @@ class TTimer;
 class TSComm;
 class QWidget;
 class Thelp;
+class StationDb;
+class MeasurementPage;
+class ParamPage;
 class TStringGrid;
 class TiSevenSegmentAnalog;
 class TiLedRectangle;
@@ -190,10 +194,39 @@ public:
     void ai_para_first();
     void file_save();
 
-    // param_runs.cpp: keeps runs, the scan and the commands apart.
+    // param_runs.cpp: the read and write runs; keeps runs, the scan and the
+    // commands apart.
+    void Button3Click(QObject* Sender);
+    void Button1Click(QObject* Sender);
+    void Button4Click(QObject* Sender);
+    void Button14Click(QObject* Sender);
+    void Button12Click(QObject* Sender);
+    void iTimers1Timer1(QObject* Sender);
+    void iTimers1Timer2(QObject* Sender);
+    void iTimers1Timer4(QObject* Sender);
+    void iTimers1Timer5(QObject* Sender);
     bool read_all_running() const;
+    bool run_busy() const;
     void update_run_buttons();
     bool first_scan_done = false;
+    bool button8_allowed = true;  // as the last "HAND" left it
+    bool button9_allowed = true;  // as the last "RUN/HOLD" left it
+
+    // control.cpp: commands and instrument settings.
+    void Button5Click(QObject* Sender);
+    void Button6Click(QObject* Sender);
+    void Button7Click(QObject* Sender);
+    void Button8Click(QObject* Sender);
+    void Button9Click(QObject* Sender);
+    void ComboBox1Change(QObject* Sender);
+    void ComboBox2Change(QObject* Sender);
+    void Button15Click(QObject* Sender);
+    void Button16Click(QObject* Sender);
+    void update_port_label();
+    // Raised by an address or baud-rate write; the next poll tick clears it
+    // together with write_pending, so monitoring resumes whether or not the
+    // instrument answered.
+    bool setup_write_pending = false;
 
     // control.cpp
     void iIntegerOutput1Change(QObject* Sender);
@@ -229,6 +262,12 @@ public:
     // startup.cpp
     void scomm_init();
 
+    // The database, opened while the window is created (the station does not
+    // start without it), and its browser pages.
+    std::unique_ptr<StationDb> db;
+    MeasurementPage* measurement_page = nullptr;
+    ParamPage* param_page = nullptr;
+
     // The help window, created when first shown.
     Thelp* help = nullptr;
 
@@ -257,6 +296,23 @@ private:
 
     // startup.cpp
     void form_create_steps();
+    void read_settings_file();
+    void set_index_silently(QComboBox* box, int index);
+
+    // storage.cpp
+    void build_browser_pages();
+
+    // param_runs.cpp
+    int run_last_code() const;
+    void set_progress(int done, int total);
+    void end_column_run(int channel, const QString& status);
+    int column_run_step(int channel);
+    int read_all_sent = 0;
+
+    // control.cpp
+    void take_control_address();
+    void read_grid_value(int row);
+    void send_write(int code, float value);
 
     // parameters.cpp
     void strgrid_init();

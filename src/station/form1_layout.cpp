@@ -181,6 +181,9 @@ void TForm1::build_pages()
     TabSheet11 = add_page(PageControl2, "TabSheet11", QStringLiteral("偏差4-7"));
     TabSheet15 = add_page(PageControl2, "TabSheet15", QStringLiteral("偏差8-11"));
 
+    // The two deviation pages appear once the port has been opened at start-up.
+    PageControl2->setTabVisible(PageControl2->indexOf(TabSheet1), false);
+    PageControl2->setTabVisible(PageControl2->indexOf(TabSheet11), false);
     // The form opens on these two pages; start-up switches the upper one.
     PageControl1->setCurrentWidget(TabSheet4);
     PageControl2->setCurrentWidget(TabSheet15);

@@ -1,6 +1,7 @@
 #include "error_box.h"
 #include "form1.h"
 #include "help_window.h"
+#include "scomm.h"
 
 #include <QCloseEvent>
 #include <QFile>
@@ -99,4 +100,6 @@ void TForm1::build_about_page()
 
 void TForm1::FormClose()
 {
+    SComm1_485->CloseComm();
+    file_save();
 }

@@ -33,6 +33,12 @@ int TForm1::poll_period() const
 
 void TForm1::Timer1Timer(QObject*)
 {
+    if (setup_write_pending) {
+        // An address or baud-rate write went out since the last tick: whether or
+        // not it was answered, monitoring resumes now.
+        setup_write_pending = false;
+        write_pending = 0;
+    }
     if (!reply_ok)
         set_comm_led(true);
     sv_value = 0;

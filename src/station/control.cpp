@@ -1,0 +1,200 @@
+// Control commands to the instrument in the control-address box, the serial
+// settings, the address and baud-rate writes, and the sampling period.
+#include "codec_state.h"
+#include "convert.h"
+#include "errors.h"
+#include "error_box.h"
+#include "form1.h"
+#include "iAnalogOutput.h"
+#include "iIntegerOutput.h"
+#include "param_grid.h"
+#include "public_set.h"
+#include "scomm.h"
+#include "ttimer.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
+
+namespace {
+
+// An address typed into a box must name an instrument on the line; a frame
+// carries it in one byte, so anything else would reach the wrong instrument.
+int checked_address(const QString& text, const char* box_caption)
+{
+    const int address = str_to_int(text.toStdString());
+    if (address < 0 || address > kMaxAddress)
+        throw EConvertError(std::string(box_caption) + " " + std::to_string(address)
+                            + " 超出仪表地址范围 0..90，未发送");
+    return address;
+}
+
+}  // namespace
+
+void TForm1::connect_control_handlers()
+{
+    auto on_click = [this](QPushButton* button, void (TForm1::*handler)(QObject*)) {
+        connect(button, &QPushButton::clicked, this,
+                [this, button, handler] { run_guarded([&] { (this->*handler)(button); }); });
+    };
+    on_click(Button5, &TForm1::Button5Click);
+    on_click(Button6, &TForm1::Button6Click);
+    on_click(Button7, &TForm1::Button7Click);
+    on_click(Button8, &TForm1::Button8Click);
+    on_click(Button9, &TForm1::Button9Click);
+    on_click(Button15, &TForm1::Button15Click);
+    on_click(Button16, &TForm1::Button16Click);
+    // Selecting an item or typing raises the change handler, as on the form.
+    connect(ComboBox1, &QComboBox::editTextChanged, this,
+            [this] { run_guarded([this] { ComboBox1Change(ComboBox1); }); });
+    connect(ComboBox2, &QComboBox::editTextChanged, this,
+            [this] { run_guarded([this] { ComboBox2Change(ComboBox2); }); });
+}
+
+void TForm1::take_control_address() { cur_addr = checked_address(ComboBox7->currentText(), "控制地址"); }
+
+void TForm1::read_grid_value(int row)
+{
+    cur_slot = address_in(cur_addr, kAddrTableSize) ? addr_slot[cur_addr] : 0;
+    const int col = param_grid_column_of_slot(cur_slot);
+    para_value = static_cast<float>(str_to_float(StringGrid1->Cells(col, row).toStdString()));
+}
+
+void TForm1::send_write(int code, float value)
+{
+    cur_code = code;
+    para_value = value;
+    write_pending = 1;
+    scomm485_write_command(make_write_frame(static_cast<std::uint8_t>(cur_addr), code, value));
+}
+
+void TForm1::Button5Click(QObject*)
+{
+    ctrl_cmd_pending = 1;
+    take_control_address();
+    read_grid_value(41);
+    button9_allowed = !(para_value > 0);
+    Button9->setEnabled(button9_allowed);
+    send_write(10, 0);
+}
+
+void TForm1::Button6Click(QObject*)
+{
+    button8_allowed = true;
+    Button8->setEnabled(true);
+    take_control_address();
+    read_grid_value(43);
+    if (para_value < 10000) {
+        button8_allowed = false;
+        Button8->setEnabled(false);
+    }
+    if (para_value > 9999) {
+        ctrl_cmd_pending = 1;
+        send_write(10, 2);
+    }
+}
+
+void TForm1::Button7Click(QObject*)
+{
+    ctrl_cmd_pending = 1;
+    cur_code = 10;
+    para_value = 1;
+    write_pending = 1;
+    take_control_address();
+    send_write(10, 1);
+}
+
+void TForm1::Button8Click(QObject*)
+{
+    take_control_address();
+    read_grid_value(43);
+    if (para_value > 9999) {
+        ctrl_cmd_pending = 1;
+        send_write(0, static_cast<float>(iAnalogOutput1->Value()));
+    }
+}
+
+void TForm1::Button9Click(QObject*)
+{
+    take_control_address();
+    read_grid_value(41);
+    if (para_value == 0) {
+        ctrl_cmd_pending = 1;
+        send_write(51, static_cast<float>(iAnalogOutput2->Value()));
+    }
+}
+
+// --- Serial settings -------------------------------------------------------
+
+namespace {
+
+// The selected item of an editable box, or -1 when its text matches none.
+int selected_index(const QComboBox* box)
+{
+    const int index = box->currentIndex();
+    return index >= 0 && box->itemText(index) == box->currentText() ? index : -1;
+}
+
+}  // namespace
+
+void TForm1::ComboBox1Change(QObject*)
+{
+    SComm1_485->CloseComm();
+    const int k = selected_index(ComboBox1);
+    if (k >= 0 && k <= 15)
+        SComm1_485->SetCommName("com" + std::to_string(k + 1));
+    update_port_label();
+    file_save();
+    SComm1_485->OpenComm();
+    update_port_label();
+}
+
+void TForm1::ComboBox2Change(QObject*)
+{
+    SComm1_485->CloseComm();
+    static const unsigned rates[] = {4800, 9600, 19200};
+    const int k = selected_index(ComboBox2);
+    if (k >= 0 && k <= 2)
+        SComm1_485->SetBaudRate(rates[k]);
+    file_save();
+    SComm1_485->OpenComm();
+    update_port_label();
+}
+
+void TForm1::update_port_label()
+{
+    const QString device = QString::fromStdString(resolve_port_name(SComm1_485->CommName()));
+    port_device_label->setText(QString::fromStdString(SComm1_485->CommName()) + QStringLiteral(" → ") + device
+                               + (SComm1_485->is_open() ? QStringLiteral("（已打开）") : QStringLiteral("（未打开）")));
+}
+
+// --- Instrument set-up writes ----------------------------------------------
+
+void TForm1::Button15Click(QObject*)
+{
+    cur_code = 2;
+    const int new_address = checked_address(ComboBox4->currentText(), "新地址");
+    para_value = static_cast<float>(new_address + 500);
+    const int old_address = checked_address(ComboBox8->currentText(), "原地址");
+    write_pending = 1;
+    setup_write_pending = true;
+    cur_addr = old_address;
+    scomm485_write_command(make_write_frame(static_cast<std::uint8_t>(cur_addr), 2, para_value));
+}
+
+void TForm1::Button16Click(QObject*)
+{
+    const int k = selected_index(ComboBox5);
+    if (k < 0 || k > 2)
+        throw EStationError("请在“波特率输入”中选择 4800、9600 或 19200，未发送");
+    const int address = checked_address(ComboBox8->currentText(), "原地址");
+    cur_code = 2;
+    write_pending = 1;
+    setup_write_pending = true;
+    static const float values[] = {603, 602, 601};
+    para_value = values[k];
+    cur_addr = address;
+    scomm485_write_command(make_write_frame(static_cast<std::uint8_t>(cur_addr), 2, para_value));
+}
+
+void TForm1::iIntegerOutput1Change(QObject*) { Timer1->setInterval(poll_period() * 1000); }
