@@ -97,7 +97,29 @@ QToolButton* nav_button(QWidget* parent, Glyph g, const QString& tip, const QStr
 
 // ---------------------------------------------------------------------------
 
-DbNavigator::DbNavigator(QTableView* grid, QWidget* parent) : QWidget(parent), grid_(grid)
+int TableCursor::record_count() const
+{
+    return grid_->model() ? grid_->model()->rowCount() : 0;
+}
+
+int TableCursor::current_record() const
+{
+    return grid_->currentIndex().isValid() ? grid_->currentIndex().row() : -1;
+}
+
+void TableCursor::go_to_record(int record)
+{
+    QAbstractItemModel* m = grid_->model();
+    if (!m || m->rowCount() == 0)
+        return;
+    record = std::clamp(record, 0, m->rowCount() - 1);
+    const int col = std::max(grid_->currentIndex().column(), 0);
+    const QModelIndex target = m->index(record, col);
+    grid_->setCurrentIndex(target);
+    grid_->scrollTo(target);
+}
+
+DbNavigator::DbNavigator(RecordCursor* cursor, QWidget* parent) : QWidget(parent), cursor_(cursor)
 {
     auto* lay = new QHBoxLayout(this);
     lay->setContentsMargins(0, 0, 0, 0);
@@ -115,39 +137,25 @@ DbNavigator::DbNavigator(QTableView* grid, QWidget* parent) : QWidget(parent), g
     setFixedSize(sizeHint());
 }
 
-void DbNavigator::move_to(int row)
-{
-    QAbstractItemModel* m = grid_->model();
-    if (!m || m->rowCount() == 0)
-        return;
-    row = std::clamp(row, 0, m->rowCount() - 1);
-    const int col = std::max(grid_->currentIndex().column(), 0);
-    const QModelIndex target = m->index(row, col);
-    grid_->setCurrentIndex(target);
-    grid_->scrollTo(target);
-}
-
 void DbNavigator::first()
 {
-    move_to(0);
+    cursor_->go_to_record(0);
 }
 
 void DbNavigator::prior()
 {
-    move_to(std::max(grid_->currentIndex().row(), 0) - 1);
+    cursor_->go_to_record(std::max(cursor_->current_record(), 0) - 1);
 }
 
 void DbNavigator::next()
 {
-    const QModelIndex cur = grid_->currentIndex();
-    move_to(cur.isValid() ? cur.row() + 1 : 0);
+    const int cur = cursor_->current_record();
+    cursor_->go_to_record(cur < 0 ? 0 : cur + 1);
 }
 
 void DbNavigator::last()
 {
-    QAbstractItemModel* m = grid_->model();
-    if (m)
-        move_to(m->rowCount() - 1);
+    cursor_->go_to_record(cursor_->record_count() - 1);
 }
 
 // ---------------------------------------------------------------------------
@@ -155,19 +163,19 @@ void DbNavigator::last()
 MeasurementPage::MeasurementPage(StationDb& db, QWidget* parent)
     : QWidget(parent),
       model_(new MeasurementModel(db, this)),
-      grid_(new QTableView(this)),
+      records_(new RecordGrid(model_, this)),
       navigator_(nullptr),
       export_job_(new CsvExportJob(this)),
       db_(db)
 {
     setObjectName(QStringLiteral("TabSheet13"));
     setWindowTitle(QStringLiteral("数据浏览"));
-    grid_->setObjectName(QStringLiteral("DBGrid5"));
-    setup_grid(grid_);
-    grid_->setModel(model_);
+    QTableView* grid = records_->view();
+    grid->setObjectName(QStringLiteral("DBGrid5"));
+    setup_grid(grid);
     for (int c = 0; c < MeasurementModel::ColumnCount; ++c)
-        grid_->setColumnWidth(c, char_width(grid_, MeasurementModel::display_width(c), MeasurementModel::field_name(c)));
-    navigator_ = new DbNavigator(grid_, this);
+        grid->setColumnWidth(c, char_width(grid, MeasurementModel::display_width(c), MeasurementModel::field_name(c)));
+    navigator_ = new DbNavigator(records_, this);
     navigator_->setObjectName(QStringLiteral("DBNavigator2"));
 
     export_button_ = new QPushButton(QStringLiteral("导出CSV…"), this);
@@ -207,7 +215,7 @@ MeasurementPage::MeasurementPage(StationDb& db, QWidget* parent)
     auto* lay = new QVBoxLayout(this);
     lay->setContentsMargins(2, 2, 2, 2);
     lay->setSpacing(2);
-    lay->addWidget(grid_, 1);
+    lay->addWidget(records_, 1);
     lay->addLayout(bottom);
 
     connect(range_box_, &QCheckBox::toggled, from_edit_, &QWidget::setEnabled);
@@ -223,7 +231,7 @@ MeasurementPage::MeasurementPage(StationDb& db, QWidget* parent)
             Q_EMIT database_error(message);
     });
     connect(model_, &MeasurementModel::database_error, this, &MeasurementPage::database_error);
-    connect(grid_->selectionModel(), &QItemSelectionModel::currentRowChanged, this, &MeasurementPage::post_row);
+    connect(records_, &RecordGrid::current_record_changed, this, &MeasurementPage::post_row);
 }
 
 MeasurementPage::~MeasurementPage()
@@ -277,14 +285,18 @@ void MeasurementPage::choose_export_file()
 // ---------------------------------------------------------------------------
 
 ParamPage::ParamPage(StationDb& db, QWidget* parent)
-    : QWidget(parent), model_(new ParamTableModel(db, this)), grid_(new QTableView(this)), navigator_(nullptr)
+    : QWidget(parent),
+      model_(new ParamTableModel(db, this)),
+      grid_(new QTableView(this)),
+      cursor_(std::make_unique<TableCursor>(grid_)),
+      navigator_(nullptr)
 {
     setObjectName(QStringLiteral("TabSheet14"));
     setWindowTitle(QStringLiteral("仪表参数"));
     grid_->setObjectName(QStringLiteral("DBGrid6"));
     setup_grid(grid_);
     grid_->setModel(model_);
-    navigator_ = new DbNavigator(grid_, this);
+    navigator_ = new DbNavigator(cursor_.get(), this);
     navigator_->setObjectName(QStringLiteral("DBNavigator1"));
     auto* lay = new QVBoxLayout(this);
     lay->setContentsMargins(2, 2, 2, 2);

@@ -9,8 +9,12 @@
 // Both grids edit in place; an edited row is written when the current row
 // changes or the page is hidden. Database errors are reported through the
 // pages' database_error signal (the main window shows them in its error box).
+#include "record_grid.h"
+
 #include <QTableView>
 #include <QWidget>
+
+#include <memory>
 
 class QCheckBox;
 class QDateEdit;
@@ -22,12 +26,24 @@ class MeasurementModel;
 class ParamTableModel;
 class StationDb;
 
-// First, prior, next and last over a grid's rows; moves the grid's current
-// row (keeping its column).
+// A plain grid as a record cursor: its rows are the records.
+class TableCursor : public RecordCursor {
+public:
+    explicit TableCursor(QTableView* grid) : grid_(grid) {}
+    int record_count() const override;
+    int current_record() const override;
+    void go_to_record(int record) override;
+
+private:
+    QTableView* grid_;
+};
+
+// First, prior, next and last over a grid's records; moves its current
+// record (keeping the column).
 class DbNavigator : public QWidget {
     Q_OBJECT
 public:
-    explicit DbNavigator(QTableView* grid, QWidget* parent = nullptr);
+    explicit DbNavigator(RecordCursor* cursor, QWidget* parent = nullptr);
 
     void first();
     void prior();
@@ -35,8 +51,7 @@ public:
     void last();
 
 private:
-    void move_to(int row);
-    QTableView* grid_;
+    RecordCursor* cursor_;
 };
 
 class MeasurementPage : public QWidget {
@@ -45,7 +60,9 @@ public:
     explicit MeasurementPage(StationDb& db, QWidget* parent = nullptr);
     ~MeasurementPage() override;
 
-    QTableView* grid() const { return grid_; }
+    // DBGrid5: the view of the rows on screen (see RecordGrid).
+    QTableView* grid() const { return records_->view(); }
+    RecordGrid* records() const { return records_; }
     DbNavigator* navigator() const { return navigator_; }
     MeasurementModel* model() const { return model_; }
     CsvExportJob* export_job() const { return export_job_; }
@@ -65,7 +82,7 @@ private:
     void choose_export_file();
 
     MeasurementModel* model_;
-    QTableView* grid_;
+    RecordGrid* records_;
     DbNavigator* navigator_;
     CsvExportJob* export_job_;
     QPushButton* export_button_;
@@ -99,6 +116,7 @@ private:
 
     ParamTableModel* model_;
     QTableView* grid_;
+    std::unique_ptr<TableCursor> cursor_;
     DbNavigator* navigator_;
 };
 

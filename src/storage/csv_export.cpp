@@ -75,7 +75,7 @@ std::optional<qint64> export_measurements_csv(const QString& db_path, const QStr
     qint64 last = -1;
     {
         QSqlQuery q(db);
-        if (!q.exec(QStringLiteral("SELECT min(rowid), max(rowid) FROM mea_tbl")) || !q.next())
+        if (!q.exec(QStringLiteral("SELECT (SELECT min(rowid) FROM mea_tbl), (SELECT max(rowid) FROM mea_tbl)")) || !q.next())
             throw EDatabaseError(("Cannot read mea_tbl: " + q.lastError().text()).toStdString());
         if (!q.value(0).isNull()) {
             first = q.value(0).toLongLong();

@@ -72,7 +72,7 @@ void MeasurementModel::refresh()
 {
     QSqlQuery q(db_.connection());
     q.setForwardOnly(true);
-    if (!q.exec(QStringLiteral("SELECT min(rowid), max(rowid) FROM mea_tbl")) || !q.next())
+    if (!q.exec(QStringLiteral("SELECT (SELECT min(rowid) FROM mea_tbl), (SELECT max(rowid) FROM mea_tbl)")) || !q.next())
         throw EDatabaseError(("Cannot read mea_tbl: " + q.lastError().text()).toStdString());
     const bool empty = q.value(0).isNull();
     const qint64 first = empty ? 0 : q.value(0).toLongLong();

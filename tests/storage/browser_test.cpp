@@ -8,7 +8,10 @@
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QLocale>
+#include <QScrollBar>
 #include <QSqlError>
+#include <QKeyEvent>
+#include <QWheelEvent>
 
 namespace {
 
@@ -41,7 +44,11 @@ TEST_F(BrowserTest, MeasurementPageIsLazyAndJumpsToTheLastRow)
     EXPECT_LE(m->block_fetches(), 1) << "opening the page read more than the rows on screen";
     page.navigator()->last();
     QApplication::processEvents();
-    EXPECT_EQ(page.grid()->currentIndex().row(), 19999);
+    EXPECT_EQ(page.records()->current_record(), 19999);
+    // The view holds only the rows on screen, the last one among them.
+    EXPECT_LT(page.grid()->model()->rowCount(), 100);
+    EXPECT_EQ(page.grid()->model()->data(page.grid()->currentIndex()).toString(),
+              m->data(m->index(19999, page.grid()->currentIndex().column())).toString());
     EXPECT_LE(m->block_fetches(), 3);
     // The last row shows with its field formats.
     auto text = [&](int row, int col) { return m->data(m->index(row, col)).toString(); };
@@ -57,13 +64,13 @@ TEST_F(BrowserTest, MeasurementPageIsLazyAndJumpsToTheLastRow)
                 text(19999, MeasurementModel::ColTime).startsWith(QStringLiteral("5:33:19")))
         << text(19999, MeasurementModel::ColTime).toStdString();
     page.navigator()->prior();
-    EXPECT_EQ(page.grid()->currentIndex().row(), 19998);
+    EXPECT_EQ(page.records()->current_record(), 19998);
     page.navigator()->first();
-    EXPECT_EQ(page.grid()->currentIndex().row(), 0);
+    EXPECT_EQ(page.records()->current_record(), 0);
     page.navigator()->prior();
-    EXPECT_EQ(page.grid()->currentIndex().row(), 0);
+    EXPECT_EQ(page.records()->current_record(), 0);
     page.navigator()->next();
-    EXPECT_EQ(page.grid()->currentIndex().row(), 1);
+    EXPECT_EQ(page.records()->current_record(), 1);
     EXPECT_EQ(page.grid()->objectName(), QStringLiteral("DBGrid5"));
     EXPECT_EQ(page.navigator()->objectName(), QStringLiteral("DBNavigator2"));
     EXPECT_EQ(page.objectName(), QStringLiteral("TabSheet13"));
@@ -81,14 +88,17 @@ TEST_F(BrowserTest, AppendedRowsShowWithoutMovingTheCurrentRow)
     page.resize(700, 300);
     page.show();
     MeasurementModel* m = page.model();
-    page.grid()->setCurrentIndex(m->index(500, 3));
+    page.records()->go_to_record(500);
+    const int top = page.records()->top_record();
     // Touch the last block before the append, so a stale cache would show.
     EXPECT_EQ(m->data(m->index(999, MeasurementModel::ColSv)).toString(), QStringLiteral("1000.13"));
     for (int i = 0; i < 3; ++i)
         db.append_measurement({QDateTime::currentDateTime(), 7, 55.5 + i, 1, 2, 3, 4});
     QApplication::processEvents();
     EXPECT_EQ(m->rowCount(), 1003);
-    EXPECT_EQ(page.grid()->currentIndex(), m->index(500, 3));
+    EXPECT_EQ(page.records()->current_record(), 500);
+    EXPECT_EQ(page.records()->top_record(), top);
+    EXPECT_EQ(page.records()->scroll_bar()->maximum() + page.records()->rows_on_screen(), 1003);
     EXPECT_EQ(m->data(m->index(1002, MeasurementModel::ColSv)).toString(), QStringLiteral("57.50"));
     EXPECT_EQ(m->data(m->index(1002, MeasurementModel::ColAddress)).toString(), QStringLiteral("7#仪表"));
 
@@ -112,7 +122,7 @@ TEST_F(BrowserTest, WalStaysBoundedWhileThePageIsBrowsedDuringAppends)
     MeasurementPage page(db);
     page.resize(700, 300);
     page.show();
-    page.grid()->setCurrentIndex(page.model()->index(2500, 0));
+    page.records()->go_to_record(2500);
     QApplication::processEvents();
     const QString wal = db_path() + QStringLiteral("-wal");
     qint64 biggest = 0;
@@ -120,8 +130,7 @@ TEST_F(BrowserTest, WalStaysBoundedWhileThePageIsBrowsedDuringAppends)
         db.append_measurement({QDateTime::currentDateTime(), i % 90, 1, 2, 3, 4, 5});
         if (i % 50 == 0) {
             // Browse: move around and read rows, as the operator would.
-            page.grid()->setCurrentIndex(page.model()->index((i * 37) % 5000, 1));
-            page.grid()->scrollTo(page.grid()->currentIndex());
+            page.records()->go_to_record((i * 37) % 5000);
             QApplication::processEvents();
         }
         biggest = std::max(biggest, QFileInfo(wal).size());
@@ -138,14 +147,14 @@ TEST_F(BrowserTest, MeasurementEditIsStoredWhenTheCursorLeavesTheRow)
     MeasurementPage page(db);
     page.show();
     MeasurementModel* m = page.model();
-    page.grid()->setCurrentIndex(m->index(4, MeasurementModel::ColSv));
+    page.records()->go_to_record(4);
     EXPECT_TRUE(m->setData(m->index(4, MeasurementModel::ColSv), QStringLiteral("77.5")));
     EXPECT_TRUE(m->setData(m->index(4, MeasurementModel::ColAlm), QStringLiteral("200")));
     EXPECT_FALSE(m->setData(m->index(4, MeasurementModel::ColAlm), QStringLiteral("256")));
     EXPECT_FALSE(m->setData(m->index(4, MeasurementModel::ColPv), QStringLiteral("abc")));
     EXPECT_EQ(m->data(m->index(4, MeasurementModel::ColSv)).toString(), QStringLiteral("77.50"));
     EXPECT_EQ(query(QStringLiteral("SELECT sv FROM mea_tbl WHERE rowid = 5")).front().toDouble(), 5.125);
-    page.grid()->setCurrentIndex(m->index(5, MeasurementModel::ColSv));
+    page.navigator()->next();
     EXPECT_EQ(query(QStringLiteral("SELECT sv FROM mea_tbl WHERE rowid = 5")).front().toDouble(), 77.5);
     EXPECT_EQ(query(QStringLiteral("SELECT alm FROM mea_tbl WHERE rowid = 5")).front().toInt(), 200);
     EXPECT_EQ(query(QStringLiteral("SELECT pv FROM mea_tbl WHERE rowid = 5")).front().toDouble(), 0.005);
@@ -210,6 +219,66 @@ TEST(DbGrid1, HasThreeTitledColumnsAndNoRows)
         EXPECT_EQ(g->model()->headerData(c, Qt::Horizontal).toString(), QString::fromUtf8(cols[c].title));
         EXPECT_EQ(g->columnWidth(c), cols[c].width);
     }
+}
+
+}  // namespace
+
+namespace {
+
+// The record grid over a long model: keys, wheel and scroll bar move in
+// record numbers, the view keeps a screenful of rows and its column widths.
+TEST_F(BrowserTest, RecordGridScrollsAndMovesOverTheWholeLog)
+{
+    fill_log(3000);
+    StationDb db(dir());
+    MeasurementPage page(db);
+    page.resize(700, 300);
+    page.show();
+    QApplication::processEvents();
+    RecordGrid* g = page.records();
+    QTableView* v = page.grid();
+    const int width0 = v->columnWidth(0);
+    const int screen = g->rows_on_screen();
+    ASSERT_GT(screen, 3);
+    g->go_to_record(0);
+    auto key = [&](int k, Qt::KeyboardModifiers mods = Qt::NoModifier) {
+        QKeyEvent press(QEvent::KeyPress, k, mods);
+        QApplication::sendEvent(v, &press);
+    };
+    const struct {
+        int key;
+        Qt::KeyboardModifiers mods;
+        int record;
+    } moves[] = {{Qt::Key_Down, Qt::NoModifier, 1},
+                 {Qt::Key_PageDown, Qt::NoModifier, 1 + screen},
+                 {Qt::Key_Up, Qt::NoModifier, screen},
+                 {Qt::Key_End, Qt::ControlModifier, 2999},
+                 {Qt::Key_Down, Qt::NoModifier, 2999},
+                 {Qt::Key_PageUp, Qt::NoModifier, 2999 - screen},
+                 {Qt::Key_Home, Qt::ControlModifier, 0},
+                 {Qt::Key_Up, Qt::NoModifier, 0}};
+    for (const auto& mv : moves) {
+        key(mv.key, mv.mods);
+        EXPECT_EQ(g->current_record(), mv.record) << mv.key;
+        // The current record is always on screen and is the view's current row.
+        EXPECT_GE(g->current_record(), g->top_record());
+        EXPECT_LT(g->current_record(), g->top_record() + screen);
+        EXPECT_EQ(v->currentIndex().row(), g->current_record() - g->top_record());
+    }
+    // The scroll bar moves the screen, not the current record.
+    g->scroll_bar()->setValue(1234);
+    EXPECT_EQ(g->top_record(), 1234);
+    EXPECT_EQ(g->current_record(), 0);
+    EXPECT_FALSE(v->currentIndex().isValid());
+    EXPECT_EQ(v->model()->data(v->model()->index(0, MeasurementModel::ColSv)).toString(), QStringLiteral("1235.13"));
+    QWheelEvent wheel(QPointF(10, 10), v->viewport()->mapToGlobal(QPointF(10, 10)), QPoint(), QPoint(0, -120),
+                      Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(v->viewport(), &wheel);
+    EXPECT_EQ(g->top_record(), 1237);
+    EXPECT_EQ(v->columnWidth(0), width0);
+    // Clicking a row of the view makes it the current record.
+    v->setCurrentIndex(v->model()->index(2, 1));
+    EXPECT_EQ(g->current_record(), 1239);
 }
 
 }  // namespace
