@@ -37,7 +37,7 @@ void BM_AppendMeasurement(benchmark::State& state)
     StationDb db(dir.path());
     int i = 0;
     for (auto _ : state) {
-        db.append_measurement({QDateTime::currentDateTime(), i % 12, 100.5, 99.75, 45.5, 3, i & 0xFF});
+        db.append_measurement({ QDateTime::currentDateTime(), i % 12, 100.5, 99.75, 45.5, 3, i & 0xFF });
         ++i;
     }
     state.SetItemsProcessed(state.iterations());
@@ -77,11 +77,11 @@ QString big_dir()
         q.exec(QStringLiteral("PRAGMA journal_mode=OFF"));
         q.exec(QStringLiteral("PRAGMA synchronous=OFF"));
         q.exec(QStringLiteral(
-                   "WITH RECURSIVE s(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM s WHERE i < %1) "
-                   "INSERT INTO mea_tbl (\"date\", \"time\", address, sv, pv, mv, val, alm) "
-                   "SELECT strftime('%Y-%m-%d %H:%M:%f', '2016-01-01', '+' || (i * 2) || ' seconds'), "
-                   "strftime('%Y-%m-%d %H:%M:%f', '2016-01-01', '+' || (i * 2) || ' seconds'), "
-                   "(i % 12) || '#仪表', 100.0, 100.0 + (i % 100) / 100.0, 45.5, 3, i % 256 FROM s")
+            "WITH RECURSIVE s(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM s WHERE i < %1) "
+            "INSERT INTO mea_tbl (\"date\", \"time\", address, sv, pv, mv, val, alm) "
+            "SELECT strftime('%Y-%m-%d %H:%M:%f', '2016-01-01', '+' || (i * 2) || ' seconds'), "
+            "strftime('%Y-%m-%d %H:%M:%f', '2016-01-01', '+' || (i * 2) || ' seconds'), "
+            "(i % 12) || '#仪表', 100.0, 100.0 + (i % 100) / 100.0, 45.5, 3, i % 256 FROM s")
                    .arg(kBigRows));
         q.finish();
         db.close();
@@ -125,14 +125,14 @@ void BM_AppendWithBigBrowserOpen(benchmark::State& state)
     // Append inside a transaction that is rolled back, so the file keeps its size.
     QSqlQuery(db.connection()).exec(QStringLiteral("BEGIN"));
     for (auto _ : state) {
-        db.append_measurement({QDateTime::currentDateTime(), 1, 100.5, 99.75, 45.5, 3, 0});
+        db.append_measurement({ QDateTime::currentDateTime(), 1, 100.5, 99.75, 45.5, 3, 0 });
         page.grid()->viewport()->repaint();
     }
     QSqlQuery(db.connection()).exec(QStringLiteral("ROLLBACK"));
 }
 BENCHMARK(BM_AppendWithBigBrowserOpen)->Unit(benchmark::kMicrosecond)->Iterations(200)->UseRealTime();
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv)
 {

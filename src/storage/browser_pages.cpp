@@ -67,8 +67,8 @@ void setup_grid(QTableView* grid)
     grid->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     grid->setSelectionMode(QAbstractItemView::SingleSelection);
     grid->setSelectionBehavior(QAbstractItemView::SelectItems);
-    grid->setEditTriggers(QAbstractItemView::SelectedClicked | QAbstractItemView::EditKeyPressed |
-                          QAbstractItemView::AnyKeyPressed | QAbstractItemView::DoubleClicked);
+    grid->setEditTriggers(QAbstractItemView::SelectedClicked | QAbstractItemView::EditKeyPressed
+        | QAbstractItemView::AnyKeyPressed | QAbstractItemView::DoubleClicked);
     grid->setWordWrap(false);
 }
 
@@ -93,7 +93,7 @@ QToolButton* nav_button(QWidget* parent, Glyph g, const QString& tip, const QStr
     return b;
 }
 
-}  // namespace
+} // namespace
 
 // ---------------------------------------------------------------------------
 
@@ -119,7 +119,9 @@ void TableCursor::go_to_record(int record)
     grid_->scrollTo(target);
 }
 
-DbNavigator::DbNavigator(RecordCursor* cursor, QWidget* parent) : QWidget(parent), cursor_(cursor)
+DbNavigator::DbNavigator(RecordCursor* cursor, QWidget* parent)
+    : QWidget(parent)
+    , cursor_(cursor)
 {
     auto* lay = new QHBoxLayout(this);
     lay->setContentsMargins(0, 0, 0, 0);
@@ -128,7 +130,7 @@ DbNavigator::DbNavigator(RecordCursor* cursor, QWidget* parent) : QWidget(parent
     auto* b_prior = nav_button(this, Glyph::Prior, QStringLiteral("上一条"), QStringLiteral("nbPrior"));
     auto* b_next = nav_button(this, Glyph::Next, QStringLiteral("下一条"), QStringLiteral("nbNext"));
     auto* b_last = nav_button(this, Glyph::Last, QStringLiteral("最后一条"), QStringLiteral("nbLast"));
-    for (auto* b : {b_first, b_prior, b_next, b_last})
+    for (auto* b : { b_first, b_prior, b_next, b_last })
         lay->addWidget(b);
     connect(b_first, &QToolButton::clicked, this, &DbNavigator::first);
     connect(b_prior, &QToolButton::clicked, this, &DbNavigator::prior);
@@ -161,12 +163,12 @@ void DbNavigator::last()
 // ---------------------------------------------------------------------------
 
 MeasurementPage::MeasurementPage(StationDb& db, QWidget* parent)
-    : QWidget(parent),
-      model_(new MeasurementModel(db, this)),
-      records_(new RecordGrid(model_, this)),
-      navigator_(nullptr),
-      export_job_(new CsvExportJob(this)),
-      db_(db)
+    : QWidget(parent)
+    , model_(new MeasurementModel(db, this))
+    , records_(new RecordGrid(model_, this))
+    , navigator_(nullptr)
+    , export_job_(new CsvExportJob(this))
+    , db_(db)
 {
     setObjectName(QStringLiteral("TabSheet13"));
     setWindowTitle(QStringLiteral("数据浏览"));
@@ -174,7 +176,8 @@ MeasurementPage::MeasurementPage(StationDb& db, QWidget* parent)
     grid->setObjectName(QStringLiteral("DBGrid5"));
     setup_grid(grid);
     for (int c = 0; c < MeasurementModel::ColumnCount; ++c)
-        grid->setColumnWidth(c, char_width(grid, MeasurementModel::display_width(c), MeasurementModel::field_name(c)));
+        grid->setColumnWidth(
+            c, char_width(grid, MeasurementModel::display_width(c), MeasurementModel::field_name(c)));
     navigator_ = new DbNavigator(records_, this);
     navigator_->setObjectName(QStringLiteral("DBNavigator2"));
 
@@ -186,7 +189,7 @@ MeasurementPage::MeasurementPage(StationDb& db, QWidget* parent)
     from_edit_->setObjectName(QStringLiteral("export_from"));
     to_edit_ = new QDateEdit(QDate::currentDate(), this);
     to_edit_->setObjectName(QStringLiteral("export_to"));
-    for (auto* e : {from_edit_, to_edit_}) {
+    for (auto* e : { from_edit_, to_edit_ }) {
         e->setCalendarPopup(true);
         e->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
         e->setEnabled(false);
@@ -264,7 +267,7 @@ bool MeasurementPage::start_export(const QString& path)
 {
     std::optional<DateRange> range;
     if (range_box_->isChecked())
-        range = DateRange{from_edit_->date(), to_edit_->date()};
+        range = DateRange { from_edit_->date(), to_edit_->date() };
     if (!export_job_->start(db_.file_path(), path, range))
         return false;
     progress_->setValue(0);
@@ -276,8 +279,8 @@ bool MeasurementPage::start_export(const QString& path)
 
 void MeasurementPage::choose_export_file()
 {
-    const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("导出CSV"), QStringLiteral("mea_tbl.csv"),
-                                                      QStringLiteral("CSV (*.csv)"));
+    const QString path = QFileDialog::getSaveFileName(
+        this, QStringLiteral("导出CSV"), QStringLiteral("mea_tbl.csv"), QStringLiteral("CSV (*.csv)"));
     if (!path.isEmpty())
         start_export(path);
 }
@@ -285,11 +288,11 @@ void MeasurementPage::choose_export_file()
 // ---------------------------------------------------------------------------
 
 ParamPage::ParamPage(StationDb& db, QWidget* parent)
-    : QWidget(parent),
-      model_(new ParamTableModel(db, this)),
-      grid_(new QTableView(this)),
-      cursor_(std::make_unique<TableCursor>(grid_)),
-      navigator_(nullptr)
+    : QWidget(parent)
+    , model_(new ParamTableModel(db, this))
+    , grid_(new QTableView(this))
+    , cursor_(std::make_unique<TableCursor>(grid_))
+    , navigator_(nullptr)
 {
     setObjectName(QStringLiteral("TabSheet14"));
     setWindowTitle(QStringLiteral("仪表参数"));
@@ -358,7 +361,8 @@ QTableView* make_dbgrid1(QWidget* parent)
     auto* grid = new QTableView(parent);
     grid->setObjectName(QStringLiteral("DBGrid1"));
     auto* model = new QStandardItemModel(0, 3, grid);
-    model->setHorizontalHeaderLabels({QStringLiteral("段数"), QStringLiteral("设置值(C)"), QStringLiteral("时间(s)")});
+    model->setHorizontalHeaderLabels(
+        { QStringLiteral("段数"), QStringLiteral("设置值(C)"), QStringLiteral("时间(s)") });
     setup_grid(grid);
     grid->setModel(model);
     grid->setColumnWidth(0, 102);

@@ -29,7 +29,10 @@ class StationDb;
 // A plain grid as a record cursor: its rows are the records.
 class TableCursor : public RecordCursor {
 public:
-    explicit TableCursor(QTableView* grid) : grid_(grid) {}
+    explicit TableCursor(QTableView* grid)
+        : grid_(grid)
+    {
+    }
     int record_count() const override;
     int current_record() const override;
     void go_to_record(int record) override;

@@ -15,7 +15,7 @@
 namespace {
 
 constexpr int kWindowRows = 5000;
-std::atomic<int> export_counter{0};
+std::atomic<int> export_counter { 0 };
 
 QByteArray csv_field(const QString& text)
 {
@@ -46,7 +46,10 @@ QByteArray csv_line(const QSqlQuery& q)
 
 class ConnectionGuard {
 public:
-    explicit ConnectionGuard(QString name) : name_(std::move(name)) {}
+    explicit ConnectionGuard(QString name)
+        : name_(std::move(name))
+    {
+    }
     ~ConnectionGuard()
     {
         {
@@ -60,12 +63,10 @@ private:
     QString name_;
 };
 
-}  // namespace
+} // namespace
 
 std::optional<qint64> export_measurements_csv(const QString& db_path, const QString& out_path,
-                                              std::optional<DateRange> range,
-                                              const std::function<void(int)>& progress,
-                                              const std::atomic<bool>* cancel)
+    std::optional<DateRange> range, const std::function<void(int)>& progress, const std::atomic<bool>* cancel)
 {
     const QString name = QStringLiteral("csv_export_%1").arg(export_counter.fetch_add(1));
     ConnectionGuard guard(name);
@@ -75,7 +76,9 @@ std::optional<qint64> export_measurements_csv(const QString& db_path, const QStr
     qint64 last = -1;
     {
         QSqlQuery q(db);
-        if (!q.exec(QStringLiteral("SELECT (SELECT min(rowid) FROM mea_tbl), (SELECT max(rowid) FROM mea_tbl)")) || !q.next())
+        if (!q.exec(
+                QStringLiteral("SELECT (SELECT min(rowid) FROM mea_tbl), (SELECT max(rowid) FROM mea_tbl)"))
+            || !q.next())
             throw EDatabaseError(("Cannot read mea_tbl: " + q.lastError().text()).toStdString());
         if (!q.value(0).isNull()) {
             first = q.value(0).toLongLong();
@@ -96,8 +99,9 @@ std::optional<qint64> export_measurements_csv(const QString& db_path, const QStr
     if (out.write("date,time,address,sv,pv,mv,val,alm\n") < 0)
         fail_io();
 
-    QString sql = QStringLiteral("SELECT rowid, \"date\", \"time\", address, sv, pv, mv, val, alm FROM mea_tbl "
-                                 "WHERE rowid > ? AND rowid <= ?");
+    QString sql
+        = QStringLiteral("SELECT rowid, \"date\", \"time\", address, sv, pv, mv, val, alm FROM mea_tbl "
+                         "WHERE rowid > ? AND rowid <= ?");
     if (range)
         sql += QStringLiteral(" AND \"date\" >= ? AND \"date\" < ?");
     sql += QStringLiteral(" ORDER BY rowid LIMIT %1").arg(kWindowRows);
@@ -137,7 +141,7 @@ std::optional<qint64> export_measurements_csv(const QString& db_path, const QStr
             fail_io();
         rows += n;
         if (n < kWindowRows)
-            after = last;  // no more rows in the range
+            after = last; // no more rows in the range
         const int permille = last > first ? static_cast<int>((after - first) * 1000 / (last - first)) : 1000;
         if (progress && permille != last_permille) {
             progress(std::min(permille, 1000));
@@ -157,7 +161,10 @@ std::optional<qint64> export_measurements_csv(const QString& db_path, const QStr
     return rows;
 }
 
-CsvExportJob::CsvExportJob(QObject* parent) : QObject(parent) {}
+CsvExportJob::CsvExportJob(QObject* parent)
+    : QObject(parent)
+{
+}
 
 CsvExportJob::~CsvExportJob()
 {
@@ -191,8 +198,8 @@ bool CsvExportJob::start(const QString& db_path, const QString& out_path, std::o
             const auto r = export_measurements_csv(
                 db_path, out_path, range,
                 [this](int permille) {
-                    QMetaObject::invokeMethod(this, [this, permille] { Q_EMIT progress(permille); },
-                                              Qt::QueuedConnection);
+                    QMetaObject::invokeMethod(
+                        this, [this, permille] { Q_EMIT progress(permille); }, Qt::QueuedConnection);
                 },
                 &cancel_);
             ok = r.has_value();

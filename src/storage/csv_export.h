@@ -28,9 +28,8 @@ struct DateRange {
 // written, or nullopt when `cancel` was raised. Throws EDatabaseError or
 // EInOutError. Runs on any thread (opens its own connection).
 std::optional<qint64> export_measurements_csv(const QString& db_path, const QString& out_path,
-                                              std::optional<DateRange> range,
-                                              const std::function<void(int)>& progress,
-                                              const std::atomic<bool>* cancel);
+    std::optional<DateRange> range, const std::function<void(int)>& progress,
+    const std::atomic<bool>* cancel);
 
 // Runs export_measurements_csv on a background thread and reports on the
 // thread that owns the job (the main thread).
@@ -38,7 +37,7 @@ class CsvExportJob : public QObject {
     Q_OBJECT
 public:
     explicit CsvExportJob(QObject* parent = nullptr);
-    ~CsvExportJob() override;  // cancels and waits
+    ~CsvExportJob() override; // cancels and waits
 
     // Starts an export; false when one is already running.
     bool start(const QString& db_path, const QString& out_path, std::optional<DateRange> range);
@@ -55,6 +54,6 @@ private:
     void join();
 
     std::thread worker_;
-    std::atomic<bool> cancel_{false};
+    std::atomic<bool> cancel_ { false };
     bool running_ = false;
 };

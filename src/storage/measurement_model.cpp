@@ -9,8 +9,8 @@
 
 namespace {
 
-const char* const kFields[] = {"date", "time", "address", "sv", "pv", "mv", "val", "alm"};
-const int kWidths[] = {10, 11, 9, 7, 7, 6, 6, 4};
+const char* const kFields[] = { "date", "time", "address", "sv", "pv", "mv", "val", "alm" };
+const int kWidths[] = { 10, 11, 9, 7, 7, 6, 6, 4 };
 
 // The locale's long time form without the time-zone name.
 QString long_time_format()
@@ -20,9 +20,11 @@ QString long_time_format()
     return f.trimmed();
 }
 
-}  // namespace
+} // namespace
 
-MeasurementModel::MeasurementModel(StationDb& db, QObject* parent) : QAbstractTableModel(parent), db_(db)
+MeasurementModel::MeasurementModel(StationDb& db, QObject* parent)
+    : QAbstractTableModel(parent)
+    , db_(db)
 {
     connect(&db_, &StationDb::measurement_appended, this, &MeasurementModel::on_appended);
     try {
@@ -72,7 +74,8 @@ void MeasurementModel::refresh()
 {
     QSqlQuery q(db_.connection());
     q.setForwardOnly(true);
-    if (!q.exec(QStringLiteral("SELECT (SELECT min(rowid) FROM mea_tbl), (SELECT max(rowid) FROM mea_tbl)")) || !q.next())
+    if (!q.exec(QStringLiteral("SELECT (SELECT min(rowid) FROM mea_tbl), (SELECT max(rowid) FROM mea_tbl)"))
+        || !q.next())
         throw EDatabaseError(("Cannot read mea_tbl: " + q.lastError().text()).toStdString());
     const bool empty = q.value(0).isNull();
     const qint64 first = empty ? 0 : q.value(0).toLongLong();
@@ -121,7 +124,8 @@ const MeasurementModel::Block* MeasurementModel::block_for(qint64 rowid) const
 {
     const qint64 key = rowid / kBlockRows;
     auto it = blocks_.find(key);
-    if (it != blocks_.end() && (it->fetched_upto >= rowid || it->fetched_upto >= (key + 1) * kBlockRows - 1)) {
+    if (it != blocks_.end()
+        && (it->fetched_upto >= rowid || it->fetched_upto >= (key + 1) * kBlockRows - 1)) {
         lru_.removeOne(key);
         lru_.append(key);
         return &*it;
@@ -136,9 +140,15 @@ const MeasurementModel::Block* MeasurementModel::block_for(qint64 rowid) const
     q.bindValue(1, hi);
     ++block_fetches_;
     if (!q.exec()) {
-        Q_EMIT database_error(QStringLiteral("Cannot read mea_tbl: ") + q.lastError().text());
+        // Every painted cell asks again: report a failure once, not per cell.
+        const QString message = QStringLiteral("Cannot read mea_tbl: ") + q.lastError().text();
+        if (message != last_error_) {
+            last_error_ = message;
+            Q_EMIT database_error(message);
+        }
         return nullptr;
     }
+    last_error_.clear();
     Block b;
     b.fetched_upto = last_rowid_;
     b.rows.resize(kBlockRows);
@@ -152,7 +162,7 @@ const MeasurementModel::Block* MeasurementModel::block_for(qint64 rowid) const
             r[static_cast<std::size_t>(c)] = q.value(c + 1);
         b.present[static_cast<qsizetype>(id - lo)] = true;
     }
-    q.finish();  // never keep a read transaction open
+    q.finish(); // never keep a read transaction open
     lru_.removeOne(key);
     lru_.append(key);
     while (lru_.size() > kMaxBlocks)
@@ -209,7 +219,8 @@ Qt::ItemFlags MeasurementModel::flags(const QModelIndex& index) const
     return Qt::ItemIsSelectable | Qt::ItemIsEnabled | Qt::ItemIsEditable;
 }
 
-std::optional<QVariant> MeasurementModel::parse_edit(int column, const QVariant& value, const QVariant& stored) const
+std::optional<QVariant> MeasurementModel::parse_edit(
+    int column, const QVariant& value, const QVariant& stored) const
 {
     const QString text = value.toString().trimmed();
     switch (column) {
@@ -246,7 +257,7 @@ std::optional<QVariant> MeasurementModel::parse_edit(int column, const QVariant&
     }
     default: {
         if (text.isEmpty())
-            return QVariant();  // cleared field: NULL
+            return QVariant(); // cleared field: NULL
         bool ok = false;
         const double v = text.toDouble(&ok);
         if (!ok)
@@ -273,7 +284,7 @@ bool MeasurementModel::setData(const QModelIndex& index, const QVariant& value, 
         return false;
     pending_row_ = index.row();
     pending_[static_cast<std::size_t>(index.column())] = *parsed;
-    Q_EMIT dataChanged(index, index, {Qt::DisplayRole, Qt::EditRole});
+    Q_EMIT dataChanged(index, index, { Qt::DisplayRole, Qt::EditRole });
     return true;
 }
 

@@ -64,8 +64,8 @@ Q_SIGNALS:
 
 private:
     struct Block {
-        qint64 fetched_upto = 0;  // last_rowid_ when the block was read
-        QList<std::array<QVariant, ColumnCount>> rows;  // index = rowid - block start
+        qint64 fetched_upto = 0; // last_rowid_ when the block was read
+        QList<std::array<QVariant, ColumnCount>> rows; // index = rowid - block start
         QList<bool> present;
     };
     static constexpr int kBlockRows = 256;
@@ -78,10 +78,11 @@ private:
 
     StationDb& db_;
     qint64 first_rowid_ = 0;
-    qint64 last_rowid_ = -1;  // first > last: empty
+    qint64 last_rowid_ = -1; // first > last: empty
     mutable QHash<qint64, Block> blocks_;
     mutable QList<qint64> lru_;
     mutable int block_fetches_ = 0;
+    mutable QString last_error_;  // the fetch failure last reported
     int pending_row_ = -1;
-    std::array<std::optional<QVariant>, ColumnCount> pending_{};
+    std::array<std::optional<QVariant>, ColumnCount> pending_ {};
 };

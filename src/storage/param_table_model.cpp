@@ -20,9 +20,11 @@ QString column_field(int column)
     return QStringLiteral("no%1").arg(column - ParamTableModel::kFirstValueColumn);
 }
 
-}  // namespace
+} // namespace
 
-ParamTableModel::ParamTableModel(StationDb& db, QObject* parent) : QAbstractTableModel(parent), db_(db)
+ParamTableModel::ParamTableModel(StationDb& db, QObject* parent)
+    : QAbstractTableModel(parent)
+    , db_(db)
 {
     connect(&db_, &StationDb::parameter_stored, this, &ParamTableModel::on_stored);
 }
@@ -89,10 +91,12 @@ QVariant ParamTableModel::data(const QModelIndex& index, int role) const
         return QVariant();
     const int col = index.column();
     if (role == Qt::TextAlignmentRole)
-        return QVariant::fromValue(Qt::Alignment(col == 1 ? Qt::AlignLeft : Qt::AlignRight) | Qt::AlignVCenter);
+        return QVariant::fromValue(
+            Qt::Alignment(col == 1 ? Qt::AlignLeft : Qt::AlignRight) | Qt::AlignVCenter);
     if (role != Qt::DisplayRole && role != Qt::EditRole)
         return QVariant();
-    const QVariant v = (index.row() == pending_row_ && pending_[col]) ? *pending_[col] : rows_[index.row()][col];
+    const QVariant v
+        = (index.row() == pending_row_ && pending_[col]) ? *pending_[col] : rows_[index.row()][col];
     if (col >= kFirstValueColumn)
         return value_text(col - kFirstValueColumn, v, role == Qt::EditRole);
     return v.toString();
@@ -114,7 +118,7 @@ Qt::ItemFlags ParamTableModel::flags(const QModelIndex& index) const
     if (!index.isValid())
         return Qt::NoItemFlags;
     Qt::ItemFlags f = Qt::ItemIsSelectable | Qt::ItemIsEnabled;
-    if (index.column() != 0)  // the key is read-only
+    if (index.column() != 0) // the key is read-only
         f |= Qt::ItemIsEditable;
     return f;
 }
@@ -146,7 +150,7 @@ bool ParamTableModel::setData(const QModelIndex& index, const QVariant& value, i
     }
     pending_row_ = index.row();
     pending_[index.column()] = parsed;
-    Q_EMIT dataChanged(index, index, {Qt::DisplayRole, Qt::EditRole});
+    Q_EMIT dataChanged(index, index, { Qt::DisplayRole, Qt::EditRole });
     return true;
 }
 
@@ -191,5 +195,5 @@ void ParamTableModel::on_stored(int address, int code, double value)
     const int col = kFirstValueColumn + address;
     rows_[row][col] = value;
     const QModelIndex i = index(row, col);
-    Q_EMIT dataChanged(i, i, {Qt::DisplayRole, Qt::EditRole});
+    Q_EMIT dataChanged(i, i, { Qt::DisplayRole, Qt::EditRole });
 }

@@ -16,7 +16,7 @@ class StationDb;
 class ParamTableModel : public QAbstractTableModel {
     Q_OBJECT
 public:
-    static constexpr int kFirstValueColumn = 2;  // column of no0
+    static constexpr int kFirstValueColumn = 2; // column of no0
 
     explicit ParamTableModel(StationDb& db, QObject* parent = nullptr);
 
@@ -49,8 +49,8 @@ private:
     StationDb& db_;
     bool loaded_ = false;
     int columns_ = 0;
-    QList<QList<QVariant>> rows_;     // as stored: id, MyDTL, no0..no89
-    std::vector<int> row_of_id_;      // id -> row, -1 when absent
+    QList<QList<QVariant>> rows_; // as stored: id, MyDTL, no0..no89
+    std::vector<int> row_of_id_; // id -> row, -1 when absent
     int pending_row_ = -1;
     QList<std::optional<QVariant>> pending_;
 };

@@ -8,7 +8,8 @@
 #include <QWheelEvent>
 
 RecordWindowModel::RecordWindowModel(QAbstractItemModel* source, QObject* parent)
-    : QAbstractTableModel(parent), source_(source)
+    : QAbstractTableModel(parent)
+    , source_(source)
 {
     connect(source_, &QAbstractItemModel::dataChanged, this, &RecordWindowModel::on_source_changed);
 }
@@ -81,7 +82,8 @@ Qt::ItemFlags RecordWindowModel::flags(const QModelIndex& index) const
     return source_->flags(source_index(index));
 }
 
-void RecordWindowModel::on_source_changed(const QModelIndex& from, const QModelIndex& to, const QList<int>& roles)
+void RecordWindowModel::on_source_changed(
+    const QModelIndex& from, const QModelIndex& to, const QList<int>& roles)
 {
     const int lo = std::max(from.row(), top_);
     const int hi = std::min(to.row(), top_ + rows_ - 1);
@@ -93,11 +95,11 @@ void RecordWindowModel::on_source_changed(const QModelIndex& from, const QModelI
 // ---------------------------------------------------------------------------
 
 RecordGrid::RecordGrid(QAbstractItemModel* source, QWidget* parent)
-    : QWidget(parent),
-      source_(source),
-      window_(new RecordWindowModel(source, this)),
-      view_(new QTableView(this)),
-      bar_(new QScrollBar(Qt::Vertical, this))
+    : QWidget(parent)
+    , source_(source)
+    , window_(new RecordWindowModel(source, this))
+    , view_(new QTableView(this))
+    , bar_(new QScrollBar(Qt::Vertical, this))
 {
     view_->setModel(window_);
     view_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -111,7 +113,7 @@ RecordGrid::RecordGrid(QAbstractItemModel* source, QWidget* parent)
     lay->addWidget(bar_);
     connect(bar_, &QScrollBar::valueChanged, this, &RecordGrid::scroll_to_top);
     connect(view_->selectionModel(), &QItemSelectionModel::currentChanged, this,
-            [this](const QModelIndex& cur) { on_view_current_changed(cur); });
+        [this](const QModelIndex& cur) { on_view_current_changed(cur); });
     connect(source_, &QAbstractItemModel::rowsInserted, this, &RecordGrid::sync);
     connect(source_, &QAbstractItemModel::rowsRemoved, this, &RecordGrid::sync);
     connect(source_, &QAbstractItemModel::modelReset, this, [this] {
@@ -213,7 +215,7 @@ bool RecordGrid::eventFilter(QObject* watched, QEvent* event)
 {
     if (event->type() == QEvent::Wheel && watched == view_->viewport()) {
         auto* w = static_cast<QWheelEvent*>(event);
-        const int steps = w->angleDelta().y() / 40;  // three rows per notch
+        const int steps = w->angleDelta().y() / 40; // three rows per notch
         if (steps != 0)
             bar_->setValue(bar_->value() - steps);
         return true;

@@ -19,7 +19,7 @@ class RecordCursor {
 public:
     virtual ~RecordCursor() = default;
     virtual int record_count() const = 0;
-    virtual int current_record() const = 0;  // -1 when none
+    virtual int current_record() const = 0; // -1 when none
     virtual void go_to_record(int record) = 0;
 };
 
@@ -50,7 +50,7 @@ private:
     QAbstractItemModel* source_;
     int top_ = 0;
     int size_ = 1;
-    int rows_ = 0;  // rows shown; changes only with the signals of set_window
+    int rows_ = 0; // rows shown; changes only with the signals of set_window
 };
 
 class RecordGrid : public QWidget, public RecordCursor {

@@ -63,7 +63,7 @@ bool write_all(int fd, const QByteArray& data)
     return true;
 }
 
-}  // namespace
+} // namespace
 
 QString in_out_message(int errno_value)
 {
@@ -106,7 +106,7 @@ void read_settings(const QString& path, const SettingsTargets& targets)
         start = next;
         ++line_no;
         if (line_no > 3)
-            continue;  // read and ignored
+            continue; // read and ignored
         // Each character of the file is one 8-bit character.
         const QByteArray taken = line.left(kTakenChars);
         const QString text = QString::fromLatin1(taken);
@@ -142,8 +142,8 @@ void read_settings(const QString& path, const SettingsTargets& targets)
 
 void file_save(const QString& path, int port_index, int baud_index, int period)
 {
-    const QByteArray content = QByteArray::number(port_index) + "\r\n" + QByteArray::number(baud_index) + "\r\n" +
-                               QByteArray::number(period) + "\r\n";
+    const QByteArray content = QByteArray::number(port_index) + "\r\n" + QByteArray::number(baud_index)
+        + "\r\n" + QByteArray::number(period) + "\r\n";
     const QFileInfo info(path);
     const QByteArray target = QFile::encodeName(info.absoluteFilePath());
     const QByteArray dir = QFile::encodeName(info.absolutePath());
@@ -151,11 +151,11 @@ void file_save(const QString& path, int port_index, int baud_index, int period)
 
     // Keep the permissions of the file being replaced.
     mode_t mode = 0666;
-    struct stat st {};
+    struct stat st { };
     if (::stat(target.constData(), &st) == 0)
         mode = st.st_mode & 07777;
 
-    ::unlink(tmp.constData());  // a leftover of an interrupted save
+    ::unlink(tmp.constData()); // a leftover of an interrupted save
     const int fd = ::open(tmp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
     if (fd < 0)
         raise_in_out(errno);

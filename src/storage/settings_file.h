@@ -10,11 +10,11 @@ inline const QString kSettingsFileName = QStringLiteral("save.txt");
 
 // Where each line goes when the file is read. Any member may be left empty.
 struct SettingsTargets {
-    std::function<void(const QString&)> show_port_text;  // line 1 -> Edit1
-    std::function<void(int)> set_port_index;             // line 1 -> ComboBox1
-    std::function<void(const QString&)> show_baud_text;  // line 2 -> Edit2
-    std::function<void(int)> set_baud_index;             // line 2 -> ComboBox2
-    std::function<void(int)> set_period;                 // line 3 -> iIntegerOutput1
+    std::function<void(const QString&)> show_port_text; // line 1 -> Edit1
+    std::function<void(int)> set_port_index; // line 1 -> ComboBox1
+    std::function<void(const QString&)> show_baud_text; // line 2 -> Edit2
+    std::function<void(int)> set_baud_index; // line 2 -> ComboBox2
+    std::function<void(int)> set_period; // line 3 -> iIntegerOutput1
 };
 
 // Reads `path` line by line to its end. Of each line only the first 8

@@ -16,7 +16,7 @@
 
 namespace {
 
-std::atomic<int> connection_counter{0};
+std::atomic<int> connection_counter { 0 };
 
 QString field_name(int address)
 {
@@ -31,7 +31,7 @@ bool exec(QSqlQuery& q, const QString& sql)
     return q.exec(sql);
 }
 
-}  // namespace
+} // namespace
 
 bool db_address_valid(int address)
 {
@@ -101,23 +101,25 @@ QSqlDatabase open_station_connection(const QString& path, const QString& connect
 }
 
 StationDb::StationDb(const QString& dir, QObject* parent)
-    : QObject(parent),
-      conn_name_(QStringLiteral("station_db_%1").arg(connection_counter.fetch_add(1)))
+    : QObject(parent)
+    , conn_name_(QStringLiteral("station_db_%1").arg(connection_counter.fetch_add(1)))
 {
     const QString base = dir.isEmpty() ? QDir::currentPath() : dir;
     path_ = QDir(base).absoluteFilePath(kDbFileName);
     QSqlDatabase db = open_station_connection(path_, conn_name_);
     QSqlQuery q(db);
-    if (!q.exec(QStringLiteral("SELECT \"date\", \"time\", address, sv, pv, mv, val, alm FROM mea_tbl LIMIT 0"))) {
+    if (!q.exec(QStringLiteral(
+            "SELECT \"date\", \"time\", address, sv, pv, mv, val, alm FROM mea_tbl LIMIT 0"))) {
         const QString text = q.lastError().text();
         q = QSqlQuery();
         db.close();
         db = QSqlDatabase();
         QSqlDatabase::removeDatabase(conn_name_);
         const QFileInfo info(path_);
-        throw EDatabaseError(QStringLiteral("Cannot open the table mea_tbl of the database file %1 in the directory %2: %3")
-                                 .arg(info.fileName(), QDir::toNativeSeparators(info.absolutePath()), text)
-                                 .toStdString());
+        throw EDatabaseError(
+            QStringLiteral("Cannot open the table mea_tbl of the database file %1 in the directory %2: %3")
+                .arg(info.fileName(), QDir::toNativeSeparators(info.absolutePath()), text)
+                .toStdString());
     }
 }
 
@@ -171,7 +173,7 @@ void StationDb::store_parameter(int address, int code, float value)
     q->bindValue(1, code + 1);
     if (!q->exec())
         raise(QStringLiteral("Cannot store parameter %1 of address %2").arg(code).arg(address),
-              q->lastError().text());
+            q->lastError().text());
     const bool changed = q->numRowsAffected() > 0;
     q->finish();
     if (changed)
@@ -182,8 +184,9 @@ qint64 StationDb::append_measurement(const MeasurementRow& row)
 {
     if (!insert_) {
         insert_ = std::make_unique<QSqlQuery>(connection());
-        if (!insert_->prepare(QStringLiteral("INSERT INTO mea_tbl (address, \"date\", \"time\", sv, pv, mv, val, alm) "
-                                             "VALUES (?, ?, ?, ?, ?, ?, ?, ?)"))) {
+        if (!insert_->prepare(
+                QStringLiteral("INSERT INTO mea_tbl (address, \"date\", \"time\", sv, pv, mv, val, alm) "
+                               "VALUES (?, ?, ?, ?, ?, ?, ?, ?)"))) {
             const QString text = insert_->lastError().text();
             insert_.reset();
             raise(QStringLiteral("Cannot append to mea_tbl"), text);
@@ -231,8 +234,8 @@ ParamColumn StationDb::load_param_column(int address, int dec_places)
         const float value = static_cast<float>(v.toDouble(&ok));
         if (!ok)
             continue;
-        col.texts[static_cast<std::size_t>(code)] =
-            QString::fromStdString(param_value_text(code, value, dec_places));
+        col.texts[static_cast<std::size_t>(code)]
+            = QString::fromStdString(param_value_text(code, value, dec_places));
         if (code == kLastParamCode)
             col.last_value = value;
     }

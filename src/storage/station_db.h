@@ -12,7 +12,8 @@
 //
 // Thread contract: a StationDb and the models built on it belong to the
 // thread that created them (the main thread). The CSV export opens its own
-// connection on its own thread.
+// connection on its own thread. The browser pages hold a reference to the
+// StationDb: destroy them first.
 #include <QDateTime>
 #include <QObject>
 #include <QSqlDatabase>
@@ -25,7 +26,7 @@
 
 class QSqlQuery;
 
-inline constexpr int kDbAddressCount = 90;  // fields no0 .. no89
+inline constexpr int kDbAddressCount = 90; // fields no0 .. no89
 inline const QString kDbFileName = QStringLiteral("control_db.sqlite");
 
 // True for the addresses that have a field in ai_para (0..89).
@@ -40,7 +41,7 @@ struct MeasurementRow {
     double pv = 0;
     double mv = 0;
     double val = 0;
-    int alm = 0;  // status byte 0..255
+    int alm = 0; // status byte 0..255
 };
 
 // The stored parameter set of one address, ready for the parameter grid.

@@ -7,10 +7,10 @@
 #include <QApplication>
 #include <QFileInfo>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLocale>
 #include <QScrollBar>
 #include <QSqlError>
-#include <QKeyEvent>
 #include <QWheelEvent>
 
 namespace {
@@ -22,11 +22,11 @@ protected:
     void fill_log(int n)
     {
         exec(QStringLiteral(
-                 "WITH RECURSIVE s(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM s WHERE i < %1) "
-                 "INSERT INTO mea_tbl (\"date\", \"time\", address, sv, pv, mv, val, alm) "
-                 "SELECT strftime('%Y-%m-%d %H:%M:%f', '2026-01-01', '+' || (i - 1) || ' seconds'), "
-                 "strftime('%Y-%m-%d %H:%M:%f', '2026-01-01', '+' || (i - 1) || ' seconds'), "
-                 "(i % 90) || '#仪表', i + 0.125, i / 1000.0, 12.5, 3, i % 256 FROM s")
+            "WITH RECURSIVE s(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM s WHERE i < %1) "
+            "INSERT INTO mea_tbl (\"date\", \"time\", address, sv, pv, mv, val, alm) "
+            "SELECT strftime('%Y-%m-%d %H:%M:%f', '2026-01-01', '+' || (i - 1) || ' seconds'), "
+            "strftime('%Y-%m-%d %H:%M:%f', '2026-01-01', '+' || (i - 1) || ' seconds'), "
+            "(i % 90) || '#仪表', i + 0.125, i / 1000.0, 12.5, 3, i % 256 FROM s")
                  .arg(n));
     }
 };
@@ -48,7 +48,7 @@ TEST_F(BrowserTest, MeasurementPageIsLazyAndJumpsToTheLastRow)
     // The view holds only the rows on screen, the last one among them.
     EXPECT_LT(page.grid()->model()->rowCount(), 100);
     EXPECT_EQ(page.grid()->model()->data(page.grid()->currentIndex()).toString(),
-              m->data(m->index(19999, page.grid()->currentIndex().column())).toString());
+        m->data(m->index(19999, page.grid()->currentIndex().column())).toString());
     EXPECT_LE(m->block_fetches(), 3);
     // The last row shows with its field formats.
     auto text = [&](int row, int col) { return m->data(m->index(row, col)).toString(); };
@@ -60,8 +60,8 @@ TEST_F(BrowserTest, MeasurementPageIsLazyAndJumpsToTheLastRow)
     EXPECT_EQ(text(19999, MeasurementModel::ColAddress), QStringLiteral("20#仪表"));
     const QDateTime t(QDate(2026, 1, 1), QTime(5, 33, 19));
     EXPECT_EQ(text(19999, MeasurementModel::ColDate), QLocale().toString(t.date(), QLocale::ShortFormat));
-    EXPECT_TRUE(text(19999, MeasurementModel::ColTime).startsWith(QStringLiteral("05:33:19")) ||
-                text(19999, MeasurementModel::ColTime).startsWith(QStringLiteral("5:33:19")))
+    EXPECT_TRUE(text(19999, MeasurementModel::ColTime).startsWith(QStringLiteral("05:33:19"))
+        || text(19999, MeasurementModel::ColTime).startsWith(QStringLiteral("5:33:19")))
         << text(19999, MeasurementModel::ColTime).toStdString();
     page.navigator()->prior();
     EXPECT_EQ(page.records()->current_record(), 19998);
@@ -93,7 +93,7 @@ TEST_F(BrowserTest, AppendedRowsShowWithoutMovingTheCurrentRow)
     // Touch the last block before the append, so a stale cache would show.
     EXPECT_EQ(m->data(m->index(999, MeasurementModel::ColSv)).toString(), QStringLiteral("1000.13"));
     for (int i = 0; i < 3; ++i)
-        db.append_measurement({QDateTime::currentDateTime(), 7, 55.5 + i, 1, 2, 3, 4});
+        db.append_measurement({ QDateTime::currentDateTime(), 7, 55.5 + i, 1, 2, 3, 4 });
     QApplication::processEvents();
     EXPECT_EQ(m->rowCount(), 1003);
     EXPECT_EQ(page.records()->current_record(), 500);
@@ -106,7 +106,7 @@ TEST_F(BrowserTest, AppendedRowsShowWithoutMovingTheCurrentRow)
     exec(QStringLiteral("DELETE FROM mea_tbl"));
     m->refresh();
     EXPECT_EQ(m->rowCount(), 0);
-    db.append_measurement({QDateTime::currentDateTime(), 1, 9, 1, 2, 3, 4});
+    db.append_measurement({ QDateTime::currentDateTime(), 1, 9, 1, 2, 3, 4 });
     EXPECT_EQ(m->rowCount(), 1);
     EXPECT_EQ(m->data(m->index(0, MeasurementModel::ColSv)).toString(), QStringLiteral("9.00"));
 }
@@ -127,7 +127,7 @@ TEST_F(BrowserTest, WalStaysBoundedWhileThePageIsBrowsedDuringAppends)
     const QString wal = db_path() + QStringLiteral("-wal");
     qint64 biggest = 0;
     for (int i = 0; i < 1500; ++i) {
-        db.append_measurement({QDateTime::currentDateTime(), i % 90, 1, 2, 3, 4, 5});
+        db.append_measurement({ QDateTime::currentDateTime(), i % 90, 1, 2, 3, 4, 5 });
         if (i % 50 == 0) {
             // Browse: move around and read rows, as the operator would.
             page.records()->go_to_record((i * 37) % 5000);
@@ -184,7 +184,7 @@ TEST_F(BrowserTest, ParamPageShowsTheTableAndFollowsStores)
         int address;
         const char* shown;
         const char* edited;
-    } cells[] = {{0, "2.500", "2.5"}, {6, "1.235", "1.235"}, {5, "0.000", "0"}};
+    } cells[] = { { 0, "2.500", "2.5" }, { 6, "1.235", "1.235" }, { 5, "0.000", "0" } };
     for (const auto& c : cells) {
         const QModelIndex i = m->index(2, ParamTableModel::kFirstValueColumn + c.address);
         EXPECT_EQ(m->data(i, Qt::DisplayRole).toString(), QString::fromLatin1(c.shown)) << c.address;
@@ -193,7 +193,8 @@ TEST_F(BrowserTest, ParamPageShowsTheTableAndFollowsStores)
     EXPECT_FALSE(m->flags(m->index(0, 0)).testFlag(Qt::ItemIsEditable));
     // A store while the page is open shows at once.
     db.store_parameter(12, 40, 6.0f);
-    EXPECT_EQ(m->data(m->index(40, ParamTableModel::kFirstValueColumn + 12)).toString(), QStringLiteral("6.000"));
+    EXPECT_EQ(
+        m->data(m->index(40, ParamTableModel::kFirstValueColumn + 12)).toString(), QStringLiteral("6.000"));
     // An edit is written when the cursor leaves its row.
     page.grid()->setCurrentIndex(m->index(10, 5));
     EXPECT_TRUE(m->setData(m->index(10, 5), QStringLiteral("-4.25")));
@@ -214,14 +215,14 @@ TEST(DbGrid1, HasThreeTitledColumnsAndNoRows)
     const struct {
         const char* title;
         int width;
-    } cols[] = {{"段数", 102}, {"设置值(C)", 147}, {"时间(s)", 160}};
+    } cols[] = { { "段数", 102 }, { "设置值(C)", 147 }, { "时间(s)", 160 } };
     for (int c = 0; c < 3; ++c) {
         EXPECT_EQ(g->model()->headerData(c, Qt::Horizontal).toString(), QString::fromUtf8(cols[c].title));
         EXPECT_EQ(g->columnWidth(c), cols[c].width);
     }
 }
 
-}  // namespace
+} // namespace
 
 namespace {
 
@@ -249,14 +250,10 @@ TEST_F(BrowserTest, RecordGridScrollsAndMovesOverTheWholeLog)
         int key;
         Qt::KeyboardModifiers mods;
         int record;
-    } moves[] = {{Qt::Key_Down, Qt::NoModifier, 1},
-                 {Qt::Key_PageDown, Qt::NoModifier, 1 + screen},
-                 {Qt::Key_Up, Qt::NoModifier, screen},
-                 {Qt::Key_End, Qt::ControlModifier, 2999},
-                 {Qt::Key_Down, Qt::NoModifier, 2999},
-                 {Qt::Key_PageUp, Qt::NoModifier, 2999 - screen},
-                 {Qt::Key_Home, Qt::ControlModifier, 0},
-                 {Qt::Key_Up, Qt::NoModifier, 0}};
+    } moves[] = { { Qt::Key_Down, Qt::NoModifier, 1 }, { Qt::Key_PageDown, Qt::NoModifier, 1 + screen },
+        { Qt::Key_Up, Qt::NoModifier, screen }, { Qt::Key_End, Qt::ControlModifier, 2999 },
+        { Qt::Key_Down, Qt::NoModifier, 2999 }, { Qt::Key_PageUp, Qt::NoModifier, 2999 - screen },
+        { Qt::Key_Home, Qt::ControlModifier, 0 }, { Qt::Key_Up, Qt::NoModifier, 0 } };
     for (const auto& mv : moves) {
         key(mv.key, mv.mods);
         EXPECT_EQ(g->current_record(), mv.record) << mv.key;
@@ -270,9 +267,10 @@ TEST_F(BrowserTest, RecordGridScrollsAndMovesOverTheWholeLog)
     EXPECT_EQ(g->top_record(), 1234);
     EXPECT_EQ(g->current_record(), 0);
     EXPECT_FALSE(v->currentIndex().isValid());
-    EXPECT_EQ(v->model()->data(v->model()->index(0, MeasurementModel::ColSv)).toString(), QStringLiteral("1235.13"));
+    EXPECT_EQ(v->model()->data(v->model()->index(0, MeasurementModel::ColSv)).toString(),
+        QStringLiteral("1235.13"));
     QWheelEvent wheel(QPointF(10, 10), v->viewport()->mapToGlobal(QPointF(10, 10)), QPoint(), QPoint(0, -120),
-                      Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
     QApplication::sendEvent(v->viewport(), &wheel);
     EXPECT_EQ(g->top_record(), 1237);
     EXPECT_EQ(v->columnWidth(0), width0);
@@ -281,4 +279,4 @@ TEST_F(BrowserTest, RecordGridScrollsAndMovesOverTheWholeLog)
     EXPECT_EQ(g->current_record(), 1239);
 }
 
-}  // namespace
+} // namespace

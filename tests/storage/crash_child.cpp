@@ -15,7 +15,8 @@ int main(int argc, char** argv)
         return 2;
     StationDb db(QString::fromLocal8Bit(argv[1]));
     for (long i = 1;; ++i) {
-        db.append_measurement({QDateTime::currentDateTime(), static_cast<int>(i % 90), static_cast<double>(i), 0, 0, 0, 0});
+        db.append_measurement(
+            { QDateTime::currentDateTime(), static_cast<int>(i % 90), static_cast<double>(i), 0, 0, 0, 0 });
         char line[32];
         const int n = std::snprintf(line, sizeof line, "%ld\n", i);
         if (::write(STDOUT_FILENO, line, static_cast<size_t>(n)) != n)

@@ -17,7 +17,7 @@ TEST_F(CrashTest, KilledWriterLosesNoReturnedAppend)
     for (int round = 0; round < 3; ++round) {
         QProcess child;
         child.setProgram(QStringLiteral(CRASH_CHILD));
-        child.setArguments({dir()});
+        child.setArguments({ dir() });
         child.start();
         ASSERT_TRUE(child.waitForStarted(5000));
         QByteArray out;
@@ -35,7 +35,7 @@ TEST_F(CrashTest, KilledWriterLosesNoReturnedAppend)
             ASSERT_NE(child.state(), QProcess::NotRunning) << child.readAllStandardError().toStdString();
         }
         ASSERT_GE(last, wanted) << "child too slow";
-        child.kill();  // SIGKILL
+        child.kill(); // SIGKILL
         ASSERT_TRUE(child.waitForFinished(5000));
         // Rows reported after the last read still count.
         out += child.readAllStandardOutput();
@@ -46,8 +46,8 @@ TEST_F(CrashTest, KilledWriterLosesNoReturnedAppend)
         EXPECT_EQ(query(QStringLiteral("PRAGMA integrity_check")).front().toString(), QStringLiteral("ok"));
         // This round's rows carry sv = 1..n; every reported one is there, at
         // most one more (written, killed before reporting).
-        const QVariantList svs = query(QStringLiteral("SELECT sv FROM mea_tbl WHERE rowid > %1 ORDER BY rowid")
-                                           .arg(reported_total));
+        const QVariantList svs = query(
+            QStringLiteral("SELECT sv FROM mea_tbl WHERE rowid > %1 ORDER BY rowid").arg(reported_total));
         ASSERT_GE(svs.size(), last);
         EXPECT_LE(svs.size(), last + 1);
         for (long i = 0; i < last; ++i)
@@ -56,4 +56,4 @@ TEST_F(CrashTest, KilledWriterLosesNoReturnedAppend)
     }
 }
 
-}  // namespace
+} // namespace

@@ -51,14 +51,17 @@ TEST_F(SettingsFile, ReadAppliesTheFirstThreeLinesByTheirFirstEightCharacters)
         QByteArray file;
         QStringList applied;
     } cases[] = {
-        {"3\r\n1\r\n5\r\n", {"Edit1=3", "ComboBox1=3", "Edit2=1", "ComboBox2=1", "period=5"}},
-        {"123456789\r\n0\r\n2\r\n", {"Edit1=12345678", "ComboBox1=12345678", "Edit2=0", "ComboBox2=0", "period=2"}},
-        {"0\r\n2\r\n2\r\n7\r\n", {"Edit1=0", "ComboBox1=0", "Edit2=2", "ComboBox2=2", "period=2"}},
-        {"0\r\n2\r\n2\r\nnot a number\r\n", {"Edit1=0", "ComboBox1=0", "Edit2=2", "ComboBox2=2", "period=2"}},
-        {"-1\n-1\n10", {"Edit1=-1", "ComboBox1=-1", "Edit2=-1", "ComboBox2=-1", "period=10"}},
-        {"4\r\n", {"Edit1=4", "ComboBox1=4"}},
-        {"", {}},
-        {"12345678xyz\r\n1\r\n1\r\n", {"Edit1=12345678", "ComboBox1=12345678", "Edit2=1", "ComboBox2=1", "period=1"}},
+        { "3\r\n1\r\n5\r\n", { "Edit1=3", "ComboBox1=3", "Edit2=1", "ComboBox2=1", "period=5" } },
+        { "123456789\r\n0\r\n2\r\n",
+            { "Edit1=12345678", "ComboBox1=12345678", "Edit2=0", "ComboBox2=0", "period=2" } },
+        { "0\r\n2\r\n2\r\n7\r\n", { "Edit1=0", "ComboBox1=0", "Edit2=2", "ComboBox2=2", "period=2" } },
+        { "0\r\n2\r\n2\r\nnot a number\r\n",
+            { "Edit1=0", "ComboBox1=0", "Edit2=2", "ComboBox2=2", "period=2" } },
+        { "-1\n-1\n10", { "Edit1=-1", "ComboBox1=-1", "Edit2=-1", "ComboBox2=-1", "period=10" } },
+        { "4\r\n", { "Edit1=4", "ComboBox1=4" } },
+        { "", {} },
+        { "12345678xyz\r\n1\r\n1\r\n",
+            { "Edit1=12345678", "ComboBox1=12345678", "Edit2=1", "ComboBox2=1", "period=1" } },
     };
     for (const auto& c : cases) {
         write(c.file);
@@ -75,13 +78,13 @@ TEST_F(SettingsFile, ABadLineRaisesTheConversionErrorAfterTheLinesBeforeIt)
         std::string message;
         QStringList applied;
     } cases[] = {
-        {"com4\r\n1\r\n5\r\n", "'com4' is not a valid integer value", {"Edit1=com4"}},
-        {"3\r\n\r\n5\r\n", "'' is not a valid integer value", {"Edit1=3", "ComboBox1=3", "Edit2="}},
-        {"3\r\n1\r\n5 s\r\n", "'5 s' is not a valid integer value",
-         {"Edit1=3", "ComboBox1=3", "Edit2=1", "ComboBox2=1"}},
+        { "com4\r\n1\r\n5\r\n", "'com4' is not a valid integer value", { "Edit1=com4" } },
+        { "3\r\n\r\n5\r\n", "'' is not a valid integer value", { "Edit1=3", "ComboBox1=3", "Edit2=" } },
+        { "3\r\n1\r\n5 s\r\n", "'5 s' is not a valid integer value",
+            { "Edit1=3", "ComboBox1=3", "Edit2=1", "ComboBox2=1" } },
         // The cut happens before the conversion: 8 digits then a letter is fine,
         // a letter within the first 8 is not.
-        {"1234567x9\r\n1\r\n1\r\n", "'1234567x' is not a valid integer value", {"Edit1=1234567x"}},
+        { "1234567x9\r\n1\r\n1\r\n", "'1234567x' is not a valid integer value", { "Edit1=1234567x" } },
     };
     for (const auto& c : cases) {
         write(c.file);
@@ -113,16 +116,17 @@ TEST_F(SettingsFile, SaveWritesThreeCrLfLinesInPlainDecimal)
     const struct {
         int port, baud, period;
         QByteArray file;
-    } cases[] = {{0, 2, 2, "0\r\n2\r\n2\r\n"}, {-1, -1, 10, "-1\r\n-1\r\n10\r\n"}, {15, 0, 3600, "15\r\n0\r\n3600\r\n"}};
+    } cases[] = { { 0, 2, 2, "0\r\n2\r\n2\r\n" }, { -1, -1, 10, "-1\r\n-1\r\n10\r\n" },
+        { 15, 0, 3600, "15\r\n0\r\n3600\r\n" } };
     for (const auto& c : cases) {
         file_save(path(), c.port, c.baud, c.period);
         EXPECT_EQ(content(), c.file);
         Applied a;
-        read_settings(path(), a.targets());  // what is written reads back
+        read_settings(path(), a.targets()); // what is written reads back
         EXPECT_EQ(a.log.last(), QStringLiteral("period=%1").arg(c.period));
     }
     // No temporary file is left beside it.
-    EXPECT_EQ(QDir(tmp_.path()).entryList(QDir::Files), QStringList{QStringLiteral("save.txt")});
+    EXPECT_EQ(QDir(tmp_.path()).entryList(QDir::Files), QStringList { QStringLiteral("save.txt") });
 }
 
 // Runs file_save and returns the message it raised ("" when it did not
@@ -168,12 +172,12 @@ TEST_F(SettingsFile, FailedSaveRaisesAndLeavesTheOldFileIntact)
 {
     write("3\r\n1\r\n5\r\n");
     const QByteArray dir = QFile::encodeName(tmp_.path());
-    ASSERT_EQ(::chmod(dir.constData(), 0555), 0);  // read-only directory
+    ASSERT_EQ(::chmod(dir.constData(), 0555), 0); // read-only directory
     const std::string msg = save_message(path());
     ::chmod(dir.constData(), 0700);
     EXPECT_EQ(msg, "File access denied");
     EXPECT_EQ(content(), QByteArray("3\r\n1\r\n5\r\n"));
-    EXPECT_EQ(QDir(tmp_.path()).entryList(QDir::Files), QStringList{QStringLiteral("save.txt")});
+    EXPECT_EQ(QDir(tmp_.path()).entryList(QDir::Files), QStringList { QStringLiteral("save.txt") });
 }
 
 TEST_F(SettingsFile, FailedSaveIntoAMissingDirectoryRaises)
@@ -187,4 +191,4 @@ TEST_F(SettingsFile, FailedSaveIntoAMissingDirectoryRaises)
     }
 }
 
-}  // namespace
+} // namespace

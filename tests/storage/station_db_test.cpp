@@ -65,7 +65,7 @@ TEST_F(StationDbTest, StoreWithoutAFieldOrARowStoresNothing)
     const struct {
         int address;
         int code;
-    } cases[] = {{-1, 5}, {90, 5}, {100, 5}, {1000, 5}, {3, -1}, {3, 411}, {3, 100000}};
+    } cases[] = { { -1, 5 }, { 90, 5 }, { 100, 5 }, { 1000, 5 }, { 3, -1 }, { 3, 411 }, { 3, 100000 } };
     for (const auto& c : cases)
         EXPECT_NO_THROW(db.store_parameter(c.address, c.code, 99.0f)) << c.address << " " << c.code;
     QString any = QStringLiteral("SELECT count(*) FROM ai_para WHERE 0");
@@ -85,16 +85,16 @@ TEST_F(StationDbTest, StoredValueIsTheFloatAsADouble)
     StationDb db(dir());
     db.store_parameter(0, 1, 0.1f);
     EXPECT_EQ(query(QStringLiteral("SELECT no0 FROM ai_para WHERE id = 2")).front().toDouble(),
-              static_cast<double>(0.1f));
+        static_cast<double>(0.1f));
 }
 
 TEST_F(StationDbTest, LoadFillsCodes1To410WithValueTextsAndLeavesCode0)
 {
     // Distinct values in no3, decoys in the neighbouring fields.
     exec(QStringLiteral("UPDATE ai_para SET no3 = id * 1.25, no2 = -7, no4 = -8"));
-    exec(QStringLiteral("UPDATE ai_para SET no3 = 9 WHERE id = 23"));     // input type -> word
-    exec(QStringLiteral("UPDATE ai_para SET no3 = 3 WHERE id = 41"));     // segments -> integer
-    exec(QStringLiteral("UPDATE ai_para SET no3 = 150 WHERE id = 4"));    // decimal class
+    exec(QStringLiteral("UPDATE ai_para SET no3 = 9 WHERE id = 23")); // input type -> word
+    exec(QStringLiteral("UPDATE ai_para SET no3 = 3 WHERE id = 41")); // segments -> integer
+    exec(QStringLiteral("UPDATE ai_para SET no3 = 150 WHERE id = 4")); // decimal class
     exec(QStringLiteral("UPDATE ai_para SET no3 = 12 WHERE id = 61"));
     StationDb db(dir());
     const ParamColumn col = db.load_param_column(3, 2);
@@ -109,7 +109,7 @@ TEST_F(StationDbTest, LoadFillsCodes1To410WithValueTextsAndLeavesCode0)
     for (int code = 1; code < kParamCount; ++code) {
         ASSERT_TRUE(col.loaded[code]);
         EXPECT_EQ(col.texts[code].toStdString(),
-                  param_value_text(code, static_cast<float>(values[code].toDouble()), 2))
+            param_value_text(code, static_cast<float>(values[code].toDouble()), 2))
             << code;
     }
     EXPECT_EQ(col.last_value, 411 * 1.25f);
@@ -128,7 +128,7 @@ TEST_F(StationDbTest, LoadLeavesCellsEmptyForMissingRowsNullFieldsAndAddressesWi
     EXPECT_TRUE(col.texts[19].isEmpty());
     EXPECT_TRUE(col.loaded[9] && col.loaded[19]);
     EXPECT_FALSE(col.texts[18].isEmpty());
-    for (int address : {-1, 90, 255}) {
+    for (int address : { -1, 90, 255 }) {
         const ParamColumn none = db.load_param_column(address, 0);
         for (int code = 1; code < kParamCount; ++code)
             ASSERT_TRUE(none.texts[code].isEmpty()) << address << " " << code;
@@ -141,13 +141,15 @@ TEST_F(StationDbTest, AppendWritesOneRowWithOneTimestampInBothTimeFields)
     qint64 signalled = 0;
     QObject::connect(&db, &StationDb::measurement_appended, [&](qint64 id) { signalled = id; });
     const QDateTime when(QDate(2026, 3, 4), QTime(23, 59, 58, 765));
-    const qint64 id = db.append_measurement({when, 12, 123.4, 120.125, 45.67, 3.5, 0xA5});
+    const qint64 id = db.append_measurement({ when, 12, 123.4, 120.125, 45.67, 3.5, 0xA5 });
     EXPECT_EQ(signalled, id);
-    const QVariantList row = query(QStringLiteral("SELECT \"date\" || '|' || \"time\" || '|' || address || '|' || sv "
-                                                  "|| '|' || pv || '|' || mv || '|' || val || '|' || alm FROM mea_tbl"));
+    const QVariantList row
+        = query(QStringLiteral("SELECT \"date\" || '|' || \"time\" || '|' || address || '|' || sv "
+                               "|| '|' || pv || '|' || mv || '|' || val || '|' || alm FROM mea_tbl"));
     ASSERT_EQ(row.size(), 1);
     EXPECT_EQ(row.front().toString(),
-              QStringLiteral("2026-03-04 23:59:58.765|2026-03-04 23:59:58.765|12#仪表|123.4|120.125|45.67|3.5|165"));
+        QStringLiteral(
+            "2026-03-04 23:59:58.765|2026-03-04 23:59:58.765|12#仪表|123.4|120.125|45.67|3.5|165"));
     EXPECT_EQ(db_timestamp_from_text(QStringLiteral("2026-03-04 23:59:58.765")), when);
 }
 
@@ -173,14 +175,14 @@ TEST_F(StationDbTest, OpenRejectsFilesThatAreNotAWritableLogDatabase)
         const char* name;
         std::function<void(const QString&)> spoil;
     } cases[] = {
-        {"not a database",
-         [](const QString& p) {
-             QFile f(p);
-             ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-             f.write(QByteArray(8192, 'x'));
-         }},
-        {"no mea_tbl", [this](const QString&) { exec(QStringLiteral("DROP TABLE mea_tbl")); }},
-        {"read-only", [](const QString& p) { QFile::setPermissions(p, QFile::ReadOwner); }},
+        { "not a database",
+            [](const QString& p) {
+                QFile f(p);
+                ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+                f.write(QByteArray(8192, 'x'));
+            } },
+        { "no mea_tbl", [this](const QString&) { exec(QStringLiteral("DROP TABLE mea_tbl")); } },
+        { "read-only", [](const QString& p) { QFile::setPermissions(p, QFile::ReadOwner); } },
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -189,7 +191,7 @@ TEST_F(StationDbTest, OpenRejectsFilesThatAreNotAWritableLogDatabase)
         QFile::setPermissions(db_path(), QFile::ReadOwner | QFile::WriteOwner);
         c.spoil(db_path());
         if (std::string(c.name) == "read-only" && ::geteuid() == 0)
-            continue;  // root writes through file permissions
+            continue; // root writes through file permissions
         try {
             StationDb db(dir());
             ADD_FAILURE() << "opened";
@@ -204,7 +206,7 @@ TEST_F(StationDbTest, OpenRejectsFilesThatAreNotAWritableLogDatabase)
 TEST_F(StationDbTest, MissingParameterTableFailsOnlyTheParameterStep)
 {
     exec(QStringLiteral("DROP TABLE ai_para"));
-    StationDb db(dir());  // the log alone opens
+    StationDb db(dir()); // the log alone opens
     try {
         db.open_parameter_table();
         FAIL() << "ai_para missing but opened";
@@ -213,7 +215,7 @@ TEST_F(StationDbTest, MissingParameterTableFailsOnlyTheParameterStep)
     }
     EXPECT_THROW(db.load_param_column(3, 0), EDatabaseError);
     EXPECT_THROW(db.store_parameter(3, 3, 1.0f), EDatabaseError);
-    EXPECT_NO_THROW(db.append_measurement({QDateTime::currentDateTime(), 1, 0, 0, 0, 0, 0}));
+    EXPECT_NO_THROW(db.append_measurement({ QDateTime::currentDateTime(), 1, 0, 0, 0, 0, 0 }));
 }
 
 TEST_F(StationDbTest, OpenSwitchesTheFileToWal)
@@ -225,4 +227,4 @@ TEST_F(StationDbTest, OpenSwitchesTheFileToWal)
     EXPECT_EQ(query(QStringLiteral("PRAGMA journal_mode")).front().toString(), QStringLiteral("wal"));
 }
 
-}  // namespace
+} // namespace

@@ -72,7 +72,7 @@ bool build(const QString& schema_path, const QString& tmp_path)
     return true;
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv)
 {
