@@ -82,7 +82,7 @@ private:
     mutable QHash<qint64, Block> blocks_;
     mutable QList<qint64> lru_;
     mutable int block_fetches_ = 0;
-    mutable QString last_error_;  // the fetch failure last reported
+    mutable QString last_error_; // the fetch failure last reported
     int pending_row_ = -1;
     std::array<std::optional<QVariant>, ColumnCount> pending_ {};
 };

@@ -57,7 +57,6 @@ void ParamTableModel::reload()
     beginResetModel();
     rows_ = std::move(rows);
     row_of_id_ = std::move(row_of_id);
-    columns_ = kColumns;
     loaded_ = true;
     pending_row_ = -1;
     pending_.fill(std::nullopt, kColumns);

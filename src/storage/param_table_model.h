@@ -48,7 +48,6 @@ private:
 
     StationDb& db_;
     bool loaded_ = false;
-    int columns_ = 0;
     QList<QList<QVariant>> rows_; // as stored: id, MyDTL, no0..no89
     std::vector<int> row_of_id_; // id -> row, -1 when absent
     int pending_row_ = -1;

@@ -24,13 +24,6 @@ QString field_name(int address)
     return QStringLiteral("no%1").arg(address);
 }
 
-// Runs a statement that must succeed; returns the query positioned before its
-// first row.
-bool exec(QSqlQuery& q, const QString& sql)
-{
-    return q.exec(sql);
-}
-
 } // namespace
 
 bool db_address_valid(int address)
@@ -78,25 +71,25 @@ QSqlDatabase open_station_connection(const QString& path, const QString& connect
     // WAL keeps readers (the browser, the export) from blocking the writes of
     // the poll cycle; FULL sync makes each commit survive a power cut. Reading
     // the journal mode back also proves the file is a database.
-    if (!exec(q, QStringLiteral("PRAGMA journal_mode=WAL")) || !q.next()) {
+    if (!q.exec(QStringLiteral("PRAGMA journal_mode=WAL")) || !q.next()) {
         const QString text = q.lastError().text();
         q = QSqlQuery();
         fail(text);
     }
     q.finish();
-    if (!exec(q, QStringLiteral("PRAGMA synchronous=FULL"))) {
+    if (!q.exec(QStringLiteral("PRAGMA synchronous=FULL"))) {
         const QString text = q.lastError().text();
         q = QSqlQuery();
         fail(text);
     }
     // A write lock proves the file is writable (a read-only file would
     // otherwise open read-only and fail at the first store).
-    if (!exec(q, QStringLiteral("BEGIN IMMEDIATE"))) {
+    if (!q.exec(QStringLiteral("BEGIN IMMEDIATE"))) {
         const QString text = q.lastError().text();
         q = QSqlQuery();
         fail(text);
     }
-    exec(q, QStringLiteral("ROLLBACK"));
+    q.exec(QStringLiteral("ROLLBACK"));
     return db;
 }
 
