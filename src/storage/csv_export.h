@@ -1,0 +1,59 @@
+#pragma once
+// Export of mea_tbl to a CSV file, for all rows or a range of dates.
+//
+// The export reads through its own connection in key order, one window of
+// rows per statement (each statement finished before the next), so it never
+// holds a long read transaction while the station appends. It writes to
+// "<out>.part" and renames that over the target at the end: a failed or
+// cancelled export leaves no half-written file under the target's name.
+#include <QDate>
+#include <QObject>
+#include <QString>
+
+#include <atomic>
+#include <functional>
+#include <optional>
+#include <thread>
+
+// Inclusive range of calendar days (local dates as logged).
+struct DateRange {
+    QDate from;
+    QDate to;
+};
+
+// Writes a header line (date,time,address,sv,pv,mv,val,alm) and one line per
+// row: date as yyyy-MM-dd, time as HH:mm:ss, numbers with the browser's
+// decimals, text quoted when it needs it; UTF-8, LF line ends. `progress`
+// gets 0..1000 as the key range is covered. Returns the number of rows
+// written, or nullopt when `cancel` was raised. Throws EDatabaseError or
+// EInOutError. Runs on any thread (opens its own connection).
+std::optional<qint64> export_measurements_csv(const QString& db_path, const QString& out_path,
+    std::optional<DateRange> range, const std::function<void(int)>& progress,
+    const std::atomic<bool>* cancel);
+
+// Runs export_measurements_csv on a background thread and reports on the
+// thread that owns the job (the main thread).
+class CsvExportJob : public QObject {
+    Q_OBJECT
+public:
+    explicit CsvExportJob(QObject* parent = nullptr);
+    ~CsvExportJob() override; // cancels and waits
+
+    // Starts an export; false when one is already running.
+    bool start(const QString& db_path, const QString& out_path, std::optional<DateRange> range);
+    void cancel();
+    bool running() const { return running_; }
+
+Q_SIGNALS:
+    void progress(int permille);
+    // ok = false with a message on failure; cancelled exports give ok = false
+    // and an empty message.
+    void finished(bool ok, qint64 rows, const QString& message);
+
+private:
+    void join();
+
+    std::thread worker_;
+    std::atomic<bool> cancel_ { false };
+    bool running_ = false;
+};

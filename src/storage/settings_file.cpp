@@ -1,0 +1,184 @@
+#include "settings_file.h"
+
+#include "convert.h"
+#include "errors.h"
+
+#include <QByteArray>
+#include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int kTakenChars = 8;
+
+[[noreturn]] void raise_in_out(int err)
+{
+    throw EInOutError(in_out_message(err).toStdString());
+}
+
+// Reads the whole file; the settings file is three short lines.
+QByteArray read_all(const QString& path)
+{
+    const QByteArray name = QFile::encodeName(path);
+    const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        raise_in_out(errno);
+    QByteArray data;
+    char buf[4096];
+    for (;;) {
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            const int err = errno;
+            ::close(fd);
+            raise_in_out(err);
+        }
+        if (n == 0)
+            break;
+        data.append(buf, static_cast<qsizetype>(n));
+    }
+    ::close(fd);
+    return data;
+}
+
+bool write_all(int fd, const QByteArray& data)
+{
+    qsizetype done = 0;
+    while (done < data.size()) {
+        const ssize_t n = ::write(fd, data.constData() + done, static_cast<size_t>(data.size() - done));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        done += n;
+    }
+    return true;
+}
+
+} // namespace
+
+QString in_out_message(int errno_value)
+{
+    switch (errno_value) {
+    case ENOENT:
+    case ENOTDIR:
+        return QStringLiteral("File not found");
+    case EACCES:
+    case EPERM:
+    case EROFS:
+        return QStringLiteral("File access denied");
+    case ENOSPC:
+    case EDQUOT:
+        return QStringLiteral("Disk full");
+    case EMFILE:
+    case ENFILE:
+        return QStringLiteral("Too many open files");
+    case ENAMETOOLONG:
+        return QStringLiteral("Invalid filename");
+    default:
+        return QStringLiteral("I/O error %1").arg(errno_value);
+    }
+}
+
+void read_settings(const QString& path, const SettingsTargets& targets)
+{
+    const QByteArray data = read_all(path);
+    if (data.isEmpty())
+        return;
+    qsizetype start = 0;
+    int line_no = 0;
+    while (start < data.size()) {
+        qsizetype end = data.indexOf('\n', start);
+        const qsizetype next = end < 0 ? data.size() : end + 1;
+        if (end < 0)
+            end = data.size();
+        QByteArray line = data.mid(start, end - start);
+        if (line.endsWith('\r'))
+            line.chop(1);
+        start = next;
+        ++line_no;
+        if (line_no > 3)
+            continue; // read and ignored
+        // Each character of the file is one 8-bit character.
+        const QByteArray taken = line.left(kTakenChars);
+        const QString text = QString::fromLatin1(taken);
+        const std::string raw = taken.toStdString();
+        switch (line_no) {
+        case 1:
+            if (targets.show_port_text)
+                targets.show_port_text(text);
+            {
+                const int v = str_to_int(raw);
+                if (targets.set_port_index)
+                    targets.set_port_index(v);
+            }
+            break;
+        case 2:
+            if (targets.show_baud_text)
+                targets.show_baud_text(text);
+            {
+                const int v = str_to_int(raw);
+                if (targets.set_baud_index)
+                    targets.set_baud_index(v);
+            }
+            break;
+        case 3: {
+            const int v = str_to_int(raw);
+            if (targets.set_period)
+                targets.set_period(v);
+            break;
+        }
+        }
+    }
+}
+
+void file_save(const QString& path, int port_index, int baud_index, int period)
+{
+    const QByteArray content = QByteArray::number(port_index) + "\r\n" + QByteArray::number(baud_index)
+        + "\r\n" + QByteArray::number(period) + "\r\n";
+    const QFileInfo info(path);
+    const QByteArray target = QFile::encodeName(info.absoluteFilePath());
+    const QByteArray dir = QFile::encodeName(info.absolutePath());
+    const QByteArray tmp = target + ".tmp" + QByteArray::number(static_cast<qint64>(::getpid()));
+
+    // Keep the permissions of the file being replaced.
+    mode_t mode = 0666;
+    struct stat st { };
+    if (::stat(target.constData(), &st) == 0)
+        mode = st.st_mode & 07777;
+
+    ::unlink(tmp.constData()); // a leftover of an interrupted save
+    const int fd = ::open(tmp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    if (fd < 0)
+        raise_in_out(errno);
+    if (!write_all(fd, content) || ::fsync(fd) != 0) {
+        const int err = errno;
+        ::close(fd);
+        ::unlink(tmp.constData());
+        raise_in_out(err);
+    }
+    if (::close(fd) != 0) {
+        const int err = errno;
+        ::unlink(tmp.constData());
+        raise_in_out(err);
+    }
+    if (::rename(tmp.constData(), target.constData()) != 0) {
+        const int err = errno;
+        ::unlink(tmp.constData());
+        raise_in_out(err);
+    }
+    // Make the rename itself durable.
+    const int dfd = ::open(dir.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dfd >= 0) {
+        ::fsync(dfd);
+        ::close(dfd);
+    }
+}

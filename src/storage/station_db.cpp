@@ -1,0 +1,237 @@
+#include "station_db.h"
+
+#include "errors.h"
+#include "param_catalogue.h"
+#include "param_text.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QUrl>
+#include <QVariant>
+
+#include <atomic>
+
+namespace {
+
+std::atomic<int> connection_counter { 0 };
+
+QString field_name(int address)
+{
+    // Only ever called with an address that passed db_address_valid().
+    return QStringLiteral("no%1").arg(address);
+}
+
+} // namespace
+
+bool db_address_valid(int address)
+{
+    return address >= 0 && address < kDbAddressCount;
+}
+
+QString db_timestamp_text(const QDateTime& when)
+{
+    return when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
+}
+
+QDateTime db_timestamp_from_text(const QString& text)
+{
+    QDateTime t = QDateTime::fromString(text, QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
+    if (!t.isValid())
+        t = QDateTime::fromString(text, Qt::ISODateWithMs);
+    if (!t.isValid())
+        t = QDateTime::fromString(text, Qt::ISODate);
+    return t;
+}
+
+QSqlDatabase open_station_connection(const QString& path, const QString& connection_name)
+{
+    const QFileInfo info(path);
+    const QString where = QStringLiteral("the database file %1 in the directory %2")
+                              .arg(info.fileName(), QDir::toNativeSeparators(info.absolutePath()));
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection_name);
+    // mode=rw: open an existing file read-write, never create one.
+    QUrl url = QUrl::fromLocalFile(info.absoluteFilePath());
+    url.setQuery(QStringLiteral("mode=rw"));
+    db.setDatabaseName(url.toString(QUrl::FullyEncoded));
+    db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=2000"));
+    auto fail = [&](const QString& driver_text) {
+        db.close();
+        db = QSqlDatabase();
+        QSqlDatabase::removeDatabase(connection_name);
+        throw EDatabaseError(QStringLiteral("Cannot open %1: %2").arg(where, driver_text).toStdString());
+    };
+    if (!info.exists())
+        fail(QStringLiteral("the file does not exist"));
+    if (!db.open())
+        fail(db.lastError().text());
+    QSqlQuery q(db);
+    // WAL keeps readers (the browser, the export) from blocking the writes of
+    // the poll cycle; FULL sync makes each commit survive a power cut. Reading
+    // the journal mode back also proves the file is a database.
+    if (!q.exec(QStringLiteral("PRAGMA journal_mode=WAL")) || !q.next()) {
+        const QString text = q.lastError().text();
+        q = QSqlQuery();
+        fail(text);
+    }
+    q.finish();
+    if (!q.exec(QStringLiteral("PRAGMA synchronous=FULL"))) {
+        const QString text = q.lastError().text();
+        q = QSqlQuery();
+        fail(text);
+    }
+    // A write lock proves the file is writable (a read-only file would
+    // otherwise open read-only and fail at the first store).
+    if (!q.exec(QStringLiteral("BEGIN IMMEDIATE"))) {
+        const QString text = q.lastError().text();
+        q = QSqlQuery();
+        fail(text);
+    }
+    q.exec(QStringLiteral("ROLLBACK"));
+    return db;
+}
+
+StationDb::StationDb(const QString& dir, QObject* parent)
+    : QObject(parent)
+    , conn_name_(QStringLiteral("station_db_%1").arg(connection_counter.fetch_add(1)))
+{
+    const QString base = dir.isEmpty() ? QDir::currentPath() : dir;
+    path_ = QDir(base).absoluteFilePath(kDbFileName);
+    QSqlDatabase db = open_station_connection(path_, conn_name_);
+    QSqlQuery q(db);
+    if (!q.exec(QStringLiteral(
+            "SELECT \"date\", \"time\", address, sv, pv, mv, val, alm FROM mea_tbl LIMIT 0"))) {
+        const QString text = q.lastError().text();
+        q = QSqlQuery();
+        db.close();
+        db = QSqlDatabase();
+        QSqlDatabase::removeDatabase(conn_name_);
+        const QFileInfo info(path_);
+        throw EDatabaseError(
+            QStringLiteral("Cannot open the table mea_tbl of the database file %1 in the directory %2: %3")
+                .arg(info.fileName(), QDir::toNativeSeparators(info.absolutePath()), text)
+                .toStdString());
+    }
+}
+
+StationDb::~StationDb()
+{
+    insert_.reset();
+    for (auto& u : update_)
+        u.reset();
+    {
+        QSqlDatabase db = QSqlDatabase::database(conn_name_, false);
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(conn_name_);
+}
+
+QSqlDatabase StationDb::connection() const
+{
+    return QSqlDatabase::database(conn_name_, false);
+}
+
+void StationDb::raise(const QString& what, const QString& driver_text) const
+{
+    throw EDatabaseError(QStringLiteral("%1: %2").arg(what, driver_text).toStdString());
+}
+
+void StationDb::open_parameter_table()
+{
+    QString cols = QStringLiteral("id, MyDTL");
+    for (int a = 0; a < kDbAddressCount; ++a)
+        cols += QStringLiteral(", ") + field_name(a);
+    QSqlQuery q(connection());
+    if (!q.exec(QStringLiteral("SELECT %1 FROM ai_para ORDER BY id LIMIT 1").arg(cols)))
+        raise(QStringLiteral("Table ai_para of %1 cannot be opened").arg(path_), q.lastError().text());
+    q.finish();
+}
+
+void StationDb::store_parameter(int address, int code, float value)
+{
+    if (!db_address_valid(address) || !is_param_code(code))
+        return;
+    auto& q = update_[static_cast<std::size_t>(address)];
+    if (!q) {
+        q = std::make_unique<QSqlQuery>(connection());
+        if (!q->prepare(QStringLiteral("UPDATE ai_para SET %1 = ? WHERE id = ?").arg(field_name(address)))) {
+            const QString text = q->lastError().text();
+            q.reset();
+            raise(QStringLiteral("Cannot store parameter %1 of address %2").arg(code).arg(address), text);
+        }
+    }
+    q->bindValue(0, static_cast<double>(value));
+    q->bindValue(1, code + 1);
+    if (!q->exec())
+        raise(QStringLiteral("Cannot store parameter %1 of address %2").arg(code).arg(address),
+            q->lastError().text());
+    const bool changed = q->numRowsAffected() > 0;
+    q->finish();
+    if (changed)
+        Q_EMIT parameter_stored(address, code, static_cast<double>(value));
+}
+
+qint64 StationDb::append_measurement(const MeasurementRow& row)
+{
+    if (!insert_) {
+        insert_ = std::make_unique<QSqlQuery>(connection());
+        if (!insert_->prepare(
+                QStringLiteral("INSERT INTO mea_tbl (address, \"date\", \"time\", sv, pv, mv, val, alm) "
+                               "VALUES (?, ?, ?, ?, ?, ?, ?, ?)"))) {
+            const QString text = insert_->lastError().text();
+            insert_.reset();
+            raise(QStringLiteral("Cannot append to mea_tbl"), text);
+        }
+    }
+    const QString stamp = db_timestamp_text(row.when);
+    insert_->bindValue(0, QString::number(row.address) + QStringLiteral("#仪表"));
+    insert_->bindValue(1, stamp);
+    insert_->bindValue(2, stamp);
+    insert_->bindValue(3, row.sv);
+    insert_->bindValue(4, row.pv);
+    insert_->bindValue(5, row.mv);
+    insert_->bindValue(6, row.val);
+    insert_->bindValue(7, row.alm & 0xFF);
+    if (!insert_->exec())
+        raise(QStringLiteral("Cannot append to mea_tbl"), insert_->lastError().text());
+    const qint64 rowid = insert_->lastInsertId().toLongLong();
+    insert_->finish();
+    Q_EMIT measurement_appended(rowid);
+    return rowid;
+}
+
+ParamColumn StationDb::load_param_column(int address, int dec_places)
+{
+    ParamColumn col;
+    col.texts.assign(kParamCount, QString());
+    col.loaded.assign(kParamCount, true);
+    col.loaded[0] = false;
+    if (!db_address_valid(address))
+        return col;
+    QSqlQuery q(connection());
+    q.setForwardOnly(true);
+    if (!q.prepare(QStringLiteral("SELECT id, %1 FROM ai_para WHERE id BETWEEN 2 AND ? ORDER BY id")
+                       .arg(field_name(address))))
+        raise(QStringLiteral("Cannot read ai_para"), q.lastError().text());
+    q.bindValue(0, kParamCount);
+    if (!q.exec())
+        raise(QStringLiteral("Cannot read ai_para"), q.lastError().text());
+    while (q.next()) {
+        const int code = q.value(0).toInt() - 1;
+        const QVariant v = q.value(1);
+        if (code < 1 || code > kLastParamCode || v.isNull())
+            continue;
+        bool ok = false;
+        const float value = static_cast<float>(v.toDouble(&ok));
+        if (!ok)
+            continue;
+        col.texts[static_cast<std::size_t>(code)]
+            = QString::fromStdString(param_value_text(code, value, dec_places));
+        if (code == kLastParamCode)
+            col.last_value = value;
+    }
+    q.finish();
+    return col;
+}
