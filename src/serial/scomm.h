@@ -43,7 +43,7 @@ using TReceiveDataEvent
 using TReceiveErrorEvent = std::function<void(TSComm* Sender, uint32_t EventMask)>;
 // ModemEvent: 4 = ring indicator, 8 = carrier detect, 12 = both.
 using TModemStateChangeEvent = std::function<void(TSComm* Sender, uint32_t ModemEvent)>;
-using TNotifyEvent = std::function<void(TSComm* Sender)>;
+using TCommNotifyEvent = std::function<void(TSComm* Sender)>;
 using TSendDataEmptyEvent = std::function<void(TSComm* Sender)>;
 
 // The device a port name opens: "comN" becomes a "comN" file or link in the
@@ -134,7 +134,7 @@ public:
     TReceiveDataEvent OnReceiveData;
     TReceiveErrorEvent OnReceiveError;
     TModemStateChangeEvent OnModemStateChange;
-    TNotifyEvent OnRequestHangup;
+    TCommNotifyEvent OnRequestHangup;
     TSendDataEmptyEvent OnSendDataEmpty;
 
     // The endpoint's handler (main thread): turns one posted message into its

@@ -1,4 +1,5 @@
 #include "errors.h"
+#include "error_box.h"
 #include "form1.h"
 #include "param_grid.h"
 #include "public_set.h"

@@ -2,6 +2,7 @@
 #include "browser_pages.h"
 #include "form1.h"
 #include "iIntegerOutput.h"
+#include "param_catalogue.h"
 #include "param_grid.h"
 #include "public_set.h"
 #include "settings_file.h"

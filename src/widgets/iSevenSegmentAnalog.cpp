@@ -72,7 +72,7 @@ std::vector<SevenSegmentCell> seven_segment_analog_cells(const SevenSegmentAnalo
         put(char_to_segment_code(ch));
 
     if (p.precision > 0 && p.digit_count > 1) {
-        const int point_x = x - round_half_even(c / 10.0 + sp / 2.0);
+        const int point_x = x - round_to_pixel(c / 10.0 + sp / 2.0);
         cells.push_back({ QRect(point_x, y, c / 5, h), separator == u'.' ? sscPeriod : sscComma });
         fraction = fraction.left(p.precision);
         while (fraction.size() < p.precision)

@@ -21,20 +21,20 @@ QPolygon rect_polygon(int l, int t, int r, int b)
 
 QPolygon plus_bar(int w, int h, int t)
 {
-    return rect_polygon(round_half_even(2.5 * w / 10), round_half_even(4.5 * h / 18 - t / 2.0),
-        round_half_even(7.5 * w / 10), round_half_even(4.5 * h / 18 + t / 2.0));
+    return rect_polygon(round_to_pixel(2.5 * w / 10), round_to_pixel(4.5 * h / 18 - t / 2.0),
+        round_to_pixel(7.5 * w / 10), round_to_pixel(4.5 * h / 18 + t / 2.0));
 }
 
 QPolygon plus_upright(int w, int h, int t)
 {
-    return rect_polygon(round_half_even(w / 2.0 - t / 2.0), round_half_even(2.0 * h / 18),
-        round_half_even(w / 2.0 + t / 2.0), round_half_even(7.0 * h / 18));
+    return rect_polygon(round_to_pixel(w / 2.0 - t / 2.0), round_to_pixel(2.0 * h / 18),
+        round_to_pixel(w / 2.0 + t / 2.0), round_to_pixel(7.0 * h / 18));
 }
 
 QPolygon minus_bar(int w, int h, int t)
 {
-    return rect_polygon(round_half_even(2.5 * w / 10), round_half_even(13.5 * h / 18 - t / 2.0),
-        round_half_even(7.5 * w / 10), round_half_even(13.5 * h / 18 + t / 2.0));
+    return rect_polygon(round_to_pixel(2.5 * w / 10), round_to_pixel(13.5 * h / 18 - t / 2.0),
+        round_to_pixel(7.5 * w / 10), round_to_pixel(13.5 * h / 18 + t / 2.0));
 }
 
 QPolygon dot(int cx, int y_top, int t)
@@ -49,7 +49,7 @@ QPolygon tail(int cx, int top, int bottom, int t)
 
 } // namespace
 
-int round_half_even(double x)
+int round_to_pixel(double x)
 {
     return int(std::nearbyint(x));
 }
@@ -168,23 +168,23 @@ std::vector<SegmentShape> segment_shapes(int code, int w, int h, int t, int s, b
         shapes.push_back({ rect_polygon(cx - t, h - 2 * t, cx + t, h), true });
         break;
     case sscColon:
-        shapes.push_back({ dot(cx, round_half_even(5.0 * h / 18), t), true });
-        shapes.push_back({ dot(cx, round_half_even(12.0 * h / 18), t), true });
+        shapes.push_back({ dot(cx, round_to_pixel(5.0 * h / 18), t), true });
+        shapes.push_back({ dot(cx, round_to_pixel(12.0 * h / 18), t), true });
         break;
     case sscSemiColon:
-        shapes.push_back({ dot(cx, round_half_even(5.0 * h / 18), t), true });
+        shapes.push_back({ dot(cx, round_to_pixel(5.0 * h / 18), t), true });
         shapes.push_back(
-            { rect_polygon(cx - t, round_half_even(11.0 * h / 18), cx + t, round_half_even(13.0 * h / 18)),
+            { rect_polygon(cx - t, round_to_pixel(11.0 * h / 18), cx + t, round_to_pixel(13.0 * h / 18)),
                 true });
         shapes.push_back(
-            { tail(cx, round_half_even(13.0 * h / 18), round_half_even(16.0 * h / 18), t), true });
+            { tail(cx, round_to_pixel(13.0 * h / 18), round_to_pixel(16.0 * h / 18), t), true });
         break;
     case sscComma:
         shapes.push_back(
-            { rect_polygon(cx - t, round_half_even(11.0 * h / 18), cx + t, round_half_even(13.0 * h / 18)),
+            { rect_polygon(cx - t, round_to_pixel(11.0 * h / 18), cx + t, round_to_pixel(13.0 * h / 18)),
                 true });
         shapes.push_back(
-            { tail(cx, round_half_even(13.0 * h / 18), round_half_even(16.0 * h / 18), t), true });
+            { tail(cx, round_to_pixel(13.0 * h / 18), round_to_pixel(16.0 * h / 18), t), true });
         break;
     case sscPlus:
         shapes.push_back({ plus_bar(w, h, t), true });

@@ -65,7 +65,7 @@ struct SegmentShape {
 std::vector<SegmentShape> segment_shapes(int code, int w, int h, int t, int s, bool show_off);
 
 // R(x): nearest integer, halves to even.
-int round_half_even(double x);
+int round_to_pixel(double x);
 
 // The drawer of one cell with the display's colours and stroke settings.
 class TiSevenSegmentCharacter {

@@ -1,5 +1,4 @@
-#include "error_box.h"
-#include "form1.h"
+#include "form_fixture.h"
 #include "help_window.h"
 
 #include <gtest/gtest.h>
@@ -29,31 +28,13 @@ QAction* action(TForm1& form, const char* name)
     return form.findChild<QAction*>(QString::fromLatin1(name));
 }
 
-class Form1Test : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(dir.isValid());
-        old_cwd = QDir::currentPath();
-        QDir::setCurrent(dir.path());
-        old_presenter = ErrorBox::instance().set_presenter([this](const QString& m) { errors << m; });
-    }
-    void TearDown() override
-    {
-        ErrorBox::instance().set_presenter(old_presenter);
-        QDir::setCurrent(old_cwd);
-    }
-    QTemporaryDir dir;
-    QString old_cwd;
-    ErrorBox::Presenter old_presenter;
-    QStringList errors;
-};
+using Form1Test = FormFixture;
 
 }  // namespace
 
 TEST_F(Form1Test, PagesInTabOrderWithTheirCaptions)
 {
-    TForm1 form;
+    TForm1& form = make_form();
     EXPECT_EQ(form.objectName(), "Form1");
     EXPECT_EQ(captions(form.PageControl1),
               (QStringList{"TabSheet10=在线AI", "TabSheet2=读写参数", "TabSheet3=系统设置", "TabSheet4=数据显示1",
@@ -75,7 +56,7 @@ TEST_F(Form1Test, PagesInTabOrderWithTheirCaptions)
 
 TEST_F(Form1Test, RegionsAtTheirPlaces)
 {
-    TForm1 form;
+    TForm1& form = make_form();
     EXPECT_EQ(form.GroupBox3->geometry(), QRect(0, -8, 273, 361));
     EXPECT_EQ(form.Panel3->geometry(), QRect(0, 356, 273, 57));
     EXPECT_EQ(form.GroupBox4->geometry(), QRect(0, 416, 273, 305));
@@ -86,7 +67,7 @@ TEST_F(Form1Test, RegionsAtTheirPlaces)
 
 TEST_F(Form1Test, AddressBoxesTenToAGroup)
 {
-    TForm1 form;
+    TForm1& form = make_form();
     for (int a = 0; a < 90; ++a) {
         QCheckBox* box = form.addr_check[static_cast<size_t>(a)];
         ASSERT_NE(box, nullptr);
@@ -100,7 +81,8 @@ TEST_F(Form1Test, AddressBoxesTenToAGroup)
 
 TEST_F(Form1Test, MenuItemsSwitchPages)
 {
-    TForm1 form;
+    TForm1& form = make_form();
+    errors.clear();
     const struct {
         const char* item;
         QWidget* TForm1::*page;
@@ -129,7 +111,7 @@ TEST_F(Form1Test, MenuItemsSwitchPages)
 
 TEST_F(Form1Test, HelpWindowIsModelessAndReused)
 {
-    TForm1 form;
+    TForm1& form = make_form();
     form.show();
     action(form, "N11")->trigger();
     ASSERT_NE(form.help, nullptr);
@@ -147,7 +129,7 @@ TEST_F(Form1Test, HelpWindowIsModelessAndReused)
 
 TEST_F(Form1Test, AboutPageDecodesItsJpeg)
 {
-    TForm1 form;
+    TForm1& form = make_form();
     ASSERT_FALSE(form.about_picture->pixmap().isNull());
     EXPECT_EQ(form.about_picture->pixmap().size(), QSize(497, 257));
     EXPECT_EQ(form.about_badge->pixmap().size(), QSize(161, 161));

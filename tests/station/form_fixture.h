@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QFile>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <memory>
@@ -21,22 +22,31 @@ protected:
         QDir::setCurrent(dir.path());
         old_presenter = ErrorBox::instance().set_presenter([this](const QString& m) { errors << m; });
         public_set_reset();
+        ASSERT_TRUE(QFile::copy(QString::fromUtf8(STATION_DB_TEMPLATE), dir.filePath(QStringLiteral("control_db.sqlite"))));
     }
     void TearDown() override
     {
-        form.reset();
+        owned_form.reset();
         ErrorBox::instance().set_presenter(old_presenter);
         QDir::setCurrent(old_cwd);
     }
+    // Writes save.txt with the given lines, each ended by CR LF.
+    void write_settings(const QStringList& lines)
+    {
+        QFile file(dir.filePath(QStringLiteral("save.txt")));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        for (const QString& line : lines)
+            file.write((line + QStringLiteral("\r\n")).toUtf8());
+    }
     TForm1& make_form()
     {
-        form = std::make_unique<TForm1>();
-        return *form;
+        owned_form = std::make_unique<TForm1>();
+        return *owned_form;
     }
 
     QTemporaryDir dir;
     QString old_cwd;
     ErrorBox::Presenter old_presenter;
     QStringList errors;
-    std::unique_ptr<TForm1> form;
+    std::unique_ptr<TForm1> owned_form;
 };

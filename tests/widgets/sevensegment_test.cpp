@@ -265,8 +265,8 @@ TEST(SevenSegmentRender, LitSegmentsMatchTheDigits)
             } else {
                 // Sign cell: the plus bar sits in the upper half, the minus bar in the lower.
                 const bool plus = cell.code == sscPlus;
-                EXPECT_EQ(lit_at(QPoint(w / 2, round_half_even(4.5 * h / 18))), plus) << value;
-                EXPECT_EQ(lit_at(QPoint(w / 2, round_half_even(13.5 * h / 18))), !plus) << value;
+                EXPECT_EQ(lit_at(QPoint(w / 2, round_to_pixel(4.5 * h / 18))), plus) << value;
+                EXPECT_EQ(lit_at(QPoint(w / 2, round_to_pixel(13.5 * h / 18))), !plus) << value;
             }
         }
         // Nothing else of the row is lit: count lit pixels outside every cell.
