@@ -68,6 +68,17 @@ void TForm1::Button_scanClick(QObject*)
     update_run_buttons();
 }
 
+// Appends an item to an editable box without touching its text (adding the
+// first item would otherwise select it and replace what the operator typed).
+static void append_item(QComboBox* box, const QString& item)
+{
+    const QString text = box->currentText();
+    const QSignalBlocker blocker(box);
+    box->addItem(item);
+    box->setCurrentIndex(-1);
+    box->setEditText(text);
+}
+
 void TForm1::mark_found_address()
 {
     if (!address_in(cur_addr, kAddrTableSize))
@@ -75,10 +86,10 @@ void TForm1::mark_found_address()
     addr_enabled[cur_addr] = 1;
     if (cur_addr < 90)
         addr_check[static_cast<size_t>(cur_addr)]->setChecked(true);
-    ComboBox6->addItem(QString::number(cur_addr));
+    append_item(ComboBox6, QString::number(cur_addr));
     if (inst_count < 12)
         panel_box[inst_count]->setVisible(true);
-    ComboBox7->addItem(QString::number(cur_addr));
+    append_item(ComboBox7, QString::number(cur_addr));
     if (inst_count < 255)
         ++inst_count;
     addr_slot[cur_addr] = inst_count;
