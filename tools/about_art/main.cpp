@@ -21,16 +21,16 @@ static QImage draw_banner()
     // grid of the chart
     p.setPen(QPen(QColor(60, 90, 130), 1, Qt::DotLine));
     for (int x = 30; x < 497; x += 40)
-        p.drawLine(x, 20, x, 200);
-    for (int y = 20; y <= 200; y += 30)
+        p.drawLine(x, 52, x, 212);
+    for (int y = 52; y <= 212; y += 32)
         p.drawLine(30, y, 480, y);
     // set value (step profile) and process value (first-order response)
     QPainterPath sv, pv;
-    double value = 190;
-    sv.moveTo(30, 190);
-    pv.moveTo(30, 190);
+    double value = 200;
+    sv.moveTo(30, 200);
+    pv.moveTo(30, 200);
     for (int x = 30; x <= 480; ++x) {
-        const double target = x < 150 ? 190 : x < 320 ? 80 : 120;
+        const double target = x < 150 ? 200 : x < 320 ? 90 : 130;
         sv.lineTo(x, target);
         value += (target - value) * 0.035;
         pv.lineTo(x, value + 3 * std::sin(x / 9.0) * std::exp(-(x % 170) / 60.0));
@@ -39,12 +39,13 @@ static QImage draw_banner()
     p.drawPath(sv);
     p.setPen(QPen(QColor(255, 60, 40), 3));
     p.drawPath(pv);
-    // seven-segment style read-out at the bottom
-    p.fillRect(QRect(30, 212, 437, 34), QColor(0, 0, 0));
+    // seven-segment style read-out at the top (the about page lays a caption
+    // strip over the picture's bottom edge)
+    p.fillRect(QRect(30, 8, 437, 34), QColor(0, 0, 0));
     p.setPen(QColor(128, 255, 0));
     QFont f(QStringLiteral("DejaVu Sans Mono"), 14, QFont::Bold);
     p.setFont(f);
-    p.drawText(QRect(30, 212, 437, 34), Qt::AlignCenter, QStringLiteral("SV 120.0   PV 119.8   MV 42.5"));
+    p.drawText(QRect(30, 8, 437, 34), Qt::AlignCenter, QStringLiteral("SV 120.0   PV 119.8   MV 42.5"));
     return img;
 }
 

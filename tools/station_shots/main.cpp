@@ -1,0 +1,100 @@
+// Runs the station against the simulated demo bus in a temporary working
+// directory, scans, reads all parameters, polls for a while, and saves a
+// picture of every page of both page controls and of the help window.
+//   station_shots OUT_DIR [POLL_SECONDS]
+#include "aisim.h"
+#include "form1.h"
+#include "help_window.h"
+#include "ifonts.h"
+#include "iTimers.h"
+#include "public_set.h"
+
+#include <QApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QThread>
+#include <cstdio>
+#include <functional>
+
+static void pump_until(const std::function<bool()>& done, int ms)
+{
+    QDeadlineTimer deadline(ms);
+    while (!done() && !deadline.hasExpired()) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(5);
+    }
+}
+
+static void save(QWidget* w, const QString& path)
+{
+    QCoreApplication::processEvents();
+    const bool ok = w->grab().save(path);
+    std::printf("%s %s\n", ok ? "saved" : "FAILED", qPrintable(path));
+}
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("AI仪表集中监控站"));
+    install_font_substitutions();
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: station_shots OUT_DIR [POLL_SECONDS]\n");
+        return 2;
+    }
+    const QString out = QDir(QString::fromLocal8Bit(argv[1])).absolutePath();
+    const int poll_seconds = argc > 2 ? std::atoi(argv[2]) : 60;
+    QDir().mkpath(out);
+
+    QTemporaryDir work;
+    QDir::setCurrent(work.path());
+    QFile::copy(QString::fromUtf8(STATION_DB_TEMPLATE), work.filePath(QStringLiteral("control_db.sqlite")));
+    QFile settings(work.filePath(QStringLiteral("save.txt")));
+    settings.open(QIODevice::WriteOnly);
+    settings.write("0\r\n1\r\n1\r\n");  // COM1, 9600 baud, 1 s period
+    settings.close();
+
+    aisim::BusOptions options;
+    options.addresses = {1, 2, 3, 5};
+    options.speed = 30;
+    aisim::Bus bus(options);
+    bus.set_param(1, 51, 80);
+    bus.set_param(2, 51, 150);
+    bus.set_param(3, 22, 9);
+    bus.set_param(3, 51, 220);
+    bus.set_param(5, 40, 3);
+    for (auto [code, value] : {std::pair{51, 60.0}, {52, 2.0}, {53, 180.0}, {54, 3.0}, {55, 120.0}, {56, 2.0}})
+        bus.set_param(5, code, value);
+    bus.set_pv(3, 25);
+    bus.start_pty(work.filePath(QStringLiteral("com1")).toStdString());
+
+    TForm1 form;
+    form.show();
+    form.Button_scanClick(form.Button_scan);
+    pump_until([] { return !scan_active; }, 20000);
+    form.Button3Click(form.Button3);
+    pump_until([&] { return !form.iTimers1->Enabled(1); }, 120000);
+    pump_until([] { return false; }, poll_seconds * 1000);
+
+    const QString names1[] = {"online", "parameters", "settings", "data1", "data2", "data3", "about"};
+    for (int i = 0; i < form.PageControl1->count(); ++i) {
+        form.PageControl1->setCurrentIndex(i);
+        // Showing the parameter page moves the lower control; keep the trend in view.
+        form.PageControl2->setCurrentIndex(0);
+        save(&form, out + QStringLiteral("/upper_%1_%2.png").arg(i + 1).arg(names1[i]));
+    }
+    form.PageControl1->setCurrentIndex(3);
+    const QString names2[] = {"trend1", "trend2", "trend3", "log", "param_sets", "dev1", "dev2", "dev3"};
+    for (int i = 0; i < form.PageControl2->count(); ++i) {
+        form.PageControl2->setCurrentIndex(i);
+        save(&form, out + QStringLiteral("/lower_%1_%2.png").arg(i + 1).arg(names2[i]));
+    }
+    form.N11Click(nullptr);
+    save(form.help, out + QStringLiteral("/help_window.png"));
+    form.close();
+    bus.stop();
+    return 0;
+}
