@@ -15,6 +15,9 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
+#include <QSignalBlocker>
+#include <algorithm>
+#include <limits>
 
 namespace {
 
@@ -44,6 +47,10 @@ void TForm1::connect_control_handlers()
     on_click(Button9, &TForm1::Button9Click);
     on_click(Button15, &TForm1::Button15Click);
     on_click(Button16, &TForm1::Button16Click);
+    // Typed texts never become items: a text that matches no item leaves the
+    // box without a selection.
+    for (QComboBox* box : {ComboBox1, ComboBox2, ComboBox4, ComboBox5, ComboBox7, ComboBox8})
+        box->setInsertPolicy(QComboBox::NoInsert);
     // Selecting an item or typing raises the change handler, as on the form.
     connect(ComboBox1, &QComboBox::editTextChanged, this,
             [this] { run_guarded([this] { ComboBox1Change(ComboBox1); }); });
@@ -128,11 +135,21 @@ void TForm1::Button9Click(QObject*)
 
 namespace {
 
-// The selected item of an editable box, or -1 when its text matches none.
-int selected_index(const QComboBox* box)
+// The selected item of an editable box: the item whose text the box shows, or
+// -1 when the text matches none. Typing an item's text exactly selects that
+// item, so the settings file records what the station now uses.
+int selected_index(QComboBox* box)
 {
-    const int index = box->currentIndex();
-    return index >= 0 && box->itemText(index) == box->currentText() ? index : -1;
+    const QString text = box->currentText();
+    int index = box->currentIndex();
+    if (index >= 0 && box->itemText(index) == text)
+        return index;
+    index = box->findText(text, Qt::MatchExactly | Qt::MatchCaseSensitive);
+    if (index >= 0) {
+        const QSignalBlocker blocker(box);
+        box->setCurrentIndex(index);
+    }
+    return index;
 }
 
 }  // namespace
@@ -156,6 +173,7 @@ void TForm1::ComboBox2Change(QObject*)
     const int k = selected_index(ComboBox2);
     if (k >= 0 && k <= 2)
         SComm1_485->SetBaudRate(rates[k]);
+    update_port_label();
     file_save();
     SComm1_485->OpenComm();
     update_port_label();
@@ -197,4 +215,10 @@ void TForm1::Button16Click(QObject*)
     scomm485_write_command(make_write_frame(static_cast<std::uint8_t>(cur_addr), 2, para_value));
 }
 
-void TForm1::iIntegerOutput1Change(QObject*) { Timer1->setInterval(poll_period() * 1000); }
+// The poll interval follows the period at all times. A period too long for
+// the timer's millisecond count takes the longest interval it holds.
+void TForm1::iIntegerOutput1Change(QObject*)
+{
+    const long long ms = static_cast<long long>(poll_period()) * 1000;
+    Timer1->setInterval(static_cast<int>(std::min<long long>(ms, std::numeric_limits<int>::max())));
+}

@@ -1,0 +1,165 @@
+// The operator's commands against the simulated bus: the instrument's run
+// state, output, set value and address change, and the panels follow.
+#include "e2e_fixture.h"
+
+#include "frame_codec.h"
+#include "iAnalogOutput.h"
+#include "iLedRound.h"
+#include "iSevenSegmentAnalog.h"
+#include "icolors.h"
+#include "station_db.h"
+#include "string_grid.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTextDocument>
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+// The poll timer does not tick (period 0): the test drives the sweeps, so each
+// reply is attributed to a known request.
+class ControlE2E : public StationE2E {
+protected:
+    void start_and_scan(std::vector<int> addresses)
+    {
+        start(std::move(addresses), 0);
+        for (int a : bus->addresses())
+            bus->set_param(a, 40, 0); // no program: the set value is SP1
+        form->on_frame_sent = [this](const std::string& f) {
+            sent.push_back(
+                to_hex(reinterpret_cast<const std::uint8_t*>(f.data()), static_cast<int>(f.size())));
+        };
+        QObject::connect(form->db.get(), &StationDb::measurement_appended, [this] { ++logged; });
+        form->ComboBox10->setEditText(QStringLiteral("4"));
+        form->Button_scanClick(nullptr);
+        ASSERT_TRUE(wait_for([] { return !scan_active; }, 10000));
+        ASSERT_TRUE(errors.isEmpty()) << errors.join(QLatin1Char('\n')).toStdString();
+    }
+    bool holds(int address) const
+    {
+        const std::vector<int> a = bus->addresses();
+        return std::find(a.begin(), a.end(), address) != a.end();
+    }
+    // How much the station has received (the receive memo only grows).
+    int received() const { return form->Memo2->document()->characterCount(); }
+    // Runs `send` and waits until the station has handled the answer.
+    void answered(const std::function<void()>& send)
+    {
+        const int before = received();
+        send();
+        ASSERT_TRUE(wait_for([&] { return received() > before; }, 3000));
+    }
+    void tick()
+    {
+        const int before = received();
+        form->Timer1Timer(nullptr);
+        if (cur_addr >= 0 && holds(cur_addr)) {
+            ASSERT_TRUE(wait_for([&] { return received() > before; }, 3000)) << cur_addr;
+        }
+    }
+    // Ends the sweep under way, then runs one whole sweep.
+    void full_sweep()
+    {
+        for (int guard = 0; cur_addr != -1 && guard < 100; ++guard)
+            tick();
+        do
+            tick();
+        while (cur_addr != -1);
+    }
+
+    std::vector<std::string> sent;
+    int logged = 0;
+};
+
+} // namespace
+
+TEST_F(ControlE2E, CommandsDriveTheInstrumentAndThePanelsFollow)
+{
+    start_and_scan({ 1, 2 });
+    ASSERT_EQ(addr_slot[1], 1);
+    // The commands read the instrument's column (slot 1, column 2): no
+    // program, advanced function on.
+    form->StringGrid1->setCells(2, 41, QStringLiteral("0"));
+    form->StringGrid1->setCells(2, 43, QStringLiteral("10000"));
+    form->ComboBox7->setEditText(QStringLiteral("1"));
+    full_sweep();
+    TiLedRound* led = form->run_led[1];
+
+    answered([&] { form->Button6->click(); }); // HAND
+    EXPECT_EQ(bus->state(1).run_state, 2);
+    EXPECT_TRUE(led->Active());
+    EXPECT_EQ(led->ActiveColor(), tcolor(clGreen));
+
+    form->iAnalogOutput1->SetValue(55.5);
+    answered([&] { form->Button8->click(); }); // manual output
+    EXPECT_DOUBLE_EQ(bus->param(1, 0), 55.5);
+    bus->advance(1.0); // the instrument's output follows in hand mode
+    ASSERT_DOUBLE_EQ(bus->state(1).mv, 55.5);
+    full_sweep();
+    EXPECT_DOUBLE_EQ(form->mv_disp[1]->Value(), 55.5);
+
+    answered([&] { form->Button7->click(); }); // STOP
+    EXPECT_EQ(bus->state(1).run_state, 1);
+    EXPECT_FALSE(led->Active());
+
+    answered([&] { form->Button5->click(); }); // RUN/HOLD
+    EXPECT_EQ(bus->state(1).run_state, 0);
+    EXPECT_TRUE(led->Active());
+    EXPECT_EQ(led->ActiveColor(), tcolor(clRed));
+
+    const double old_sv = form->sv_disp[1]->Value();
+    form->iAnalogOutput2->SetValue(123.45);
+    answered([&] { form->Button9->click(); }); // set value
+    const double sv = bus->state(1).sv;
+    // The five-digit code keeps four significant digits at two decimals.
+    EXPECT_NEAR(bus->param(1, 51), 123.45, 0.051);
+    EXPECT_NEAR(sv, 123.45, 0.051);
+    ASSERT_NE(old_sv, sv);
+    full_sweep();
+    EXPECT_NEAR(form->sv_disp[1]->Value(), sv, 1e-9);
+    EXPECT_EQ(form->panel_label[1]->text(), QStringLiteral("1"));
+    // The five command replies were not logged; the polls were.
+    EXPECT_GT(logged, 0);
+    EXPECT_TRUE(errors.isEmpty()) << errors.join(QLatin1Char('\n')).toStdString();
+}
+
+TEST_F(ControlE2E, WriteAddressMovesTheInstrumentAndTheNewAddressIsPolled)
+{
+    start_and_scan({ 1, 2 });
+    bus->set_param(2, 51, 77.7);
+    full_sweep();
+
+    form->ComboBox8->setEditText(QStringLiteral("2"));
+    form->ComboBox4->setEditText(QStringLiteral("3"));
+    const int logged_before = logged;
+    answered([&] { form->Button15->click(); });
+    EXPECT_EQ(bus->addresses(), (std::vector<int> { 1, 3 }));
+    EXPECT_EQ(sent.back(), "82828602F7018802"); // code 2, value 503, to address 2
+    EXPECT_EQ(logged, logged_before); // the write's reply is not a measurement
+    EXPECT_EQ(write_pending, 1);
+    tick();
+    EXPECT_EQ(write_pending, 0);
+
+    // The operator ticks the new address and unticks the old one.
+    form->addr_check[3]->click();
+    form->addr_check[2]->click();
+    sent.clear();
+    full_sweep();
+    const std::string poll3 = "8383A4000000A700";
+    EXPECT_NE(std::find(sent.begin(), sent.end(), poll3), sent.end());
+    EXPECT_EQ(std::find(sent.begin(), sent.end(), std::string("8282A4000000A600")), sent.end());
+    ASSERT_EQ(addr_slot[3], 2);
+    EXPECT_EQ(form->panel_label[2]->text(), QStringLiteral("3"));
+    // The station learns an address's decimal places from a scan; until then
+    // the moved instrument's set value shows with those it holds for 3.
+    const aisim::InstrumentState moved = bus->state(3);
+    EXPECT_NEAR(
+        form->sv_disp[2]->Value(), 77.7 * std::pow(10.0, moved.decimal_places - dec_places_of(3)), 1e-6);
+    EXPECT_GT(logged, logged_before);
+    EXPECT_TRUE(errors.isEmpty()) << errors.join(QLatin1Char('\n')).toStdString();
+}

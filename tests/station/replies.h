@@ -1,0 +1,30 @@
+#pragma once
+// Replies as an instrument sends them, with a correct check nibble.
+#include "public_set.h"
+
+#include <array>
+
+// The 10 reply bytes for word A, word B (with its extra digit), the output
+// word, the status byte and the parameter word.
+inline std::array<char, 10> reply_bytes(int a, int b, int extra, int mv, int status, int raw)
+{
+    int bytes[10] = { a & 0xFF, (a >> 8) & 0xFF, b & 0xFF, (b >> 8) & 0xFF, mv & 0xFF, (mv >> 8) & 0xFF,
+        status & 0xFF, raw & 0xFF, (raw >> 8) & 0xFF, extra & 0x0F };
+    int s = extra & 0x0F;
+    for (int i = 0; i < 9; ++i)
+        s = (s + bytes[i]) & 0xFF;
+    bytes[9] = (s & 0xF0) | (extra & 0x0F);
+    std::array<char, 10> out {};
+    for (int i = 0; i < 10; ++i)
+        out[static_cast<size_t>(i)] = static_cast<char>(bytes[i]);
+    return out;
+}
+
+// Places such a reply in rx_buf[1..10], as the receive handler does.
+inline void receive_reply(int a, int b, int extra, int mv, int status, int raw)
+{
+    const std::array<char, 10> bytes = reply_bytes(a, b, extra, mv, status, raw);
+    rx_buf.assign(1, 0);
+    for (char c : bytes)
+        rx_buf.push_back(static_cast<byte_t>(c));
+}
