@@ -133,12 +133,10 @@ void TForm1::Button9Click(QObject*)
 
 // --- Serial settings -------------------------------------------------------
 
-namespace {
-
 // The selected item of an editable box: the item whose text the box shows, or
 // -1 when the text matches none. Typing an item's text exactly selects that
 // item, so the settings file records what the station now uses.
-int selected_index(QComboBox* box)
+int combo_selected_index(QComboBox* box)
 {
     const QString text = box->currentText();
     int index = box->currentIndex();
@@ -152,12 +150,10 @@ int selected_index(QComboBox* box)
     return index;
 }
 
-}  // namespace
-
 void TForm1::ComboBox1Change(QObject*)
 {
     SComm1_485->CloseComm();
-    const int k = selected_index(ComboBox1);
+    const int k = combo_selected_index(ComboBox1);
     if (k >= 0 && k <= 15)
         SComm1_485->SetCommName("com" + std::to_string(k + 1));
     update_port_label();
@@ -170,7 +166,7 @@ void TForm1::ComboBox2Change(QObject*)
 {
     SComm1_485->CloseComm();
     static const unsigned rates[] = {4800, 9600, 19200};
-    const int k = selected_index(ComboBox2);
+    const int k = combo_selected_index(ComboBox2);
     if (k >= 0 && k <= 2)
         SComm1_485->SetBaudRate(rates[k]);
     update_port_label();
@@ -202,7 +198,7 @@ void TForm1::Button15Click(QObject*)
 
 void TForm1::Button16Click(QObject*)
 {
-    const int k = selected_index(ComboBox5);
+    const int k = combo_selected_index(ComboBox5);
     if (k < 0 || k > 2)
         throw EStationError("请在“波特率输入”中选择 4800、9600 或 19200，未发送");
     const int address = checked_address(ComboBox8->currentText(), "原地址");

@@ -328,6 +328,10 @@ private:
     void FormClose();
 };
 
+// The selected item of an editable box: the item whose text the box shows
+// (typing an item's text exactly selects it), or -1 when the text matches none.
+int combo_selected_index(QComboBox* box);
+
 // True when bit `bit` (0 = least significant) of value is 1; false for bits
 // outside 0..7.
 bool gethexbit(std::uint8_t value, int bit);

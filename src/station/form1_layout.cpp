@@ -107,6 +107,7 @@ void TForm1::build_layout()
 
     SComm1_485 = new TSComm();
     SComm1_485->SetOutx_XonXoffFlow(false);
+    SComm1_485->SetCommName("com1");  // as the port box shows before any settings are read
     SComm1_485->SetBaudRate(19200);
     SComm1_485->OnReceiveData = guarded([this](TSComm* sender, const char* buffer, unsigned short length) {
         SComm1_485ReceiveData(sender, buffer, length);

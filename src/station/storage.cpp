@@ -67,7 +67,8 @@ void TForm1::ai_para_first()
 
 void TForm1::file_save()
 {
-    ::file_save(QDir::current().filePath(kSettingsFileName), ComboBox1->currentIndex(), ComboBox2->currentIndex(),
+    ::file_save(QDir::current().filePath(kSettingsFileName), combo_selected_index(ComboBox1),
+                combo_selected_index(ComboBox2),
                 iIntegerOutput1->Value());
 }
 
