@@ -1,5 +1,5 @@
-#include "errors.h"
 #include "error_box.h"
+#include "errors.h"
 #include "form1.h"
 #include "param_grid.h"
 #include "public_set.h"
@@ -31,7 +31,7 @@ void TForm1::StringGrid1SetEditText(int ACol, int ARow, const QString& Value)
     const int address = value_column_address(*StringGrid1, ACol);
     if (edit_count >= kEditQueueSize)
         throw EStationError("编辑队列已满（" + std::to_string(kEditQueueSize)
-                            + " 项）：请先按“选择写”写入已排队的修改，本次修改未排队");
+            + " 项）：请先按“选择写”写入已排队的修改，本次修改未排队");
     edit_addr[edit_count] = address;
     edit_code[edit_count] = ARow - 1;
     edit_text[edit_count] = Value.toStdString();
@@ -51,26 +51,47 @@ const QString kStopped = QStringLiteral("读入数据停止");
 const QString kUploaded = QStringLiteral("数据上载完成");
 const QString kDownloaded = QStringLiteral("数据下载完成");
 
-QString command_text(int code) { return QStringLiteral("当前命令  ") + QString::number(code); }
+QString command_text(int code)
+{
+    return QStringLiteral("当前命令  ") + QString::number(code);
+}
 
-}  // namespace
+// Value of a queued edit of cur_code. An enumerated code takes its word, as
+// the grid shows it ("rELy" is 1), or a number typed in its place; every other
+// code a decimal number. Throws EConvertError when the text is neither.
+float queued_text_value(const std::string& text)
+{
+    if (param_text_class(cur_code) == TextClass::Enumerated) {
+        try {
+            return static_cast<float>(get_com_byte(text));
+        } catch (const EConvertError&) {
+            // Not a word: a number typed in its place is taken as it is.
+        }
+    }
+    return static_cast<float>(str_to_float(text));
+}
 
-bool TForm1::read_all_running() const { return iTimers1->Enabled(1); }
+} // namespace
+
+bool TForm1::read_all_running() const
+{
+    return iTimers1->Enabled(1);
+}
 
 bool TForm1::run_busy() const
 {
     return scan_active || iTimers1->Enabled(1) || iTimers1->Enabled(2) || iTimers1->Enabled(4)
-           || iTimers1->Enabled(5);
+        || iTimers1->Enabled(5);
 }
 
 void TForm1::update_run_buttons()
 {
     const bool busy = run_busy();
-    for (QPushButton* b : {Button3, Button12, Button14})
+    for (QPushButton* b : { Button3, Button12, Button14 })
         b->setEnabled(first_scan_done && !busy);
     Button1->setEnabled(!busy);
     Button_scan->setEnabled(!busy);
-    for (QPushButton* b : {Button5, Button6, Button7, Button15, Button16})
+    for (QPushButton* b : { Button5, Button6, Button7, Button15, Button16 })
         b->setEnabled(!busy);
     Button8->setEnabled(button8_allowed && !busy);
     Button9->setEnabled(button9_allowed && !busy);
@@ -80,7 +101,7 @@ void TForm1::connect_run_handlers()
 {
     auto on_click = [this](QPushButton* button, void (TForm1::*handler)(QObject*)) {
         connect(button, &QPushButton::clicked, this,
-                [this, button, handler] { run_guarded([&] { (this->*handler)(button); }); });
+            [this, button, handler] { run_guarded([&] { (this->*handler)(button); }); });
     };
     on_click(Button3, &TForm1::Button3Click);
     on_click(Button1, &TForm1::Button1Click);
@@ -93,7 +114,14 @@ void TForm1::connect_run_handlers()
     iTimers1->OnTimer(5) = guarded([this](QObject* sender) { iTimers1Timer5(sender); });
 }
 
-int TForm1::run_last_code() const { return run_code_base + 2 * segment_count; }
+// The last code a run sends for an address. A segment count above the
+// catalogue's 179 (a byte can hold up to 255) would ask for codes the
+// instruments do not have, so the run never goes past "t180", code 410.
+int TForm1::run_last_code() const
+{
+    const int last = run_code_base + 2 * segment_count;
+    return last < kLastParamCode ? last : kLastParamCode;
+}
 
 void TForm1::set_progress(int done, int total)
 {
@@ -105,19 +133,21 @@ void TForm1::set_progress(int done, int total)
 
 void TForm1::Button3Click(QObject*)
 {
-    if (scan_active)
+    if (run_busy())
         return;
     para_run_active = 1;
     Timer1->setEnabled(false);
     inst_count = static_cast<byte_t>(enabled_address_count());
-    for (int col = 2; col <= inst_count + 1 && col < StringGrid1->ColCount(); ++col)
+    // Columns first: the grid drops texts set beyond its column count, and
+    // every value column of the run must start from "0".
+    layout_value_columns(*StringGrid1, enabled_addresses());
+    for (int col = 2; col <= inst_count + 1; ++col)
         for (int row = 1; row <= kParamCount; ++row)
             StringGrid1->setCells(col, row, QStringLiteral("0"));
     cur_code = -1;
     cur_addr = 0;
     Label15->setText(kReading);
     StringGrid1->setTopRow(1);
-    layout_value_columns(*StringGrid1, enabled_addresses());
     cur_slot = 0;
     read_all_sent = 0;
     set_progress(0, inst_count * (run_code_base + 1));
@@ -131,8 +161,14 @@ void TForm1::iTimers1Timer1(QObject*)
         ++cur_code;
         scomm485_write_command(make_read_frame(static_cast<std::uint8_t>(cur_addr), cur_code));
         Label67->setText(command_text(cur_code));
-        if (cur_code == 0)
+        if (cur_code == 0) {
             ++cur_slot;
+            // The reply dispatch files each reply under addr_slot: give this
+            // address the slot of its column now, so that a table left stale
+            // (an address box changed since the last poll sweep) cannot send
+            // the replies to another column or upset the end test below.
+            addr_slot[cur_addr] = cur_slot;
+        }
         ++read_all_sent;
         // Codes still to come: the rest of this address, and a plain table for
         // each enabled address after it.
@@ -165,7 +201,11 @@ void TForm1::iTimers1Timer1(QObject*)
 // "停止" ends whichever run is active and restarts polling.
 void TForm1::Button4Click(QObject*)
 {
-    for (int k : {1, 2, 4, 5})
+    // A scan is no parameter run: restarting polling under it would mix poll
+    // replies into the search for addresses.
+    if (scan_active)
+        return;
+    for (int k : { 1, 2, 4, 5 })
         iTimers1->SetEnabled(k, false);
     Timer1->setEnabled(true);
     para_run_active = 0;
@@ -213,6 +253,8 @@ int TForm1::column_run_step(int channel)
 
 void TForm1::Button1Click(QObject*)
 {
+    if (run_busy())
+        return;
     write_pending = 1;
     para_run_active = 1;
     Timer1->setEnabled(false);
@@ -237,6 +279,8 @@ void TForm1::iTimers1Timer4(QObject*)
 
 void TForm1::Button14Click(QObject*)
 {
+    if (run_busy())
+        return;
     write_pending = 1;
     para_run_active = 1;
     Timer1->setEnabled(false);
@@ -257,8 +301,8 @@ void TForm1::iTimers1Timer2(QObject*)
         } catch (const std::exception& e) {
             // Better a clear stop than a half-written instrument without notice.
             end_column_run(2, kStopped);
-            throw EStationError("写一列停止：第 " + std::to_string(cur_code + 1) + " 行（" + param_name(cur_code)
-                                + "）的内容 '" + text.toStdString() + "' 无法写入：" + e.what());
+            throw EStationError("写一列停止：第 " + std::to_string(cur_code + 1) + " 行（"
+                + param_name(cur_code) + "）的内容 '" + text.toStdString() + "' 无法写入：" + e.what());
         }
         parachange();
         scomm485_write_command(make_write_frame(static_cast<std::uint8_t>(cur_addr), cur_code, para_value));
@@ -273,6 +317,8 @@ void TForm1::iTimers1Timer2(QObject*)
 
 void TForm1::Button12Click(QObject*)
 {
+    if (run_busy())
+        return;
     edit_next = 0;
     write_pending = 1;
     Timer1->setEnabled(false);
@@ -289,10 +335,10 @@ void TForm1::iTimers1Timer5(QObject*)
         cur_addr = edit_addr[index];
         cur_code = edit_code[index];
         try {
-            para_value = param_text_to_value(cur_code, edit_text[index]);
+            para_value = queued_text_value(edit_text[index]);
         } catch (const std::exception& e) {
-            throw EStationError("选择写跳过地址 " + std::to_string(cur_addr) + " 的参数 " + param_name(cur_code)
-                                + "：'" + edit_text[index] + "' 无法写入（" + e.what() + "）");
+            throw EStationError("选择写跳过地址 " + std::to_string(cur_addr) + " 的参数 "
+                + param_name(cur_code) + "：'" + edit_text[index] + "' 无法写入（" + e.what() + "）");
         }
         parachange();
         scomm485_write_command(make_write_frame(static_cast<std::uint8_t>(cur_addr), cur_code, para_value));

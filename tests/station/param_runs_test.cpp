@@ -1,19 +1,32 @@
 #include "form_fixture.h"
-#include "errors.h"
-#include "param_grid.h"
+#include "replies.h"
 
+#include "errors.h"
+#include "frame_codec.h"
+#include "iTimers.h"
+#include "param_catalogue.h"
+#include "param_grid.h"
+#include "station_db.h"
+#include "ttimer.h"
+
+#include <QComboBox>
 #include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
 #include <QTabWidget>
+#include <map>
+#include <optional>
+#include <tuple>
 
 using EditQueue = FormFixture;
 
 TEST_F(EditQueue, CommittedEditIsQueuedWithAddressCodeAndText)
 {
     TForm1& f = make_form();
-    layout_value_columns(*f.StringGrid1, {1, 4, 12});
+    layout_value_columns(*f.StringGrid1, { 1, 4, 12 });
     errors.clear();
     // The grid reports: open on the old text, each change, then the final text again.
-    for (const char* text : {"0", "1", "15", "150", "150"})
+    for (const char* text : { "0", "1", "15", "150", "150" })
         f.StringGrid1SetEditText(4, 5, QString::fromUtf8(text));
     ASSERT_EQ(edit_count, 1);
     EXPECT_EQ(edit_addr[0], 12);
@@ -43,7 +56,7 @@ TEST_F(EditQueue, ColumnWithoutAddressRefusesTheEdit)
 TEST_F(EditQueue, FullQueueRefusesFurtherEditsLoudly)
 {
     TForm1& f = make_form();
-    layout_value_columns(*f.StringGrid1, {3});
+    layout_value_columns(*f.StringGrid1, { 3 });
     for (int i = 0; i < kEditQueueSize; ++i) {
         const QString text = QString::number(i);
         f.StringGrid1SetEditText(2, 4, text);
@@ -62,4 +75,436 @@ TEST_F(EditQueue, ShowingTheParameterPageShowsTheStoredSets)
     f.PageControl2->setCurrentWidget(f.TabSheet7);
     f.PageControl1->setCurrentWidget(f.TabSheet2);
     EXPECT_EQ(f.PageControl2->currentWidget(), f.TabSheet14);
+}
+
+// ---------------------------------------------------------------------------
+// The runs, driven tick by tick through the handlers the timers call, with the
+// sends recorded and the replies injected into the receive handler.
+
+namespace {
+
+struct Request {
+    int address = -1;
+    bool write = false;
+    int code = -1;
+    int word = 0; // the value word of a write
+};
+
+Request parse(const std::string& frame)
+{
+    auto b = [&](int i) { return static_cast<std::uint8_t>(frame[static_cast<size_t>(i)]); };
+    Request r;
+    r.address = b(0) - 0x80;
+    r.write = b(2) < 0xA4;
+    r.code = (b(2) - (r.write ? 0x86 : 0xA4)) * 256 + b(3);
+    r.word = static_cast<std::int16_t>(b(4) | (b(5) << 8));
+    return r;
+}
+
+std::string hex(const std::string& frame)
+{
+    return to_hex(reinterpret_cast<const std::uint8_t*>(frame.data()), static_cast<int>(frame.size()));
+}
+
+} // namespace
+
+class Runs : public FormFixture {
+protected:
+    TForm1& open()
+    {
+        TForm1& f = make_form();
+        errors.clear();
+        f.send_pause_ms = 0;
+        f.on_frame_sent = [this](const std::string& frame) { sent.push_back(frame); };
+        return f;
+    }
+    // One tick of channel k through the handler its timer calls (errors go to
+    // the error box). Returns the request sent on it, if any.
+    std::optional<Request> tick(TForm1& f, int k)
+    {
+        const size_t before = sent.size();
+        f.iTimers1->OnTimer(k)(nullptr);
+        if (sent.size() == before)
+            return std::nullopt;
+        EXPECT_EQ(sent.size(), before + 1) << "one request per tick";
+        return parse(sent.back());
+    }
+    static void reply(TForm1& f, int raw)
+    {
+        const auto bytes = param_reply(raw);
+        f.SComm1_485ReceiveData(nullptr, bytes.data(), 10);
+    }
+    // One enabled address with a value column (slot 1) chosen in ComboBox7,
+    // every value cell holding a writable text and no program segments.
+    static void one_column(TForm1& f, int address)
+    {
+        addr_enabled[address] = 1;
+        addr_slot[address] = 1;
+        layout_value_columns(*f.StringGrid1, { address });
+        f.ComboBox7->setEditText(QString::number(address));
+        for (int code = 1; code <= kLastParamCode; ++code) {
+            const auto& words = param_words(code);
+            f.StringGrid1->setCells(2, code + 1, QString::fromStdString(words.empty() ? "0" : words[0]));
+        }
+    }
+    static bool polling(TForm1& f) { return f.Timer1->Enabled(); }
+
+    std::vector<std::string> sent;
+};
+
+TEST_F(Runs, ReadAllWalksTheAddressesTickByTick)
+{
+    TForm1& f = open();
+    addr_enabled[2] = addr_enabled[5] = 1;
+    // Slots left stale by an earlier sweep must not misplace the replies.
+    addr_slot[2] = 7;
+    addr_slot[5] = 0;
+    f.Button3Click(nullptr);
+    EXPECT_EQ(f.Label15->text(), "请稍候，读入数据...");
+    EXPECT_FALSE(polling(f));
+    ASSERT_EQ(f.StringGrid1->ColCount(), 4);
+    EXPECT_EQ(f.StringGrid1->Cells(2, 0), "2#仪表");
+    EXPECT_EQ(f.StringGrid1->Cells(3, 0), "5#仪表");
+    EXPECT_EQ(f.StringGrid1->Cells(3, 300), "0");
+
+    using Sent = std::tuple<int, int, int>; // tick, address, code
+    std::vector<Sent> seen, expected;
+    for (int t = 3; t <= 55; ++t)
+        expected.emplace_back(t, 2, t - 3);
+    for (int t = 59; t <= 111; ++t)
+        expected.emplace_back(t, 5, t - 59);
+    for (int t = 1; t <= 112; ++t) {
+        ASSERT_TRUE(f.iTimers1->Enabled(1)) << "run ended early, before tick " << t;
+        const auto r = tick(f, 1);
+        if (r) {
+            EXPECT_FALSE(r->write);
+            seen.emplace_back(t, r->address, r->code);
+            EXPECT_EQ(f.Label67->text(), QStringLiteral("当前命令  ") + QString::number(r->code));
+            reply(f, r->code == 0 || r->code == 40 ? 0 : r->address * 100 + r->code);
+        }
+        if (t == 55) {
+            EXPECT_EQ(f.run_progress->value(), 53);
+            EXPECT_EQ(f.run_progress->maximum(), 106);
+        }
+    }
+    EXPECT_EQ(seen, expected);
+    EXPECT_FALSE(f.iTimers1->Enabled(1));
+    EXPECT_EQ(f.Label15->text(), "数据上载完成");
+    EXPECT_EQ(f.Label67->text(), "");
+    EXPECT_TRUE(polling(f));
+    EXPECT_EQ(para_run_active, 0);
+    EXPECT_EQ(f.run_progress->value(), f.run_progress->maximum());
+    // Replies landed in each address's column and in ai_para.
+    EXPECT_EQ(f.StringGrid1->Cells(2, 14), "213");
+    EXPECT_EQ(f.StringGrid1->Cells(3, 14), "513");
+    EXPECT_EQ(f.StringGrid1->Cells(3, 43), "542");
+    EXPECT_EQ(f.db->load_param_column(2, 0).texts[13], "213");
+    EXPECT_EQ(f.db->load_param_column(5, 0).texts[42], "542");
+    EXPECT_TRUE(errors.isEmpty()) << errors.join('\n').toStdString();
+}
+
+TEST_F(Runs, ReadAllWithNoEnabledAddressEndsOnItsFirstTick)
+{
+    TForm1& f = open();
+    f.Button3Click(nullptr);
+    EXPECT_FALSE(tick(f, 1));
+    EXPECT_FALSE(f.iTimers1->Enabled(1));
+    EXPECT_EQ(f.Label15->text(), "数据上载完成");
+    EXPECT_TRUE(polling(f));
+}
+
+TEST_F(Runs, ReadAllFollowsTheProgramSegmentCountOfTheReply)
+{
+    TForm1& f = open();
+    addr_enabled[2] = 1;
+    f.Button3Click(nullptr);
+    std::vector<int> codes;
+    for (int t = 0; t < 200 && f.iTimers1->Enabled(1); ++t)
+        if (const auto r = tick(f, 1)) {
+            codes.push_back(r->code);
+            reply(f, r->code == 40 ? 3 : 0);
+        }
+    ASSERT_FALSE(f.iTimers1->Enabled(1));
+    ASSERT_EQ(codes.size(), 59u);
+    EXPECT_EQ(codes.front(), 0);
+    EXPECT_EQ(codes.back(), 58); // "t4": the pair after the third segment
+    EXPECT_EQ(f.StringGrid1->Cells(2, 41), "3");
+}
+
+TEST_F(Runs, ReadAllNeverAsksPastTheLastCatalogueCode)
+{
+    TForm1& f = open();
+    addr_enabled[2] = 1;
+    f.Button3Click(nullptr);
+    int last = -1;
+    for (int t = 0; t < 600 && f.iTimers1->Enabled(1); ++t)
+        if (const auto r = tick(f, 1)) {
+            last = r->code;
+            reply(f, r->code == 40 ? 255 : 0);
+        }
+    EXPECT_FALSE(f.iTimers1->Enabled(1));
+    EXPECT_EQ(last, kLastParamCode);
+}
+
+TEST_F(Runs, StopLeavesTheGridAsFilledAndRestartsPolling)
+{
+    TForm1& f = open();
+    addr_enabled[2] = 1;
+    f.Button3Click(nullptr);
+    for (int t = 0; t < 20; ++t)
+        if (const auto r = tick(f, 1))
+            reply(f, r->code == 0 ? 0 : 1000 + r->code);
+    f.Button4Click(nullptr);
+    EXPECT_FALSE(f.iTimers1->Enabled(1));
+    EXPECT_EQ(f.Label15->text(), "读入数据停止");
+    EXPECT_TRUE(polling(f));
+    EXPECT_EQ(para_run_active, 0);
+    EXPECT_EQ(f.StringGrid1->Cells(2, 14), "1013"); // read before the stop
+    EXPECT_EQ(f.StringGrid1->Cells(2, 20), "0"); // code 19 was never asked for
+    EXPECT_EQ(f.StringGrid1->Cells(2, 43), "0");
+}
+
+TEST_F(Runs, ColumnWriteSendsEveryCodeClampedAndEndsOnTheNextTick)
+{
+    TForm1& f = open();
+    one_column(f, 3);
+    f.StringGrid1->setCells(2, 3, "950"); // code 2: clamped to 908
+    f.StringGrid1->setCells(2, 4, "99999"); // code 3: clamped to 9999
+    f.StringGrid1->setCells(2, 14, "0"); // code 13: clamped to 1
+    f.StringGrid1->setCells(2, 30, "rELy"); // code 29: word 1
+    f.StringGrid1->setCells(2, 36, "38400"); // code 35: clamped to 19200
+    f.StringGrid1->setCells(2, 53, "12.5"); // code 52, "t1": not clamped
+    f.Button14Click(nullptr);
+    EXPECT_EQ(f.Label15->text(), "请稍候，写入数据...");
+    EXPECT_EQ(write_pending, 1);
+    std::map<int, std::string> frames;
+    for (int t = 1; t <= 52; ++t) {
+        const auto r = tick(f, 2);
+        ASSERT_TRUE(r) << "tick " << t;
+        EXPECT_TRUE(r->write);
+        EXPECT_EQ(r->address, 3);
+        EXPECT_EQ(r->code, t);
+        frames[t] = hex(sent.back());
+        if (t == 26) {
+            EXPECT_EQ(f.run_progress->value(), 26);
+            EXPECT_EQ(f.run_progress->maximum(), 52);
+            EXPECT_EQ(f.Label67->text(), "当前命令  26");
+        }
+    }
+    EXPECT_TRUE(f.iTimers1->Enabled(2));
+    EXPECT_FALSE(tick(f, 2));
+    EXPECT_FALSE(f.iTimers1->Enabled(2));
+    EXPECT_EQ(f.Label15->text(), "数据下载完成");
+    EXPECT_EQ(f.Label67->text(), "");
+    EXPECT_TRUE(polling(f));
+    EXPECT_EQ(write_pending, 0);
+    EXPECT_EQ(para_run_active, 0);
+    EXPECT_EQ(frames[2], "838386028C038902"); // 908
+    EXPECT_EQ(frames[3], "838386030F278903"); // 9999
+    EXPECT_EQ(frames[13], "8383860D0100890D"); // 1
+    EXPECT_EQ(frames[29], "8383861D0100891D"); // 1
+    EXPECT_EQ(frames[35], "83838623004B8923"); // 19200
+    EXPECT_EQ(frames[52], "838386347D008934"); // 125 tenths
+    EXPECT_TRUE(errors.isEmpty()) << errors.join('\n').toStdString();
+}
+
+TEST_F(Runs, ColumnReadReadsCodesOneToTheLastSegmentPair)
+{
+    TForm1& f = open();
+    one_column(f, 3);
+    f.StringGrid1->setCells(2, 41, "1");
+    f.Button1Click(nullptr);
+    std::vector<int> codes;
+    for (int t = 0; t < 100 && f.iTimers1->Enabled(4); ++t)
+        if (const auto r = tick(f, 4)) {
+            EXPECT_FALSE(r->write);
+            codes.push_back(r->code);
+            reply(f, r->code == 40 ? 1 : 7);
+        }
+    ASSERT_EQ(codes.size(), 54u);
+    EXPECT_EQ(codes.front(), 1);
+    EXPECT_EQ(codes.back(), 54);
+    EXPECT_EQ(f.Label15->text(), "数据上载完成");
+    EXPECT_TRUE(polling(f));
+    EXPECT_EQ(write_pending, 0);
+    EXPECT_EQ(f.StringGrid1->Cells(2, 14), "7");
+}
+
+TEST_F(Runs, EditedCellIsWrittenBySelectedWriteAndTheQueueEmptied)
+{
+    TForm1& f = open();
+    layout_value_columns(*f.StringGrid1, { 1, 4, 12 });
+    // As the grid reports an edit of code 4 in the column of address 12.
+    for (const char* text : { "2000.00", "1", "15", "150", "150" })
+        f.StringGrid1->OnSetEditText(4, 5, QString::fromUtf8(text));
+    ASSERT_EQ(edit_count, 1);
+    f.Button12Click(nullptr);
+    EXPECT_FALSE(polling(f));
+    const auto r = tick(f, 5);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(hex(sent.back()), "8C8C860496009204"); // address 12, code 4, 150
+    EXPECT_EQ(write_pending, 1);
+    EXPECT_FALSE(tick(f, 5));
+    EXPECT_FALSE(f.iTimers1->Enabled(5));
+    EXPECT_EQ(edit_count, 0);
+    EXPECT_EQ(edit_next, 0);
+    EXPECT_EQ(write_pending, 0);
+    EXPECT_EQ(para_run_active, 0);
+    EXPECT_TRUE(polling(f));
+    EXPECT_TRUE(errors.isEmpty()) << errors.join('\n').toStdString();
+}
+
+TEST_F(Runs, SelectedWriteWithAnEmptyQueueEndsOnItsFirstTick)
+{
+    TForm1& f = open();
+    f.Button12Click(nullptr);
+    EXPECT_FALSE(tick(f, 5));
+    EXPECT_FALSE(f.iTimers1->Enabled(5));
+    EXPECT_TRUE(polling(f));
+    EXPECT_EQ(para_run_active, 0);
+}
+
+TEST_F(Runs, SelectedWriteTakesWordsAndSkipsWhatItCannotConvert)
+{
+    TForm1& f = open();
+    layout_value_columns(*f.StringGrid1, { 3 });
+    const std::vector<std::pair<int, const char*>> edits
+        = { { 29, "rELy" }, { 4, "xyz" }, { 13, "0" }, { 29, "2" }, { 29, "relay" } };
+    for (const auto& [code, text] : edits) {
+        f.StringGrid1->OnSetEditText(2, code + 1, QString::fromUtf8(text));
+        f.StringGrid1->OnSetEditText(2, code + 1, QString::fromUtf8(text));
+    }
+    ASSERT_EQ(edit_count, 5);
+    f.Button12Click(nullptr);
+    std::vector<std::pair<int, int>> written; // code, word
+    for (int t = 0; t < 10 && f.iTimers1->Enabled(5); ++t)
+        if (const auto r = tick(f, 5))
+            written.emplace_back(r->code, r->word);
+    const std::vector<std::pair<int, int>> expected = { { 29, 1 }, { 13, 1 }, { 29, 2 } };
+    EXPECT_EQ(written, expected);
+    ASSERT_EQ(errors.size(), 2);
+    EXPECT_TRUE(errors[0].contains("'xyz'")) << errors[0].toStdString();
+    EXPECT_TRUE(errors[1].contains("'relay'")) << errors[1].toStdString();
+    EXPECT_EQ(edit_count, 0);
+    EXPECT_TRUE(polling(f));
+}
+
+// The runs, the scan and the commands exclude each other through the buttons;
+// "停止" ends whichever run is active.
+TEST_F(Runs, ARunDisablesWhatWouldStartAnotherAndStopEndsIt)
+{
+    TForm1& f = open();
+    one_column(f, 3);
+    EXPECT_FALSE(f.Button3->isEnabled()); // no scan has ended yet
+    EXPECT_FALSE(f.Button12->isEnabled());
+    EXPECT_FALSE(f.Button14->isEnabled());
+    f.first_scan_done = true;
+    f.update_run_buttons();
+    const std::vector<QPushButton*> starters = { f.Button3, f.Button1, f.Button14, f.Button12, f.Button_scan,
+        f.Button5, f.Button6, f.Button7, f.Button8, f.Button9, f.Button15, f.Button16 };
+    struct Case {
+        QPushButton* button;
+        int channel;
+    };
+    for (const Case& c :
+        { Case { f.Button3, 1 }, Case { f.Button1, 4 }, Case { f.Button14, 2 }, Case { f.Button12, 5 } }) {
+        SCOPED_TRACE(c.button->objectName().toStdString());
+        for (QPushButton* b : starters)
+            ASSERT_TRUE(b->isEnabled()) << b->objectName().toStdString();
+        c.button->click();
+        ASSERT_TRUE(f.iTimers1->Enabled(c.channel));
+        for (QPushButton* b : starters)
+            EXPECT_FALSE(b->isEnabled()) << b->objectName().toStdString();
+        EXPECT_TRUE(f.Button4->isEnabled());
+        // Even a direct call starts nothing while a run is active.
+        f.Button3Click(nullptr);
+        f.Button1Click(nullptr);
+        for (int k : { 1, 2, 4, 5 })
+            EXPECT_EQ(f.iTimers1->Enabled(k), k == c.channel);
+        f.Button4->click();
+        for (int k : { 1, 2, 4, 5 })
+            EXPECT_FALSE(f.iTimers1->Enabled(k));
+        EXPECT_EQ(f.Label15->text(), "读入数据停止");
+        EXPECT_TRUE(polling(f));
+        EXPECT_EQ(para_run_active, 0);
+        EXPECT_EQ(write_pending, 0);
+    }
+    for (QPushButton* b : starters)
+        EXPECT_TRUE(b->isEnabled()) << b->objectName().toStdString();
+
+    // The scan: no run starts under it, and "停止" does not restart polling.
+    f.Button_scan->click();
+    ASSERT_EQ(scan_active, 1);
+    for (QPushButton* b : starters)
+        EXPECT_FALSE(b->isEnabled()) << b->objectName().toStdString();
+    f.Button3Click(nullptr);
+    f.Button4Click(nullptr);
+    EXPECT_FALSE(f.iTimers1->Enabled(1));
+    EXPECT_TRUE(f.iTimers1->Enabled(3));
+    EXPECT_FALSE(polling(f));
+    EXPECT_TRUE(errors.isEmpty()) << errors.join('\n').toStdString();
+}
+
+// A column run that cannot find its column or its segment count ends at once,
+// saying why, and polling restarts.
+TEST_F(Runs, ColumnRunWithoutColumnOrSegmentCountEndsWithAMessage)
+{
+    struct Case {
+        const char* name;
+        const char* address; // ComboBox7
+        const char* pno; // the "程序段数Pno" cell
+        const char* says;
+    };
+    const Case cases[] = {
+        { "address without a column", "9", "0", "地址 9" },
+        { "Pno not a whole number", "3", "2.5", "'2.5'" },
+        { "Pno empty", "3", "", "''" },
+        { "address not a number", "x", "0", "'x' is not a valid integer value" },
+    };
+    for (int channel : { 4, 2 }) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(c.name) + (channel == 4 ? " (read)" : " (write)"));
+            owned_form.reset();
+            public_set_reset();
+            TForm1& f = open();
+            one_column(f, 3);
+            f.ComboBox7->setEditText(QString::fromUtf8(c.address));
+            f.StringGrid1->setCells(2, 41, QString::fromUtf8(c.pno));
+            errors.clear();
+            sent.clear();
+            (channel == 4 ? f.Button1 : f.Button14)->click();
+            EXPECT_FALSE(tick(f, channel));
+            EXPECT_FALSE(f.iTimers1->Enabled(channel));
+            EXPECT_TRUE(polling(f));
+            EXPECT_EQ(para_run_active, 0);
+            EXPECT_EQ(write_pending, 0);
+            ASSERT_EQ(errors.size(), 1);
+            EXPECT_TRUE(errors[0].contains(QString::fromUtf8(c.says))) << errors[0].toStdString();
+        }
+    }
+}
+
+TEST_F(Runs, ColumnWriteStopsAtACellItCannotConvert)
+{
+    for (const auto& [code, text] :
+        std::vector<std::pair<int, const char*>> { { 5, "abc" }, { 29, "relay" } }) {
+        SCOPED_TRACE(text);
+        owned_form.reset();
+        public_set_reset();
+        TForm1& f = open();
+        one_column(f, 3);
+        f.StringGrid1->setCells(2, code + 1, QString::fromUtf8(text));
+        errors.clear();
+        sent.clear();
+        f.Button14Click(nullptr);
+        for (int t = 0; t < 60 && f.iTimers1->Enabled(2); ++t)
+            tick(f, 2);
+        ASSERT_EQ(sent.size(), static_cast<size_t>(code - 1)) << "nothing written from the bad cell on";
+        EXPECT_EQ(parse(sent.back()).code, code - 1);
+        EXPECT_TRUE(polling(f));
+        EXPECT_EQ(write_pending, 0);
+        ASSERT_EQ(errors.size(), 1);
+        EXPECT_TRUE(errors[0].contains(QStringLiteral("第 %1 行").arg(code + 1))) << errors[0].toStdString();
+        EXPECT_TRUE(errors[0].contains(QStringLiteral("'%1'").arg(QString::fromUtf8(text))));
+    }
 }

@@ -1,0 +1,133 @@
+#include "e2e_fixture.h"
+
+#include "iTimers.h"
+#include "param_catalogue.h"
+#include "param_text.h"
+#include "scomm.h"
+#include "station_db.h"
+#include "string_grid.h"
+#include "ttimer.h"
+
+#include <QComboBox>
+#include <QPushButton>
+#include <map>
+
+namespace {
+
+// Every parameter of an instrument, codes 1..410, as the simulator holds it.
+std::map<int, double> snapshot(const aisim::Bus& bus, int address)
+{
+    std::map<int, double> values;
+    for (int code = 1; code <= kLastParamCode; ++code)
+        values[code] = bus.param(address, code);
+    return values;
+}
+
+} // namespace
+
+// After a scan, "遍读" brings every simulated instrument's table into the grid
+// and ai_para; a column edited and written back, and a selected write of three
+// edited cells, change the simulator's parameters and nothing else.
+TEST_F(StationE2E, ParameterRunsMoveTablesBetweenTheGridAndTheInstruments)
+{
+    start({ 1, 2 });
+    // Shorter ticks and pause than the station's. A reply reaches the window
+    // one read-interval timeout after its last byte, and must do so before the
+    // next tick changes the request it is filed under: with the simulator's
+    // 20 ms delay, both frames on the line at 9600 baud (~20 ms) and a 20 ms
+    // interval timeout, a reply is in after ~60 ms of a 150 ms tick.
+    form->send_pause_ms = 60;
+    form->SComm1_485->SetReadIntervalTimeout(20);
+    for (int k = 1; k <= 5; ++k)
+        form->iTimers1->SetInterval(k, 150);
+    form->ComboBox10->setEditText(QStringLiteral("3"));
+    // The write codec rounds the widened single-precision value up, so a value
+    // with no exact binary form (the factory 0.3 of "控制回差CHYS") would go
+    // back as 0.31; give it one that has, so that writing back an unchanged
+    // cell leaves it unchanged.
+    for (int address : { 1, 2 })
+        bus->set_param(address, 21, 0.25);
+    bus->set_param(1, 8, 1111);
+    bus->set_param(1, 13, 345);
+    bus->set_param(1, 29, 1);
+    bus->set_param(1, 39, 12.5);
+    bus->set_param(2, 13, 456);
+    bus->set_param(2, 4, -25.5);
+    bus->set_param(2, 40, 2); // two program segments: codes up to 56
+    bus->set_param(2, 53, 321.5);
+    bus->set_param(2, 54, 30);
+
+    form->Button_scanClick(nullptr);
+    ASSERT_TRUE(wait_for([&] { return !scan_active; }, 10000));
+    ASSERT_TRUE(form->Button3->isEnabled());
+    ASSERT_EQ(form->enabled_addresses(), (std::vector<int> { 1, 2 })) << bus->stats().to_json();
+
+    form->Button3->click();
+    ASSERT_TRUE(form->iTimers1->Enabled(1));
+    ASSERT_TRUE(wait_for([&] { return !form->iTimers1->Enabled(1); }, 30000));
+    ASSERT_TRUE(errors.isEmpty()) << errors.join(QLatin1Char('\n')).toStdString();
+
+    const TStringGrid& grid = *form->StringGrid1;
+    ASSERT_EQ(grid.ColCount(), 4);
+    for (const auto& [address, col, last] : { std::tuple { 1, 2, 52 }, std::tuple { 2, 3, 56 } }) {
+        const int dec = dec_places[address];
+        const ParamColumn stored = form->db->load_param_column(address, dec);
+        for (int code = 1; code <= kLastParamCode; ++code) {
+            SCOPED_TRACE("address " + std::to_string(address) + " code " + std::to_string(code));
+            if (code > last) {
+                EXPECT_EQ(grid.Cells(col, code + 1), "0") << "not read";
+                continue;
+            }
+            const QString text = QString::fromStdString(
+                param_value_text(code, static_cast<float>(bus->param(address, code)), dec));
+            EXPECT_EQ(grid.Cells(col, code + 1), text);
+            EXPECT_EQ(stored.texts[static_cast<size_t>(code)], text);
+        }
+    }
+    EXPECT_EQ(grid.Cells(2, 14), "345");
+    EXPECT_EQ(grid.Cells(2, 30), "rELy");
+
+    // Column write of address 1 with three cells changed.
+    const std::map<int, double> before1 = snapshot(*bus, 1);
+    const std::map<int, double> before2 = snapshot(*bus, 2);
+    form->ComboBox7->setEditText(QStringLiteral("1"));
+    form->StringGrid1->setCells(2, 14, QStringLiteral("777"));
+    form->StringGrid1->setCells(2, 30, QStringLiteral("mA"));
+    form->StringGrid1->setCells(2, 5, QStringLiteral("-50.00"));
+    ASSERT_TRUE(form->Button14->isEnabled());
+    form->Button14->click();
+    ASSERT_TRUE(wait_for([&] { return !form->iTimers1->Enabled(2); }, 15000));
+    ASSERT_TRUE(errors.isEmpty()) << errors.join(QLatin1Char('\n')).toStdString();
+    EXPECT_EQ(bus->stats().writes_refused, 0u);
+    std::map<int, double> expected1 = before1;
+    expected1[13] = 777;
+    expected1[29] = 2;
+    expected1[4] = -50;
+    EXPECT_EQ(snapshot(*bus, 1), expected1);
+    EXPECT_EQ(snapshot(*bus, 2), before2);
+
+    // Selected write of three cells of address 2, edited as the grid reports
+    // them: the editor's text after each change, then the final text again.
+    const auto edit = [&](int row, const QString& text) {
+        form->StringGrid1->setCells(3, row, text);
+        form->StringGrid1->OnSetEditText(3, row, text);
+        form->StringGrid1->OnSetEditText(3, row, text);
+    };
+    edit(14, QStringLiteral("999"));
+    edit(31, QStringLiteral("rELy")); // code 30, AuT
+    edit(54, QStringLiteral("400.00")); // code 53, SP2
+    ASSERT_EQ(edit_count, 3);
+    const std::map<int, double> mid1 = snapshot(*bus, 1);
+    const std::map<int, double> mid2 = snapshot(*bus, 2);
+    form->Button12->click();
+    ASSERT_TRUE(wait_for([&] { return !form->iTimers1->Enabled(5); }, 5000));
+    ASSERT_TRUE(errors.isEmpty()) << errors.join(QLatin1Char('\n')).toStdString();
+    std::map<int, double> expected2 = mid2;
+    expected2[13] = 999;
+    expected2[30] = 1;
+    expected2[53] = 400;
+    EXPECT_EQ(snapshot(*bus, 2), expected2);
+    EXPECT_EQ(snapshot(*bus, 1), mid1);
+    EXPECT_EQ(edit_count, 0);
+    EXPECT_TRUE(form->Timer1->Enabled());
+}
