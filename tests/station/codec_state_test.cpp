@@ -1,6 +1,7 @@
 #include "codec_state.h"
 #include "frame_codec.h"
 #include "public_set.h"
+#include "replies.h"
 
 #include <gtest/gtest.h>
 
@@ -23,15 +24,9 @@ protected:
     // A reply with the given words and a correct check nibble.
     static void receive_words(int a, int b, int extra, int mv, int status, int raw)
     {
-        int bytes[10] = {a & 0xFF, (a >> 8) & 0xFF, b & 0xFF, (b >> 8) & 0xFF, mv & 0xFF,
-                         (mv >> 8) & 0xFF, status, raw & 0xFF, (raw >> 8) & 0xFF, extra};
-        int s = extra;
-        for (int i = 0; i < 9; ++i)
-            s = (s + bytes[i]) & 0xFF;
-        bytes[9] = (s & 0xF0) | extra;
         rx_buf.assign(1, 0);
-        for (int v : bytes)
-            rx_buf.push_back(static_cast<byte_t>(v));
+        for (std::uint8_t v : reply_words(a, b, extra, mv, status, raw))
+            rx_buf.push_back(v);
     }
 
     static std::string hex(const std::string& f)
