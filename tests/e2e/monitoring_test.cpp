@@ -23,7 +23,7 @@
 
 namespace {
 
-const std::vector<int> kAddresses{1, 2, 3, 5};
+const std::vector<int> kAddresses { 1, 2, 3, 5 };
 
 class Monitoring : public StationE2E {
 protected:
@@ -62,7 +62,7 @@ protected:
         ASSERT_EQ(form->StringGrid1->ColCount(), 6);
         for (size_t k = 0; k < kAddresses.size(); ++k)
             EXPECT_EQ(form->StringGrid1->Cells(static_cast<int>(k) + 2, 0),
-                      QString::number(kAddresses[k]) + QStringLiteral("#仪表"));
+                QString::number(kAddresses[k]) + QStringLiteral("#仪表"));
         EXPECT_TRUE(form->Timer1->Enabled());
         scan_lines = form->Memo2->blockCount();
     }
@@ -101,8 +101,9 @@ protected:
             QSqlQuery q(db);
             EXPECT_TRUE(q.exec(QStringLiteral("SELECT address, sv, pv, mv, alm FROM mea_tbl")));
             while (q.next())
-                rows.emplace(q.value(0).toString(), std::array<double, 4>{q.value(1).toDouble(), q.value(2).toDouble(),
-                                                                          q.value(3).toDouble(), q.value(4).toDouble()});
+                rows.emplace(q.value(0).toString(),
+                    std::array<double, 4> { q.value(1).toDouble(), q.value(2).toDouble(),
+                        q.value(3).toDouble(), q.value(4).toDouble() });
         }
         QSqlDatabase::removeDatabase(name);
         return rows;
@@ -122,7 +123,7 @@ protected:
             else
                 ++bad;
         }
-        return {valid, bad};
+        return { valid, bad };
     }
 
     static double tolerance(int dec) { return 0.51 * std::pow(10.0, -dec); }
@@ -130,7 +131,7 @@ protected:
     qsizetype scan_lines = 0;
 };
 
-}  // namespace
+} // namespace
 
 TEST_F(Monitoring, ScanThenPollingFillsPanelsChartsAndTheMeasurementLog)
 {
@@ -143,7 +144,7 @@ TEST_F(Monitoring, ScanThenPollingFillsPanelsChartsAndTheMeasurementLog)
     const auto [valid, bad] = poll_lines();
     EXPECT_EQ(bad, 0);
     const auto rows = measurements();
-    EXPECT_EQ(static_cast<int>(rows.size()), valid);  // one row per poll reply
+    EXPECT_EQ(static_cast<int>(rows.size()), valid); // one row per poll reply
 
     std::int64_t points = 0;
     for (size_t k = 0; k < kAddresses.size(); ++k) {
@@ -158,7 +159,7 @@ TEST_F(Monitoring, ScanThenPollingFillsPanelsChartsAndTheMeasurementLog)
         EXPECT_EQ(form->panel_label[slot]->text(), QString::number(a));
         for (int led = 1; led <= 6; ++led)
             EXPECT_EQ(form->alarm_led[(slot - 1) * 6 + static_cast<size_t>(led)]->Active(),
-                      ((st.status >> (led + 1)) & 1) != 0);
+                ((st.status >> (led + 1)) & 1) != 0);
 
         TiPlotChannel* pv = form->iPlot[0]->Channel(2 * static_cast<int>(k));
         TiPlotChannel* sv = form->iPlot[0]->Channel(2 * static_cast<int>(k) + 1);
@@ -185,7 +186,7 @@ TEST_F(Monitoring, ScanThenPollingFillsPanelsChartsAndTheMeasurementLog)
     EXPECT_EQ(points, valid);
     EXPECT_EQ(rows.size(), static_cast<size_t>(points));
     // The three-decimal instrument shows its set value with three decimals.
-    EXPECT_EQ(form->sv_disp[3]->Precision(), 2);  // 220.500: magnitude above 99.9999
+    EXPECT_EQ(form->sv_disp[3]->Precision(), 2); // 220.500: magnitude above 99.9999
     EXPECT_NEAR(form->sv_disp[3]->Value(), 220.5, 1e-9);
     EXPECT_TRUE(errors.isEmpty()) << errors.join(QLatin1Char('\n')).toStdString();
 }

@@ -36,7 +36,7 @@ protected:
     TForm1& ready_form()
     {
         TForm1& f = make_form();
-        errors.clear();  // no save.txt: the port stays closed, which is all these tests need
+        errors.clear(); // no save.txt: the port stays closed, which is all these tests need
         f.send_pause_ms = 0;
         f.on_frame_sent = [this](const std::string& frame) { frames.push_back(frame); };
         return f;
@@ -85,7 +85,10 @@ protected:
     std::vector<std::string> frames;
 };
 
-std::string read_frame(int address, int code) { return make_read_frame(static_cast<std::uint8_t>(address), code); }
+std::string read_frame(int address, int code)
+{
+    return make_read_frame(static_cast<std::uint8_t>(address), code);
+}
 
 int visible_panels(const TForm1& f)
 {
@@ -95,7 +98,7 @@ int visible_panels(const TForm1& f)
     return n;
 }
 
-}  // namespace
+} // namespace
 
 // --- Poll cycle --------------------------------------------------------------
 
@@ -129,7 +132,7 @@ TEST_F(Acquisition, SweepOverTwoAndFiveEndsWithASilentTick)
     struct Step {
         int addr, slot;
     };
-    const Step steps[] = {{2, 1}, {5, 2}, {-1, 0}, {2, 1}};
+    const Step steps[] = { { 2, 1 }, { 5, 2 }, { -1, 0 }, { 2, 1 } };
     size_t sent = 0;
     for (const Step& s : steps) {
         f.Timer1Timer(nullptr);
@@ -142,7 +145,7 @@ TEST_F(Acquisition, SweepOverTwoAndFiveEndsWithASilentTick)
             EXPECT_EQ(f.Label28->text(), QString::number(s.addr));
             EXPECT_EQ(cur_code, 0);
         } else {
-            EXPECT_EQ(frames.size(), sent);  // the tick that closes the sweep sends nothing
+            EXPECT_EQ(frames.size(), sent); // the tick that closes the sweep sends nothing
         }
     }
 }
@@ -152,13 +155,13 @@ TEST_F(Acquisition, AddressLimitIsInclusiveClampedAt90AndNegativeMeansNone)
     struct Case {
         const char* limit;
         std::vector<int> enabled;
-        std::vector<int> polled;  // one sweep
+        std::vector<int> polled; // one sweep
     };
     const Case cases[] = {
-        {"5", {5, 6}, {5}},
-        {"8", {0, 8, 9}, {0, 8}},
-        {"200", {3, 90, 100}, {3, 90}},  // above 90 taken as 90: address 100 is never read
-        {"-3", {0, 1}, {}},
+        { "5", { 5, 6 }, { 5 } },
+        { "8", { 0, 8, 9 }, { 0, 8 } },
+        { "200", { 3, 90, 100 }, { 3, 90 } }, // above 90 taken as 90: address 100 is never read
+        { "-3", { 0, 1 }, {} },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.limit);
@@ -214,9 +217,9 @@ TEST_F(Acquisition, ChartClockRunsInTheSweepAfterARunningInstrumentAndWraps)
 {
     TForm1& f = ready_form();
     addr_enabled[1] = 1;
-    f.Timer1Timer(nullptr);  // sends to 1
-    run_seen = 1;            // as a reply of a running instrument leaves it
-    f.Timer1Timer(nullptr);  // closes the sweep
+    f.Timer1Timer(nullptr); // sends to 1
+    run_seen = 1; // as a reply of a running instrument leaves it
+    f.Timer1Timer(nullptr); // closes the sweep
     EXPECT_EQ(chart_running, 1);
     EXPECT_EQ(run_seen, 0);
     chart_clock = 65535;
@@ -247,7 +250,7 @@ TEST_F(Acquisition, ReceiveLogsTenByteBlocksOnlyAndRejectsABadCheck)
     TForm1& f = ready_form();
     cur_addr = 1;
     dec_places[1] = 1;
-    const ReplyBytes worked{0x22, 0x00, 0xD2, 0x04, 0x7C, 0x15, 0x08, 0x07, 0x00, 0x90};
+    const ReplyBytes worked { 0x22, 0x00, 0xD2, 0x04, 0x7C, 0x15, 0x08, 0x07, 0x00, 0x90 };
     inject(f, worked);
     EXPECT_EQ(f.Memo2->toPlainText(), QStringLiteral("2200D2047C1508070090"));
     EXPECT_TRUE(f.iLedRound1->Active());
@@ -279,12 +282,12 @@ TEST_F(Acquisition, MainPanelPrecisionFollowsDecimalPlacesAndMagnitude)
         int sv_precision, pv_precision;
     };
     const Case cases[] = {
-        {1, 0, 123, 0, 12.3, 12.3, 1, 1},
-        {1, 1234, 1234, 0, 123.4, 0, 2, 1},
-        {1, 0, 10234, 5, 1234.5, 1234.5, 1, 1},    // five-digit code of 12345
-        {3, 0, 22567, 8, 456.78, 456.78, 2, 2},    // 456.789 carried as 456.78
-        {1, -1000, 100, 0, 10.0, 110.0, 1, 2},
-        {0, 0, -1500, 0, -1500, -1500, 1, 1},
+        { 1, 0, 123, 0, 12.3, 12.3, 1, 1 },
+        { 1, 1234, 1234, 0, 123.4, 0, 2, 1 },
+        { 1, 0, 10234, 5, 1234.5, 1234.5, 1, 1 }, // five-digit code of 12345
+        { 3, 0, 22567, 8, 456.78, 456.78, 2, 2 }, // 456.789 carried as 456.78
+        { 1, -1000, 100, 0, 10.0, 110.0, 1, 2 },
+        { 0, 0, -1500, 0, -1500, -1500, 1, 1 },
     };
     TForm1& f = ready_form();
     cur_addr = 1;
@@ -307,15 +310,15 @@ TEST_F(Acquisition, StatusBitsTwoToSevenLightTheAlarmLeds)
         std::array<bool, 6> lit;
     };
     const Case cases[] = {
-        {0xFC, {true, true, true, true, true, true}},
-        {0x03, {false, false, false, false, false, false}},
-        {0x04, {true, false, false, false, false, false}},
-        {0x80, {false, false, false, false, false, true}},
+        { 0xFC, { true, true, true, true, true, true } },
+        { 0x03, { false, false, false, false, false, false } },
+        { 0x04, { true, false, false, false, false, false } },
+        { 0x80, { false, false, false, false, false, true } },
     };
     TForm1& f = ready_form();
-    enable(f, {1, 2, 3, 4, 5, 6, 7, 8, 9});
+    enable(f, { 1, 2, 3, 4, 5, 6, 7, 8, 9 });
     f.ComboBox10->setEditText(QStringLiteral("9"));
-    poll_until(f, 9);  // slot 9: first panel of 数据显示3
+    poll_until(f, 9); // slot 9: first panel of 数据显示3
     for (const Case& c : cases) {
         SCOPED_TRACE(c.status);
         inject(f, reply_counts(100, 100, 0, c.status, 0));
@@ -332,7 +335,7 @@ TEST_F(Acquisition, StatusBitsTwoToSevenLightTheAlarmLeds)
 TEST_F(Acquisition, CodeZeroSegmentWordFillsCellAndSegmentLabels)
 {
     TForm1& f = ready_form();
-    enable(f, {1, 2, 4});
+    enable(f, { 1, 2, 4 });
     poll_until(f, 4);
     ASSERT_EQ(cur_slot, 3);
     inject(f, reply_counts(100, 100, 0, 0, -4));
@@ -355,18 +358,19 @@ TEST_F(Acquisition, CodeTwoAbove908IsStoredAndShownInTheGridAsZero)
         const char* cell;
         double stored;
     };
-    const Case cases[] = {{950, "0", 0}, {900, "900", 900}};
+    const Case cases[] = { { 950, "0", 0 }, { 900, "900", 900 } };
     TForm1& f = ready_form();
-    enable(f, {1});
+    enable(f, { 1 });
     addr_slot[1] = 1;
-    f.Timer1->setEnabled(false);  // a run's read
+    f.Timer1->setEnabled(false); // a run's read
     cur_addr = 1;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.raw);
         cur_code = 2;
         inject(f, reply_counts(0, 0, 0, 0, c.raw));
         EXPECT_EQ(f.StringGrid1->Cells(2, 3), QString::fromLatin1(c.cell));
-        EXPECT_DOUBLE_EQ(db_value(QStringLiteral("SELECT no1 FROM ai_para WHERE id = 3")).toDouble(), c.stored);
+        EXPECT_DOUBLE_EQ(
+            db_value(QStringLiteral("SELECT no1 FROM ai_para WHERE id = 3")).toDouble(), c.stored);
         EXPECT_DOUBLE_EQ(f.iSevenSegmentAnalog_val->Value(), c.raw);
     }
 }
@@ -374,18 +378,18 @@ TEST_F(Acquisition, CodeTwoAbove908IsStoredAndShownInTheGridAsZero)
 TEST_F(Acquisition, ManualOutputReplyFillsRowOneAndEndsTheCommand)
 {
     TForm1& f = ready_form();
-    enable(f, {3});
+    enable(f, { 3 });
     addr_slot[3] = 1;
     cur_addr = 3;
     cur_code = 0;
     ctrl_cmd_pending = 1;
     write_pending = 1;
-    para_value = 37.5f;  // the commanded output
+    para_value = 37.5f; // the commanded output
     const qint64 rows = mea_rows();
     const QString segment_cell = f.StringGrid1->Cells(2, 2);
     inject(f, reply_counts(100, 90, 3750, 0, -2));
     EXPECT_EQ(f.StringGrid1->Cells(2, 1), QStringLiteral("37.50"));
-    EXPECT_EQ(f.StringGrid1->Cells(2, 2), segment_cell);  // no segment from a command reply
+    EXPECT_EQ(f.StringGrid1->Cells(2, 2), segment_cell); // no segment from a command reply
     EXPECT_EQ(f.Label16->text(), QStringLiteral("1"));
     EXPECT_EQ(ctrl_cmd_pending, 0);
     EXPECT_EQ(write_pending, 0);
@@ -396,7 +400,7 @@ TEST_F(Acquisition, ManualOutputReplyFillsRowOneAndEndsTheCommand)
 TEST_F(Acquisition, EveryReplyOfTheReadAllRunScrollsTheGrid)
 {
     TForm1& f = ready_form();
-    enable(f, {1});
+    enable(f, { 1 });
     addr_slot[1] = 1;
     f.Timer1->setEnabled(false);
     f.iTimers1->SetEnabled(1, true);
@@ -413,7 +417,7 @@ TEST_F(Acquisition, EveryReplyOfTheReadAllRunScrollsTheGrid)
 TEST_F(Acquisition, RunStateReplyOfTheControlAddressSetsItsLed)
 {
     TForm1& f = ready_form();
-    enable(f, {3, 7});
+    enable(f, { 3, 7 });
     addr_slot[7] = 2;
     f.ComboBox7->setEditText(QStringLiteral("7"));
     f.Timer1->setEnabled(false);
@@ -424,7 +428,8 @@ TEST_F(Acquisition, RunStateReplyOfTheControlAddressSetsItsLed)
         bool active;
         TColor colour;
     };
-    const Step steps[] = {{0, true, clRed}, {1, false, clRed}, {2, true, clGreen}, {5, true, clGreen}};
+    const Step steps[]
+        = { { 0, true, clRed }, { 1, false, clRed }, { 2, true, clGreen }, { 5, true, clGreen } };
     for (const Step& s : steps) {
         SCOPED_TRACE(s.value);
         cur_code = 10;
@@ -450,7 +455,7 @@ TEST_F(Acquisition, RunStateReplyOfTheControlAddressSetsItsLed)
 TEST_F(Acquisition, PollReplyPlotsFillsItsPanelAndLogsAMeasurement)
 {
     TForm1& f = ready_form();
-    enable(f, {1, 2, 3, 4, 5, 17});
+    enable(f, { 1, 2, 3, 4, 5, 17 });
     f.ComboBox10->setEditText(QStringLiteral("20"));
     dec_places[17] = 1;
     poll_until(f, 17);
@@ -503,7 +508,7 @@ TEST_F(Acquisition, PollReplyPlotsFillsItsPanelAndLogsAMeasurement)
 TEST_F(Acquisition, StoppedInstrumentDoesNotRunTheChartClock)
 {
     TForm1& f = ready_form();
-    enable(f, {1});
+    enable(f, { 1 });
     poll_until(f, 1);
     f.StringGrid1->setCells(2, 11, QStringLiteral("StoP"));
     inject(f, reply_counts(100, 100, 0, 0, 0));
@@ -521,10 +526,10 @@ TEST_F(Acquisition, PlottingRuleChannelsAndDeviationClamp)
         int trend, pv_channel, deviation_chart, dev_channel;
     };
     const Case cases[] = {
-        {6, 25.3, 25.0, 0.3, 1, 2, 4, 1},
-        {1, 30, 25, 0.5, 0, 0, 3, 0},
-        {1, 20, 25, -0.5, 0, 0, 3, 0},
-        {12, 80, 80.2, -0.2, 2, 6, 5, 3},
+        { 6, 25.3, 25.0, 0.3, 1, 2, 4, 1 },
+        { 1, 30, 25, 0.5, 0, 0, 3, 0 },
+        { 1, 20, 25, -0.5, 0, 0, 3, 0 },
+        { 12, 80, 80.2, -0.2, 2, 6, 5, 3 },
     };
     TForm1& f = ready_form();
     chart_clock = 90;
@@ -564,7 +569,7 @@ TEST_F(Acquisition, PlottingRuleChannelsAndDeviationClamp)
 TEST_F(Acquisition, ReplyOfAnAddressWithoutASlotTouchesNoGridPanelLedOrChart)
 {
     TForm1& f = ready_form();
-    enable(f, {1, 2});
+    enable(f, { 1, 2 });
     f.ComboBox7->setEditText(QStringLiteral("9"));
     QStringList names;
     for (int r = 0; r < f.StringGrid1->RowCount(); ++r)
@@ -574,7 +579,7 @@ TEST_F(Acquisition, ReplyOfAnAddressWithoutASlotTouchesNoGridPanelLedOrChart)
     struct Case {
         int addr, code, raw;
     };
-    const Case cases[] = {{9, 0, -3}, {9, 5, 123}, {9, 10, 0}, {-1, 0, -3}, {-1, 7, 5}};
+    const Case cases[] = { { 9, 0, -3 }, { 9, 5, 123 }, { 9, 10, 0 }, { -1, 0, -3 }, { -1, 7, 5 } };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.addr * 1000 + c.code);
         cur_addr = c.addr;
@@ -617,7 +622,7 @@ TEST_F(Acquisition, ThirteenthInstrumentHasAGridColumnButNoPanelLedOrChart)
     inject(f, reply_counts(100, 120, 500, 0xFC, -2));
     EXPECT_EQ(f.StringGrid1->Cells(14, 2), QStringLiteral("2"));
     EXPECT_EQ(f.Label16->text(), QStringLiteral("2"));
-    f.Timer1->setEnabled(false);  // as for a run's read
+    f.Timer1->setEnabled(false); // as for a run's read
     cur_code = 10;
     inject(f, reply_counts(100, 120, 500, 0xFC, 0));
     EXPECT_EQ(f.StringGrid1->Cells(14, 11), QString::fromStdString(param_value_text(10, 0, 0)));
@@ -631,7 +636,7 @@ TEST_F(Acquisition, ThirteenthInstrumentHasAGridColumnButNoPanelLedOrChart)
     for (TiPlot* p : f.iPlot)
         for (int ch = 0; ch < p->ChannelCount(); ++ch)
             EXPECT_EQ(p->Channel(ch)->Count(), 0);
-    EXPECT_EQ(mea_rows(), rows + 1);  // the poll reply is logged
+    EXPECT_EQ(mea_rows(), rows + 1); // the poll reply is logged
     EXPECT_TRUE(errors.isEmpty());
 }
 
@@ -641,7 +646,8 @@ TEST_F(Acquisition, SlotRankAlarmPanelsAndBitTest)
 {
     TForm1& f = ready_form();
     addr_enabled[3] = addr_enabled[7] = addr_enabled[20] = 1;
-    const std::pair<int, int> ranks[] = {{3, 1}, {7, 2}, {20, 3}, {5, 1}, {0, 0}, {100, 3}, {255, 3}};
+    const std::pair<int, int> ranks[]
+        = { { 3, 1 }, { 7, 2 }, { 20, 3 }, { 5, 1 }, { 0, 0 }, { 100, 3 }, { 255, 3 } };
     for (auto [address, rank] : ranks)
         EXPECT_EQ(f.get_dis_pos(address), rank) << address;
     addr_enabled[100] = 1;
@@ -653,7 +659,7 @@ TEST_F(Acquisition, SlotRankAlarmPanelsAndBitTest)
     f.dis_alarm(-1);
     for (size_t k = 1; k <= 72; ++k)
         EXPECT_FALSE(f.alarm_led[k]->Active());
-    f.dis_alarm(11);  // slot 12: GroupBox1, last panel of 数据显示3
+    f.dis_alarm(11); // slot 12: GroupBox1, last panel of 数据显示3
     for (size_t k = 67; k <= 72; ++k) {
         EXPECT_TRUE(f.alarm_led[k]->Active());
         EXPECT_TRUE(f.panel_box[11]->isAncestorOf(f.alarm_led[k]));
@@ -676,7 +682,7 @@ TEST_F(Acquisition, BoxTickedBeforeAnyScanEnablesPollingButShowsNoPanel)
     EXPECT_EQ(inst_count, 0);
     EXPECT_EQ(visible_panels(f), 0);
     f.Timer1Timer(nullptr);
-    EXPECT_EQ(frames, std::vector<std::string>{read_frame(3, 0)});
+    EXPECT_EQ(frames, std::vector<std::string> { read_frame(3, 0) });
     // Boxes of addresses 12 and up only follow the scan.
     f.addr_check[20]->click();
     EXPECT_EQ(addr_enabled[20], 0);
@@ -685,7 +691,7 @@ TEST_F(Acquisition, BoxTickedBeforeAnyScanEnablesPollingButShowsNoPanel)
 TEST_F(Acquisition, ScanProbesBelowTheLimitMarksAnswersAndLaysOutTheGrid)
 {
     TForm1& f = ready_form();
-    f.store_parameter(4, 5, 123);  // a stored set the end of the scan loads
+    f.store_parameter(4, 5, 123); // a stored set the end of the scan loads
     f.ComboBox10->setEditText(QStringLiteral("8"));
     f.Button_scanClick(nullptr);
     EXPECT_FALSE(f.Timer1->Enabled());
@@ -695,7 +701,7 @@ TEST_F(Acquisition, ScanProbesBelowTheLimitMarksAnswersAndLaysOutTheGrid)
     for (int tick = 0; tick < 9; ++tick) {
         f.iTimers1Timer3(nullptr);
         if (cur_addr == 1 || cur_addr == 4)
-            inject(f, reply_counts(0, 0, 0, 0, 0));  // input type 0
+            inject(f, reply_counts(0, 0, 0, 0, 0)); // input type 0
     }
     std::vector<std::string> expected;
     for (int a = 0; a < 8; ++a)
@@ -761,7 +767,7 @@ TEST_F(Acquisition, BoxChangesAfterAScanRelabelThePanelsByIndex)
     EXPECT_EQ(visible_panels(f), 3);
     for (size_t k = 0; k < 3; ++k)
         EXPECT_EQ(f.panel_label[k + 1]->text(), QString::number(k) + QStringLiteral("#仪表"));
-    for (int a : {6, 4, 1})
+    for (int a : { 6, 4, 1 })
         f.addr_check[static_cast<size_t>(a)]->click();
     EXPECT_EQ(inst_count, 0);
     EXPECT_EQ(visible_panels(f), 0);
@@ -778,7 +784,8 @@ TEST_F(Acquisition, BoxChangesAfterAScanRelabelThePanelsByIndex)
         items6 << f.ComboBox6->itemText(i);
     for (int i = 0; i < f.ComboBox7->count(); ++i)
         items7 << f.ComboBox7->itemText(i);
-    const QStringList twice{QStringLiteral("1"), QStringLiteral("4"), QStringLiteral("1"), QStringLiteral("4")};
+    const QStringList twice { QStringLiteral("1"), QStringLiteral("4"), QStringLiteral("1"),
+        QStringLiteral("4") };
     EXPECT_EQ(items6, twice);
     EXPECT_EQ(items7.mid(items7.size() - 4), twice);
 }

@@ -12,11 +12,11 @@ using ReplyBytes = std::array<std::uint8_t, 10>;
 // first nine bytes and the extra digit.
 inline ReplyBytes reply_words(int a, int b, int extra, int mv, int status, int raw)
 {
-    ReplyBytes bytes{static_cast<std::uint8_t>(a & 0xFF),    static_cast<std::uint8_t>((a >> 8) & 0xFF),
-                     static_cast<std::uint8_t>(b & 0xFF),    static_cast<std::uint8_t>((b >> 8) & 0xFF),
-                     static_cast<std::uint8_t>(mv & 0xFF),   static_cast<std::uint8_t>((mv >> 8) & 0xFF),
-                     static_cast<std::uint8_t>(status),      static_cast<std::uint8_t>(raw & 0xFF),
-                     static_cast<std::uint8_t>((raw >> 8) & 0xFF), 0};
+    ReplyBytes bytes { static_cast<std::uint8_t>(a & 0xFF), static_cast<std::uint8_t>((a >> 8) & 0xFF),
+        static_cast<std::uint8_t>(b & 0xFF), static_cast<std::uint8_t>((b >> 8) & 0xFF),
+        static_cast<std::uint8_t>(mv & 0xFF), static_cast<std::uint8_t>((mv >> 8) & 0xFF),
+        static_cast<std::uint8_t>(status), static_cast<std::uint8_t>(raw & 0xFF),
+        static_cast<std::uint8_t>((raw >> 8) & 0xFF), 0 };
     int sum = extra;
     for (int i = 0; i < 9; ++i)
         sum = (sum + bytes[static_cast<size_t>(i)]) & 0xFF;
