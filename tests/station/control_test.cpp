@@ -80,7 +80,7 @@ protected:
     void reply(TForm1& f, int b, int mv, int raw)
     {
         const auto bytes = reply_bytes(0, b, 0, mv, 0, raw);
-        f.SComm1_485ReceiveData(nullptr, bytes.data(), 10);
+        f.SComm1_485ReceiveData(nullptr, as_block(bytes), 10);
     }
 
     std::vector<std::string> frames;

@@ -132,7 +132,7 @@ protected:
     static void reply(TForm1& f, int raw)
     {
         const auto bytes = param_reply(raw);
-        f.SComm1_485ReceiveData(nullptr, bytes.data(), 10);
+        f.SComm1_485ReceiveData(nullptr, as_block(bytes), 10);
     }
     // One enabled address with a value column (slot 1) chosen in ComboBox7,
     // every value cell holding a writable text and no program segments.
