@@ -175,6 +175,15 @@ void TForm1::ComboBox2Change(QObject*)
     update_port_label();
 }
 
+void TForm1::SComm1_485RequestHangup(TSComm*)
+{
+    SComm1_485->CloseComm();
+    set_comm_led(false);
+    update_port_label();
+    throw ECommsError("串口 " + SComm1_485->CommName() + "（" + resolve_port_name(SComm1_485->CommName())
+                      + "）已断开，可能是转换器被拔出。请检查连接，然后在“系统设置”中重新选择串口。");
+}
+
 void TForm1::update_port_label()
 {
     const QString device = QString::fromStdString(resolve_port_name(SComm1_485->CommName()));

@@ -223,6 +223,9 @@ public:
     void Button15Click(QObject* Sender);
     void Button16Click(QObject* Sender);
     void update_port_label();
+    // The line hung up (a USB adapter pulled out): the port is closed and the
+    // operator told; choosing the port again reopens it when the device is back.
+    void SComm1_485RequestHangup(TSComm* Sender);
     // Raised by an address or baud-rate write; the next poll tick clears it
     // together with write_pending, so monitoring resumes whether or not the
     // instrument answered.

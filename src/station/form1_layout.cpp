@@ -112,6 +112,7 @@ void TForm1::build_layout()
     SComm1_485->OnReceiveData = guarded([this](TSComm* sender, const char* buffer, unsigned short length) {
         SComm1_485ReceiveData(sender, buffer, length);
     });
+    SComm1_485->OnRequestHangup = guarded([this](TSComm* sender) { SComm1_485RequestHangup(sender); });
 
     build_regions();
     build_pages();

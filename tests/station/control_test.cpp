@@ -673,3 +673,29 @@ TEST_F(SerialSettings, SettingsThatCannotBeSavedLeaveThePortClosed)
     EXPECT_EQ(errors.size(), 1);
     EXPECT_FALSE(f.SComm1_485->is_open());
 }
+
+TEST_F(SerialSettings, PulledAdapterClosesThePortAndSaysSo)
+{
+    auto adapter = std::make_unique<PtyPort>(dir.filePath(QStringLiteral("com1")));
+    ASSERT_TRUE(adapter->linked);
+    write_settings({ QStringLiteral("0"), QStringLiteral("1"), QStringLiteral("2") });
+    TForm1& f = make_form();
+    ASSERT_TRUE(f.SComm1_485->is_open());
+    // The far end goes away, as a USB adapter does when it is pulled out.
+    adapter.reset();
+    QDeadlineTimer deadline(3000);
+    while (errors.isEmpty() && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    ASSERT_EQ(errors.size(), 1);
+    EXPECT_TRUE(errors[0].contains(QStringLiteral("已断开"))) << errors[0].toStdString();
+    EXPECT_FALSE(f.SComm1_485->is_open());
+    EXPECT_TRUE(f.port_device_label->text().contains(QStringLiteral("（未打开）")));
+    // Polling goes on without sending, and choosing the port again reopens it
+    // once the device is back.
+    PtyPort back(dir.filePath(QStringLiteral("com1")));
+    ASSERT_TRUE(back.linked);
+    f.ComboBox1->setCurrentIndex(1);
+    f.ComboBox1->setCurrentIndex(0);
+    EXPECT_TRUE(f.SComm1_485->is_open());
+    EXPECT_TRUE(frame_arrives(f, back));
+}
