@@ -4,7 +4,7 @@
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 "$root/scripts/setup.sh"
-STATION_TESTS=OFF "$root/scripts/build.sh" -DSTATION_TESTS=OFF -DSTATION_BENCH=OFF
+BUILD_TARGETS="ai_station aisim control_db" "$root/scripts/build.sh"
 build="${BUILD_DIR:-$root/build}"
 mkdir -p "$root/run"
 cd "$root/run"
