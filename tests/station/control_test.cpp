@@ -1,6 +1,7 @@
 // The operator's commands to one instrument, the serial settings, the
 // address and baud-rate writes and the sampling period, driven through the
 // real window with the frames checked byte for byte.
+#include "event_loop.h"
 #include "form_fixture.h"
 #include "replies.h"
 
@@ -39,18 +40,6 @@ namespace {
 std::string hex(const std::string& frame)
 {
     return to_hex(reinterpret_cast<const std::uint8_t*>(frame.data()), static_cast<int>(frame.size()));
-}
-
-bool wait_for(const std::function<bool()>& done, int ms)
-{
-    QDeadlineTimer deadline(ms);
-    while (!done()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(5);
-    }
-    return true;
 }
 
 // A window whose sends are recorded, with the given addresses enabled in
