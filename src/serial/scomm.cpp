@@ -137,58 +137,48 @@ void TSComm::OpenComm()
     ApplyCommState();
 
     close_event_ = comm_event_create();
-    if (!close_event_) {
-        comm_close(port_);
-        port_ = nullptr;
-        throw ECommsError("Unable to create event");
-    }
+    if (!close_event_)
+        abandon_open("Unable to create event");
 
     // Thread priorities are left as they are: raising them needs privileges
     // the station does not have, and the driver buffers input meanwhile.
     try {
         read_thread_ = std::make_unique<TReadThread>(port_, close_event_, endpoint_.get());
     } catch (...) {
-        read_thread_.reset();
-        comm_event_free(close_event_);
-        close_event_ = nullptr;
-        comm_close(port_);
-        port_ = nullptr;
-        throw ECommsError("Unable to create read thread");
+        abandon_open("Unable to create read thread");
     }
     try {
         write_thread_ = std::make_unique<TWriteThread>(port_, close_event_, endpoint_.get());
     } catch (...) {
-        write_thread_.reset();
-        read_thread_.reset();
-        comm_event_free(close_event_);
-        close_event_ = nullptr;
-        comm_close(port_);
-        port_ = nullptr;
-        throw ECommsError("Unable to create write thread");
+        abandon_open("Unable to create write thread");
     }
     try {
         read_thread_->start();
     } catch (const std::system_error&) {
-        write_thread_.reset();
-        read_thread_.reset();
-        comm_event_free(close_event_);
-        close_event_ = nullptr;
-        comm_close(port_);
-        port_ = nullptr;
-        throw ECommsError("Unable to create read thread");
+        abandon_open("Unable to create read thread");
     }
     try {
         write_thread_->start();
     } catch (const std::system_error&) {
-        write_thread_.reset();
+        abandon_open("Unable to create write thread");
+    }
+}
+
+void TSComm::abandon_open(const char* message)
+{
+    // Ends a thread already started (the close event wakes it), releases what
+    // the open had taken and reports the failure.
+    if (close_event_)
         comm_event_set(close_event_);
-        read_thread_.reset(); // joins the reader
+    write_thread_.reset();
+    read_thread_.reset();
+    if (close_event_) {
         comm_event_free(close_event_);
         close_event_ = nullptr;
-        comm_close(port_);
-        port_ = nullptr;
-        throw ECommsError("Unable to create write thread");
     }
+    comm_close(port_);
+    port_ = nullptr;
+    throw ECommsError(message);
 }
 
 void TSComm::CloseComm()

@@ -142,6 +142,8 @@ public:
     void HandleCommMessage(int message, unsigned short wparam, uint32_t lparam, const char* block);
 
 private:
+    // Undoes a partly done OpenComm and throws ECommsError(message).
+    [[noreturn]] void abandon_open(const char* message);
     void ApplyCommState();
     void ApplyCommTimeouts();
     template <typename T> void set_line(T& member, T value);
