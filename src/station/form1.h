@@ -122,6 +122,8 @@ public:
     QComboBox* ComboBox4 = nullptr;
     QPushButton* Button16 = nullptr;
     QComboBox* ComboBox5 = nullptr;
+    // The command monitor keeps the newest kMemoLines lines of each log.
+    static constexpr int kMemoLines = 10000;
     QPlainTextEdit* Memo1 = nullptr;
     QPlainTextEdit* Memo2 = nullptr;
     QLineEdit* Edit1 = nullptr;

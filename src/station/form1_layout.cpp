@@ -285,7 +285,9 @@ void TForm1::build_settings_page()
     Memo2 = make<QPlainTextEdit>(GroupBox12, "Memo2", 8, 130, 250, 70);
     for (QPlainTextEdit* memo : {Memo1, Memo2}) {
         memo->setReadOnly(true);
-        memo->setMaximumBlockCount(0);
+        // A line per request and per reply: over months of polling an unbounded
+        // log would eat the memory; the newest lines are what an operator reads.
+        memo->setMaximumBlockCount(kMemoLines);
         memo->setLineWrapMode(QPlainTextEdit::NoWrap);
     }
     Edit1 = make<QLineEdit>(GroupBox12, "Edit1", 8, 210, 120, 24);

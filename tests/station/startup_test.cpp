@@ -13,6 +13,7 @@
 #include <QFile>
 #include <QGroupBox>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QTabWidget>
 #include <fcntl.h>
 #include <stdlib.h>
@@ -134,4 +135,14 @@ TEST_F(StartUp, MissingDatabaseStopsTheWindowBeingCreated)
         EXPECT_TRUE(message.contains(dir.path())) << e.what();
     }
     EXPECT_FALSE(QFile::exists(dir.filePath("control_db.sqlite")));
+}
+
+TEST_F(StartUp, CommandMonitorKeepsTheNewestLines)
+{
+    TForm1& f = make_form();
+    f.send_pause_ms = 0;
+    const std::string frame("\x81\x81\xA4\x00\x00\x00\xA5\x00", 8);
+    for (int i = 0; i < TForm1::kMemoLines + 50; ++i)
+        f.scomm485_write_command(frame);
+    EXPECT_EQ(f.Memo1->blockCount(), TForm1::kMemoLines);
 }
