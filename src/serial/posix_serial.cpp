@@ -140,6 +140,19 @@ std::string comm_resolve_name(const std::string& name)
     return "/dev/ttyS" + std::to_string(n - 1);
 }
 
+// The driver's line counters as last seen; changes against them are the line
+// errors and modem changes to report.
+static void remember_counts(CommPort* port, const serial_icounter_struct& ic)
+{
+    port->last_frame = ic.frame;
+    port->last_overrun = ic.overrun;
+    port->last_parity = ic.parity;
+    port->last_brk = ic.brk;
+    port->last_buf_overrun = ic.buf_overrun;
+    port->last_rng = ic.rng;
+    port->last_dcd = ic.dcd;
+}
+
 CommPort* comm_open(const std::string& device, CommOpenError* error, std::string* detail)
 {
     *error = CommOpenError::none;
@@ -177,13 +190,7 @@ CommPort* comm_open(const std::string& device, CommOpenError* error, std::string
     serial_icounter_struct ic {};
     if (ioctl(fd, TIOCGICOUNT, &ic) == 0) {
         port->has_counters = true;
-        port->last_frame = ic.frame;
-        port->last_overrun = ic.overrun;
-        port->last_parity = ic.parity;
-        port->last_brk = ic.brk;
-        port->last_buf_overrun = ic.buf_overrun;
-        port->last_rng = ic.rng;
-        port->last_dcd = ic.dcd;
+        remember_counts(port, ic);
     }
     return port;
 }
@@ -498,13 +505,7 @@ void comm_line_events(CommPort* port, uint32_t* errors, uint32_t* modem)
         *modem |= comm_modem_ring;
     if (ic.dcd != port->last_dcd)
         *modem |= comm_modem_carrier;
-    port->last_frame = ic.frame;
-    port->last_overrun = ic.overrun;
-    port->last_parity = ic.parity;
-    port->last_brk = ic.brk;
-    port->last_buf_overrun = ic.buf_overrun;
-    port->last_rng = ic.rng;
-    port->last_dcd = ic.dcd;
+    remember_counts(port, ic);
 }
 
 CommEvent* comm_event_create()

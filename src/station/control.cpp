@@ -36,17 +36,13 @@ int checked_address(const QString& text, const char* box_caption)
 
 void TForm1::connect_control_handlers()
 {
-    auto on_click = [this](QPushButton* button, void (TForm1::*handler)(QObject*)) {
-        connect(button, &QPushButton::clicked, this,
-                [this, button, handler] { run_guarded([&] { (this->*handler)(button); }); });
-    };
-    on_click(Button5, &TForm1::Button5Click);
-    on_click(Button6, &TForm1::Button6Click);
-    on_click(Button7, &TForm1::Button7Click);
-    on_click(Button8, &TForm1::Button8Click);
-    on_click(Button9, &TForm1::Button9Click);
-    on_click(Button15, &TForm1::Button15Click);
-    on_click(Button16, &TForm1::Button16Click);
+    connect_click(Button5, &TForm1::Button5Click);
+    connect_click(Button6, &TForm1::Button6Click);
+    connect_click(Button7, &TForm1::Button7Click);
+    connect_click(Button8, &TForm1::Button8Click);
+    connect_click(Button9, &TForm1::Button9Click);
+    connect_click(Button15, &TForm1::Button15Click);
+    connect_click(Button16, &TForm1::Button16Click);
     // Typed texts never become items: a text that matches no item leaves the
     // box without a selection.
     for (QComboBox* box : {ComboBox1, ComboBox2, ComboBox4, ComboBox5, ComboBox7, ComboBox8})
@@ -81,19 +77,20 @@ void TForm1::Button5Click(QObject*)
     take_control_address();
     read_grid_value(41);
     button9_allowed = !(para_value > 0);
-    Button9->setEnabled(button9_allowed);
+    update_run_buttons();
     send_write(10, 0);
 }
 
 void TForm1::Button6Click(QObject*)
 {
+    // Enabled first, so that a failing address or cell leaves it enabled.
     button8_allowed = true;
-    Button8->setEnabled(true);
+    update_run_buttons();
     take_control_address();
     read_grid_value(43);
     if (para_value < 10000) {
         button8_allowed = false;
-        Button8->setEnabled(false);
+        update_run_buttons();
     }
     if (para_value > 9999) {
         ctrl_cmd_pending = 1;

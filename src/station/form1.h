@@ -296,6 +296,8 @@ private:
     void build_charts();
     void build_timers();
     void connect_handlers();
+    // Connects a button's click to a handler run through the error box guard.
+    void connect_click(QPushButton* button, void (TForm1::*handler)(QObject*));
     void connect_run_handlers();
     void connect_control_handlers();
 

@@ -77,6 +77,17 @@ void paint_background(QWidget* w, const QColor& colour)
     w->setPalette(pal);
 }
 
+// An entry box of the control group: two decimals, -limit..limit, at most 6 characters.
+TiAnalogOutput* make_value_entry(QWidget* parent, const char* name, int x, int y, double limit)
+{
+    auto* box = make<TiAnalogOutput>(parent, name, x, y, 120, 26);
+    box->SetPrecision(2);
+    box->SetValueMin(-limit);
+    box->SetValueMax(limit);
+    box->SetMaxLength(6);
+    return box;
+}
+
 QWidget* add_page(QTabWidget* control, const char* name, const QString& caption)
 {
     auto* page = new QWidget;
@@ -299,17 +310,9 @@ void TForm1::build_control_group()
     Button5 = make_button(GroupBox4, "Button5", QStringLiteral("RUN/HOLD"), 12, 24, 80, 32);
     Button6 = make_button(GroupBox4, "Button6", QStringLiteral("HAND"), 96, 24, 80, 32);
     Button7 = make_button(GroupBox4, "Button7", QStringLiteral("STOP"), 180, 24, 80, 32);
-    iAnalogOutput1 = make<TiAnalogOutput>(GroupBox4, "iAnalogOutput1", 12, 84, 120, 26);
-    iAnalogOutput1->SetPrecision(2);
-    iAnalogOutput1->SetValueMin(-110);
-    iAnalogOutput1->SetValueMax(110);
-    iAnalogOutput1->SetMaxLength(6);
+    iAnalogOutput1 = make_value_entry(GroupBox4, "iAnalogOutput1", 12, 84, 110);
     Button8 = make_button(GroupBox4, "Button8", QStringLiteral("手动调功"), 150, 80, 110, 32);
-    iAnalogOutput2 = make<TiAnalogOutput>(GroupBox4, "iAnalogOutput2", 12, 134, 120, 26);
-    iAnalogOutput2->SetPrecision(2);
-    iAnalogOutput2->SetValueMin(-9999);
-    iAnalogOutput2->SetValueMax(9999);
-    iAnalogOutput2->SetMaxLength(6);
+    iAnalogOutput2 = make_value_entry(GroupBox4, "iAnalogOutput2", 12, 134, 9999);
     Button9 = make_button(GroupBox4, "Button9", QStringLiteral("给定值"), 150, 130, 110, 32);
     make_label(GroupBox4, QStringLiteral("Label_ctrl_addr"), QStringLiteral("控制地址"), 12, 190, 70);
     ComboBox7 = make_combo(GroupBox4, "ComboBox7", {}, QStringLiteral("0"), 90, 186, 80);
@@ -385,14 +388,19 @@ void TForm1::build_timers()
     }
 }
 
+void TForm1::connect_click(QPushButton* button, void (TForm1::*handler)(QObject*))
+{
+    connect(button, &QPushButton::clicked, this,
+            [this, button, handler] { run_guarded([&] { (this->*handler)(button); }); });
+}
+
 void TForm1::connect_handlers()
 {
     for (int a = 0; a < 12; ++a) {
         QCheckBox* box = addr_check[static_cast<size_t>(a)];
         connect(box, &QCheckBox::clicked, this, [this, box] { run_guarded([&] { checkbox_change(box); }); });
     }
-    connect(Button_scan, &QPushButton::clicked, this,
-            [this] { run_guarded([this] { Button_scanClick(Button_scan); }); });
+    connect_click(Button_scan, &TForm1::Button_scanClick);
     iTimers1->OnTimer(3) = guarded([this](QObject* sender) { iTimers1Timer3(sender); });
     iIntegerOutput1->OnChange = guarded([this](QObject* sender) { iIntegerOutput1Change(sender); });
     connect_run_handlers();

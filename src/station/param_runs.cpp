@@ -99,15 +99,11 @@ void TForm1::update_run_buttons()
 
 void TForm1::connect_run_handlers()
 {
-    auto on_click = [this](QPushButton* button, void (TForm1::*handler)(QObject*)) {
-        connect(button, &QPushButton::clicked, this,
-            [this, button, handler] { run_guarded([&] { (this->*handler)(button); }); });
-    };
-    on_click(Button3, &TForm1::Button3Click);
-    on_click(Button1, &TForm1::Button1Click);
-    on_click(Button4, &TForm1::Button4Click);
-    on_click(Button14, &TForm1::Button14Click);
-    on_click(Button12, &TForm1::Button12Click);
+    connect_click(Button3, &TForm1::Button3Click);
+    connect_click(Button1, &TForm1::Button1Click);
+    connect_click(Button4, &TForm1::Button4Click);
+    connect_click(Button14, &TForm1::Button14Click);
+    connect_click(Button12, &TForm1::Button12Click);
     iTimers1->OnTimer(1) = guarded([this](QObject* sender) { iTimers1Timer1(sender); });
     iTimers1->OnTimer(2) = guarded([this](QObject* sender) { iTimers1Timer2(sender); });
     iTimers1->OnTimer(4) = guarded([this](QObject* sender) { iTimers1Timer4(sender); });
