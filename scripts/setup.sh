@@ -10,7 +10,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth x11-apps imagemagick
   fonts-arphic-ukai fonts-wqy-microhei fonts-dejavu-core
-  sqlite3
+  sqlite3 locales
   libqcustomplot-dev libqcustomplot2.1-qt6 qt6-charts-dev
 )
 

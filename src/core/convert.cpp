@@ -2,10 +2,9 @@
 
 #include "errors.h"
 
-#include <cerrno>
-#include <cmath>
-#include <cstdlib>
+#include <charconv>
 #include <limits>
+#include <system_error>
 
 std::string invalid_integer_message(std::string_view text)
 {
@@ -18,6 +17,39 @@ std::string invalid_float_message(std::string_view text)
 }
 
 static bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+// Rough decimal exponent of a checked number text without sign: positive when
+// the value is at least 1. Tells an overflow from an underflow.
+static long long decimal_magnitude(std::string_view digits)
+{
+    long long before_point = 0, leading_zeros = 0;
+    bool seen_point = false, seen_nonzero = false;
+    size_t i = 0;
+    for (; i < digits.size() && digits[i] != 'e' && digits[i] != 'E'; ++i) {
+        if (digits[i] == '.') {
+            seen_point = true;
+        } else if (!seen_nonzero && digits[i] == '0') {
+            if (seen_point)
+                ++leading_zeros;
+        } else {
+            seen_nonzero = true;
+            if (!seen_point)
+                ++before_point;
+        }
+    }
+    long long exponent = 0;
+    if (i < digits.size()) {
+        std::string_view e = digits.substr(i + 1);
+        const bool minus = !e.empty() && e[0] == '-';
+        if (!e.empty() && (e[0] == '-' || e[0] == '+'))
+            e.remove_prefix(1);
+        for (char c : e)
+            exponent = exponent < 100000000 ? exponent * 10 + (c - '0') : exponent;
+        if (minus)
+            exponent = -exponent;
+    }
+    return (before_point > 0 ? before_point : -leading_zeros) + exponent;
+}
 
 int str_to_int(std::string_view text)
 {
@@ -82,12 +114,25 @@ double str_to_float(std::string_view text)
     }
     if (i != text.size())
         throw EConvertError(invalid_float_message(text));
-    // The syntax is checked above, so strtod reads exactly the same characters
-    // (it never sees "inf", "nan" or hexadecimal forms).
-    const std::string body(text.substr(start));
-    errno = 0;
-    const double value = std::strtod(body.c_str(), nullptr);
-    if (errno == ERANGE && (value == HUGE_VAL || value == -HUGE_VAL))
+    // The syntax is checked above; from_chars reads the same characters in
+    // the C locale's form whatever the desktop's language (strtod would stop
+    // at the point under a comma-decimal locale and return a wrong number).
+    const char* first = text.data() + start;
+    const char* last = text.data() + text.size();
+    bool negative = false;
+    if (*first == '+' || *first == '-') {
+        negative = *first == '-';
+        ++first;
+    }
+    double value = 0;
+    const auto result = std::from_chars(first, last, value, std::chars_format::general);
+    if (result.ec == std::errc::result_out_of_range) {
+        // Too small for a double is zero; too large is not a number.
+        if (decimal_magnitude(std::string_view(first, static_cast<size_t>(last - first))) > 0)
+            throw EConvertError(invalid_float_message(text));
+        value = 0;
+    } else if (result.ec != std::errc() || result.ptr != last) {
         throw EConvertError(invalid_float_message(text));
-    return value;
+    }
+    return negative ? -value : value;
 }

@@ -5,8 +5,8 @@
 #include "param_catalogue.h"
 
 #include <cfenv>
+#include <charconv>
 #include <cmath>
-#include <cstdio>
 
 int decimal_digits_for(int dec_places)
 {
@@ -25,37 +25,40 @@ double round_half_even(double v)
     return r == 0 ? 0.0 : r;  // no "-0"
 }
 
+// Fixed-point text with a point whatever the desktop's language (printf
+// would write a comma under a comma-decimal locale).
+static std::string fixed_text(double value, int digits)
+{
+    char buf[400];
+    const auto result = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, digits);
+    if (result.ec != std::errc())
+        return "0";
+    return std::string(buf, result.ptr);
+}
+
 std::string integer_text(double value)
 {
     const double r = round_half_even(value);
-    char buf[64];
     if (std::isnan(r))
         return "0";
-    std::snprintf(buf, sizeof buf, "%.0f", r);
-    return buf;
+    return fixed_text(r, 0);
 }
 
 static std::string scientific_text(double value)
 {
     // 4 significant digits, exponent without padding: 1.235E+4, -2.000E+5.
-    char mantissa[64];
+    std::string mantissa = fixed_text(0.0, 3);
     int exponent = 0;
     if (value != 0) {
         exponent = static_cast<int>(std::floor(std::log10(std::fabs(value))));
-        double m = value / std::pow(10.0, exponent);
-        std::snprintf(mantissa, sizeof mantissa, "%.3f", m);
+        mantissa = fixed_text(value / std::pow(10.0, exponent), 3);
         // Rounding may carry to 10.000.
-        if (std::fabs(std::atof(mantissa)) >= 10.0) {
+        if (mantissa.find("10.000") != std::string::npos) {
             ++exponent;
-            m = value / std::pow(10.0, exponent);
-            std::snprintf(mantissa, sizeof mantissa, "%.3f", m);
+            mantissa = fixed_text(value / std::pow(10.0, exponent), 3);
         }
-    } else {
-        std::snprintf(mantissa, sizeof mantissa, "%.3f", 0.0);
     }
-    char buf[96];
-    std::snprintf(buf, sizeof buf, "%sE%s%d", mantissa, exponent < 0 ? "-" : "+", std::abs(exponent));
-    return buf;
+    return mantissa + "E" + (exponent < 0 ? "-" : "+") + std::to_string(std::abs(exponent));
 }
 
 std::string decimal_text(double value, int digits)
@@ -80,9 +83,7 @@ std::string decimal_text(double value, int digits)
         return scientific_text(value);
     if (rounded == 0)
         rounded = 0;
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%.*f", digits, rounded);
-    return buf;
+    return fixed_text(rounded, digits);
 }
 
 std::string enum_word(int code, double value)

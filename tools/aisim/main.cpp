@@ -5,6 +5,7 @@
 #include "aisim.h"
 #include "instrument.h"
 
+#include <charconv>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -38,11 +39,16 @@ const char* usage_text
     std::exit(2);
 }
 
+// Numbers are read with a point whatever the locale, and nothing may follow them.
 double number(const char* opt, const std::string& text)
 {
-    char* end = nullptr;
-    const double v = std::strtod(text.c_str(), &end);
-    if (text.empty() || *end != '\0')
+    const char* first = text.data();
+    const char* last = text.data() + text.size();
+    if (first != last && *first == '+')
+        ++first;
+    double v = 0;
+    const auto r = std::from_chars(first, last, v);
+    if (text.empty() || r.ec != std::errc() || r.ptr != last)
         usage(std::string(opt) + ": not a number: '" + text + "'");
     return v;
 }
