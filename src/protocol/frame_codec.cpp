@@ -71,13 +71,16 @@ double decode_param_word(int code, int raw, int dec)
     return raw;
 }
 
-// Smallest integer not less than v, saturated to the 64-bit range (NaN -> 0),
-// so a wild value folds like any other instead of being undefined behaviour.
-static long long ceiling(double v)
+// Nearest integer (halves away from zero), saturated to the 64-bit range
+// (NaN -> 0), so a wild value folds like any other instead of being undefined
+// behaviour. Rounding to the nearest step, not up: a single-precision value
+// lies a little above or below the decimal it stands for (25.6f is
+// 25.6000003815), and rounding up would send one step more than was read.
+static long long nearest(double v)
 {
     if (std::isnan(v))
         return 0;
-    const double c = std::ceil(v);
+    const double c = std::round(v);
     if (c >= 9.2e18)
         return 9200000000000000000LL;
     if (c <= -9.2e18)
@@ -90,16 +93,34 @@ long long encode_write_value(int code, float value, int dec)
     const double x = value;  // widen first: the product is formed in double
     switch (value_class(code)) {
     case ValueClass::ManualOutput:
-        return ceiling(x * 100.0);
+        return nearest(x * 100.0);
     case ValueClass::FiveDigit:
     case ValueClass::ProgramSetPoint:
-        return five_digit_encode(ceiling(x * std::pow(10.0, dec)));
+        return five_digit_encode(nearest(x * std::pow(10.0, dec)));
     case ValueClass::ProgramTime:
-        return five_digit_encode(ceiling(x * 10.0));
+        return five_digit_encode(nearest(x * 10.0));
     case ValueClass::Plain:
         break;
     }
-    return ceiling(x);
+    return nearest(x);
+}
+
+WriteLimits write_limits(int code, int dec)
+{
+    switch (value_class(code)) {
+    case ValueClass::ManualOutput:
+        return { -32768 / 100.0, 32767 / 100.0 };
+    case ValueClass::FiveDigit:
+    case ValueClass::ProgramSetPoint: {
+        const double m = 5000000.0 / std::pow(10.0, dec);
+        return { -m, m };
+    }
+    case ValueClass::ProgramTime:
+        return { -500000.0, 500000.0 };
+    case ValueClass::Plain:
+        break;
+    }
+    return { -32768, 32767 };
 }
 
 static std::string frame_head(std::uint8_t address, std::uint8_t command, int code)

@@ -37,9 +37,18 @@ ValueClass value_class(int code);
 double decode_param_word(int code, int raw, int dec);
 
 // Engineering value to write -> the integer d of the write frame, by the class
-// of `code`. The single-precision value is widened to double before it is
-// multiplied and rounded up, so 25.6f with one decimal place gives 257.
+// of `code`. The single-precision value is widened to double, multiplied and
+// rounded to the nearest integer, so a value read back and written unchanged
+// keeps its word: 25.6f with one decimal place gives 256, 0.30f with two 30.
 long long encode_write_value(int code, float value, int dec);
+
+// The values of `code` a write frame carries without folding: the value word
+// holds 16 bits in two's complement, a five-digit code reaches 5000000 units.
+struct WriteLimits {
+    double min = 0;
+    double max = 0;
+};
+WriteLimits write_limits(int code, int dec);
 
 std::string make_read_frame(std::uint8_t address, int code);
 // Write request carrying the low 16 bits of d in two's complement.

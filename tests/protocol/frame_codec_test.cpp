@@ -39,16 +39,38 @@ TEST(FrameCodec, WriteValueWordIsLow16BitsOfD)
     EXPECT_EQ(hex(make_write_frame_d(0, 1, -32768)).substr(8, 4), "0080");
 }
 
-TEST(FrameCodec, SinglePrecisionValuesRoundUpInDouble)
+TEST(FrameCodec, WriteValuesRoundToTheNearestStep)
 {
-    // 25.6f is 25.6000003..., times 10 lies just above 256.
-    EXPECT_EQ(encode_write_value(3, 25.6f, 1), 257);
-    EXPECT_EQ(encode_write_value(3, 25.3f, 1), 253);
-    EXPECT_EQ(encode_write_value(0, 55.5f, 1), 5550);     // manual output: x 100
-    EXPECT_EQ(encode_write_value(52, 12.5f, 3), 125);     // program time: x 10
+    EXPECT_EQ(encode_write_value(3, 25.6f, 1), 256); // 25.6000003... x 10 is just above 256
+    EXPECT_EQ(encode_write_value(3, 25.3f, 1), 253); // 252.9999924... just below 253
+    EXPECT_EQ(encode_write_value(3, 0.30f, 2), 30);
+    EXPECT_EQ(encode_write_value(3, 999.9f, 1), 9999);
+    EXPECT_EQ(encode_write_value(3, 100.0f, 1), 1000); // the worked frames stay as they are
+    EXPECT_EQ(encode_write_value(3, -12.5f, 1), -125);
+    EXPECT_EQ(encode_write_value(0, 55.5f, 1), 5550); // manual output: x 100
+    EXPECT_EQ(encode_write_value(52, 12.5f, 3), 125); // program time: x 10
     EXPECT_EQ(encode_write_value(51, 123.45f, 2), 10234); // set point 12345 -> five-digit code
-    EXPECT_EQ(encode_write_value(10, 2.2f, 3), 3);        // plain: ceiling
-    EXPECT_EQ(encode_write_value(10, -2.5f, 0), -2);
+    EXPECT_EQ(encode_write_value(10, 2.2f, 3), 2); // plain
+    EXPECT_EQ(encode_write_value(10, -2.5f, 0), -3); // halves away from zero
+}
+
+// A value read from an instrument and written back untouched must keep its
+// word: the read gives the single-precision value of word / 10^dec.
+TEST(FrameCodec, ValuesReadAndWrittenBackKeepTheirWord)
+{
+    for (int dec = 0; dec <= 4; ++dec) {
+        int moved = 0;
+        for (int word = -9999; word <= 9999; ++word) {
+            const float read = static_cast<float>(decode_param_word(3, word, dec));
+            if (encode_write_value(3, read, dec) != word)
+                ++moved;
+        }
+        EXPECT_EQ(moved, 0) << "decimal places " << dec;
+    }
+    for (int word = -9999; word <= 9999; ++word) // program times: read as word / 10
+        ASSERT_EQ(encode_write_value(52, static_cast<float>(decode_param_word(52, word, 0)), 0), word);
+    for (int word = -9999; word <= 9999; ++word) // manual output: read as word / 10, written x 100
+        ASSERT_EQ(encode_write_value(0, static_cast<float>(decode_param_word(0, word, 0)), 0), word * 10);
 }
 
 TEST(FiveDigit, WorkedExamples)
