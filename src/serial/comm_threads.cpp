@@ -47,7 +47,8 @@ void TReadThread::Execute()
 {
     for (;;) {
         std::size_t count = 0;
-        const CommIo io = comm_read(port_, close_event_, buffer_, block_size, &count);
+        std::chrono::steady_clock::time_point started;
+        const CommIo io = comm_read(port_, close_event_, buffer_, block_size, &count, &started);
         if (io == CommIo::stopped || io == CommIo::closed)
             break; // closed by CloseComm: end without a word
         if (io != CommIo::done) {
@@ -67,17 +68,18 @@ void TReadThread::Execute()
             comm_post(endpoint_, COMM_MSG_HANGUP, 0, 0);
             break;
         }
-        if (!deliver(count))
+        if (!deliver(count, started))
             break;
     }
     comm_purge(port_, comm_purge_rx);
 }
 
-bool TReadThread::deliver(std::size_t count)
+bool TReadThread::deliver(std::size_t count, std::chrono::steady_clock::time_point started)
 {
     CommBlock block = comm_make_block(buffer_, count);
     if (!block
-        || !comm_post(endpoint_, COMM_MSG_DATA, static_cast<unsigned short>(count), 0, std::move(block))) {
+        || !comm_post(
+            endpoint_, COMM_MSG_DATA, static_cast<unsigned short>(count), 0, std::move(block), started)) {
         comm_post(endpoint_, COMM_MSG_HANGUP, 0, 0);
         return false;
     }
@@ -114,9 +116,9 @@ void TWriteThread::join()
 
 bool TWriteThread::post_write(unsigned short length, CommBlock block)
 {
-    if (!queue_event_)
-        return false;
     std::lock_guard<std::mutex> lock(queue_mutex_);
+    if (!queue_event_ || ended())
+        return false;
     queue_.push_back(Message { COMM_MSG_WRITE, length, std::move(block) });
     comm_event_set(queue_event_);
     return true;
@@ -136,6 +138,15 @@ bool TWriteThread::take(Message* out)
 }
 
 void TWriteThread::Execute()
+{
+    run();
+    // Under the queue's lock, so that SendData either sees the end or queues
+    // before it (and the block is dropped unsent with the rest, as on close).
+    std::lock_guard<std::mutex> lock(queue_mutex_);
+    ended_.store(true, std::memory_order_release);
+}
+
+void TWriteThread::run()
 {
     if (!queue_event_) {
         comm_post(endpoint_, COMM_MSG_HANGUP, 0, 0);

@@ -8,6 +8,8 @@
 // endpoint, which the main thread turns into events. The writer's queue
 // (post_write) is the one structure shared under a lock: the main thread
 // appends, the writer takes.
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -36,8 +38,9 @@ CommBlock comm_make_block(const char* bytes, std::size_t length);
 
 // Queues a message for the main thread; the block, if any, goes with it.
 // Returns false when it could not be queued.
-bool comm_post(
-    CommEndpoint* endpoint, int message, unsigned short wparam, uint32_t lparam, CommBlock block = nullptr);
+// `started` travels with a data block: when its first byte arrived.
+bool comm_post(CommEndpoint* endpoint, int message, unsigned short wparam, uint32_t lparam,
+    CommBlock block = nullptr, std::chrono::steady_clock::time_point started = {});
 
 class TReadThread {
 public:
@@ -51,7 +54,7 @@ public:
 
 private:
     void Execute();
-    bool deliver(std::size_t count);
+    bool deliver(std::size_t count, std::chrono::steady_clock::time_point started);
 
     CommPort* port_;
     CommEvent* close_event_;
@@ -67,8 +70,11 @@ public:
     void start();
     void join();
     // Called by SendData on the main thread: appends a block to the queue.
-    // False when the queue cannot take it.
+    // False when the queue cannot take it or the body has ended (after a
+    // failed write nothing queued would ever be sent).
     bool post_write(unsigned short length, CommBlock block);
+    // True once the body has returned, for whatever reason.
+    bool ended() const { return ended_.load(std::memory_order_acquire); }
 
 private:
     struct Message {
@@ -77,6 +83,7 @@ private:
         CommBlock block;
     };
     void Execute();
+    void run();
     bool take(Message* out);
     bool write_block(const char* bytes, std::size_t length);
 
@@ -86,5 +93,6 @@ private:
     CommEvent* queue_event_; // set while the queue holds messages
     std::mutex queue_mutex_;
     std::deque<Message> queue_;
+    std::atomic<bool> ended_ { false };
     std::thread thread_;
 };

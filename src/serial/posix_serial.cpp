@@ -329,7 +329,8 @@ bool comm_apply_timeouts(CommPort* port, const CommTimeouts& t)
     return true;
 }
 
-CommIo comm_read(CommPort* port, CommEvent* close_event, char* buffer, std::size_t size, std::size_t* count)
+CommIo comm_read(CommPort* port, CommEvent* close_event, char* buffer, std::size_t size, std::size_t* count,
+    Clock::time_point* first_byte)
 {
     *count = 0;
     if (port->hangup_pending) {
@@ -405,6 +406,8 @@ CommIo comm_read(CommPort* port, CommEvent* close_event, char* buffer, std::size
                             p[kept++] = p[i];
                     }
                 }
+                if (!got_byte && first_byte)
+                    *first_byte = Clock::now();
                 n += kept;
                 got_byte = true;
                 if (n == size) {

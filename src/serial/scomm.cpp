@@ -18,18 +18,20 @@ const QEvent::Type comm_event_type = static_cast<QEvent::Type>(QEvent::registerE
 // One posted message; the block, if any, is released with the event.
 class CommMessageEvent : public QEvent {
 public:
-    CommMessageEvent(int message, unsigned short wparam, uint32_t lparam, CommBlock block)
+    CommMessageEvent(int message, unsigned short wparam, uint32_t lparam, CommBlock block,
+        std::chrono::steady_clock::time_point started)
         : QEvent(comm_event_type)
         , message_(message)
         , wparam_(wparam)
         , lparam_(lparam)
         , block_(std::move(block))
+        , started_(started)
     {
     }
 
     void dispatch(TSComm* comm)
     {
-        comm->HandleCommMessage(message_, wparam_, lparam_, block_.get());
+        comm->HandleCommMessage(message_, wparam_, lparam_, block_.get(), started_);
         block_.reset(); // the block lives only as long as the handler
     }
 
@@ -38,6 +40,7 @@ private:
     unsigned short wparam_;
     uint32_t lparam_;
     CommBlock block_;
+    std::chrono::steady_clock::time_point started_;
 };
 
 } // namespace
@@ -77,9 +80,10 @@ private:
     std::atomic<unsigned> posted_ { 0 };
 };
 
-bool comm_post(CommEndpoint* endpoint, int message, unsigned short wparam, uint32_t lparam, CommBlock block)
+bool comm_post(CommEndpoint* endpoint, int message, unsigned short wparam, uint32_t lparam, CommBlock block,
+    std::chrono::steady_clock::time_point started)
 {
-    auto* event = new (std::nothrow) CommMessageEvent(message, wparam, lparam, std::move(block));
+    auto* event = new (std::nothrow) CommMessageEvent(message, wparam, lparam, std::move(block), started);
     if (!event)
         return false;
     endpoint->post(event);
@@ -198,7 +202,9 @@ void TSComm::CloseComm()
 
 bool TSComm::SendData(const char* Buffer, unsigned short Length)
 {
-    if (!write_thread_ || Length == 0)
+    // A writer that ended (a failed write) sends nothing more until the port
+    // is opened again: refuse instead of queueing blocks for nobody.
+    if (!write_thread_ || write_thread_->ended() || Length == 0)
         return false;
     CommBlock block = comm_make_block(Buffer, Length);
     if (!block)
@@ -206,10 +212,12 @@ bool TSComm::SendData(const char* Buffer, unsigned short Length)
     return write_thread_->post_write(Length, std::move(block));
 }
 
-void TSComm::HandleCommMessage(int message, unsigned short wparam, uint32_t lparam, const char* block)
+void TSComm::HandleCommMessage(int message, unsigned short wparam, uint32_t lparam, const char* block,
+    std::chrono::steady_clock::time_point started)
 {
     switch (message) {
     case COMM_MSG_DATA:
+        block_started_ = started;
         if (OnReceiveData)
             OnReceiveData(this, block, wparam);
         break;

@@ -9,6 +9,7 @@
 // reader and writer never touch the component: they get the port, the close
 // event and the notification endpoint when they start and answer only by
 // posting messages to the endpoint.
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -66,7 +67,8 @@ public:
     // port; does nothing when closed.
     void CloseComm();
     // Queues a copy of the bytes for the writer; true = queued, not sent.
-    // False when the port is closed or Length is 0.
+    // False when the port is closed, the writer has ended after a failed
+    // write, or Length is 0.
     bool SendData(const char* Buffer, unsigned short Length);
 
     bool is_open() const { return port_ != nullptr; }
@@ -138,8 +140,13 @@ public:
     TSendDataEmptyEvent OnSendDataEmpty;
 
     // The endpoint's handler (main thread): turns one posted message into its
-    // event. `block` is released by the caller after this returns.
-    void HandleCommMessage(int message, unsigned short wparam, uint32_t lparam, const char* block);
+    // event. `block` is released by the caller after this returns; `started`
+    // is when the first byte of a data block arrived.
+    void HandleCommMessage(int message, unsigned short wparam, uint32_t lparam, const char* block,
+        std::chrono::steady_clock::time_point started = {});
+    // During OnReceiveData: when the first byte of the block arrived (steady
+    // clock), so that a reply can be told from a late one by its timing.
+    std::chrono::steady_clock::time_point BlockStarted() const { return block_started_; }
 
 private:
     // Undoes a partly done OpenComm and throws ECommsError(message).
@@ -154,6 +161,7 @@ private:
     CommPort* port_ = nullptr;
     CommEvent* close_event_ = nullptr;
     std::unique_ptr<CommEndpoint> endpoint_;
+    std::chrono::steady_clock::time_point block_started_ {};
 
     std::string comm_name_ = "COM2";
     uint32_t baud_rate_ = 9600;

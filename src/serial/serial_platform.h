@@ -8,6 +8,7 @@
 // called by the main thread only. comm_read belongs to the reader thread and
 // comm_write to the writer thread while they run; both return when the close
 // event is signalled. Events may be set from any thread.
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -88,7 +89,9 @@ enum class CommIo {
 // total limit runs out before a byte arrives starts again, so `done` always
 // carries bytes. When the line goes away after some bytes of a read arrived,
 // those come back as `done` and the next call reports the hang-up.
-CommIo comm_read(CommPort* port, CommEvent* close_event, char* buffer, std::size_t size, std::size_t* count);
+// *first_byte (when given) is the steady-clock time the first byte was seen.
+CommIo comm_read(CommPort* port, CommEvent* close_event, char* buffer, std::size_t size, std::size_t* count,
+    std::chrono::steady_clock::time_point* first_byte = nullptr);
 // Writes up to `size` bytes; *count says how many went out before the write
 // time-outs ran out (all of them when none are set).
 CommIo comm_write(

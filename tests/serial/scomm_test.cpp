@@ -329,6 +329,19 @@ TEST_F(SerialTest, FarEndClosingGivesOneHangupAfterTheBytesThatCame)
     EXPECT_TRUE(comm.is_open()) << "the component stays open until CloseComm";
 }
 
+// After a write fails the writer has ended: nothing queued would ever be
+// sent, so SendData refuses instead of answering "queued".
+TEST_F(SerialTest, SendingIsRefusedOnceTheWriterHasEnded)
+{
+    open_and_settle();
+    pty.close_master();
+    ASSERT_TRUE(wait_for([&] { return rec.hangups >= 1; }));
+    // The next blocks meet the dead line; the first failed write ends the writer.
+    ASSERT_TRUE(wait_for([&] { return !comm.SendData("x", 1); }));
+    EXPECT_FALSE(comm.SendData("y", 1));
+    EXPECT_TRUE(comm.is_open()) << "the component stays open until CloseComm";
+}
+
 TEST(SerialRecovery, CloseAndOpenRecoverWhenTheDeviceIsBack)
 {
     // "com1" is a link in the working directory, as the simulator makes it.
