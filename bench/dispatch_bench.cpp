@@ -1,4 +1,5 @@
-// One poll reply through the station window: SComm1_485ReceiveData -> decode,
+// One poll reply through the station window: SComm1_485ReceiveData, the reply
+// window's decision -> decode,
 // main panel, grid, ai_para update, chart points, instrument panel, mea_tbl
 // insert, up to the end of command_dispose. The send pause is not part of it.
 // The database is a file on disk (the build directory, not a RAM disk); the
@@ -96,8 +97,12 @@ void BM_PollReply(benchmark::State& state)
             cur_slot = 1;
             chart_clock = static_cast<std::uint16_t>(chart_clock + 2);
             const auto& r = replies[i++ % replies.size()];
+            LineRequest poll;
+            poll.address = 1;
+            form.replies.request_sent(poll, std::chrono::steady_clock::now());
             const auto t0 = std::chrono::steady_clock::now();
             form.SComm1_485ReceiveData(nullptr, reinterpret_cast<const char*>(r.data()), 10);
+            form.settle_replies(); // the reply window decided: the dispatch runs
             const auto t1 = std::chrono::steady_clock::now();
             const double seconds = std::chrono::duration<double>(t1 - t0).count();
             state.SetIterationTime(seconds);

@@ -56,6 +56,15 @@ void layout_value_columns(TStringGrid& grid, const std::vector<int>& addresses)
             param_grid_column_of_slot(static_cast<int>(k)), 0, value_column_title(addresses[k - 1]));
 }
 
+int value_column_of(const TStringGrid& grid, int address)
+{
+    const QString title = value_column_title(address);
+    for (int col = kParamGridFixedCols; col < grid.ColCount(); ++col)
+        if (grid.Cells(col, 0) == title)
+            return col;
+    return 0;
+}
+
 int value_column_address(const TStringGrid& grid, int col)
 {
     const QString title = grid.Cells(col, 0);

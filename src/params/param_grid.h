@@ -44,3 +44,7 @@ QString value_column_title(int address);
 // holds no address, <text> being the part before "#仪表" or the whole title
 // ("返回命令" before the first layout).
 int value_column_address(const TStringGrid& grid, int col);
+
+// The value column titled by `address` (its title is exactly the address
+// followed by "#仪表"); 0 when no column is.
+int value_column_of(const TStringGrid& grid, int address);

@@ -15,11 +15,8 @@ std::string make_write_frame(std::uint8_t address, int code, float value)
     return make_write_frame_d(address, code, d);
 }
 
-bool decode_reply()
+bool decode_reply(const std::uint8_t* reply, int address, int code, bool command_reply, float written)
 {
-    if (rx_buf.size() < 1 + kReplyLength)
-        return false;
-    const std::uint8_t* reply = rx_buf.data() + 1;
     if (!reply_check_ok(reply)) {
         reply_ok = 0;
         return false;
@@ -29,29 +26,35 @@ bool decode_reply()
     pv_value = f.word_b - f.word_a;
     g_last_raw = f.raw;
 
-    if (cur_code == 22) {
+    if (code == 22) {
         // An input type outside the table leaves the decimal places as they were.
         const int places = inp_dec_places(f.raw);
         if (places >= 0)
-            set_dec_places(cur_addr, places);
+            set_dec_places(address, places);
         para_value = static_cast<float>(f.raw);
     }
-    const int dec = dec_places_of(cur_addr);
+    const int dec = dec_places_of(address);
     const double scale = std::pow(10.0, dec);
     sv_value /= scale;
     pv_value /= scale;
     mv_raw = f.mv_raw;
     alarm_byte = f.status;
 
-    if (cur_code == 0) {
-        if (!ctrl_cmd_pending)
-            para_value = static_cast<float>(decode_param_word(0, f.raw, dec));
+    if (code == 0) {
+        para_value = command_reply ? written : static_cast<float>(decode_param_word(0, f.raw, dec));
     } else {
-        para_value = static_cast<float>(decode_param_word(cur_code, f.raw, dec));
-        if (cur_code == 40)
+        para_value = static_cast<float>(decode_param_word(code, f.raw, dec));
+        if (code == 40)
             segment_count = static_cast<std::uint8_t>(f.raw & 0xFF);
     }
     return true;
+}
+
+bool decode_reply()
+{
+    if (rx_buf.size() < 1 + kReplyLength)
+        return false;
+    return decode_reply(rx_buf.data() + 1, cur_addr, cur_code, ctrl_cmd_pending != 0, para_value);
 }
 
 int last_reply_raw() { return g_last_raw; }

@@ -9,6 +9,7 @@
 #include "iIntegerOutput.h"
 #include "param_grid.h"
 #include "public_set.h"
+#include "roster.h"
 #include "scomm.h"
 #include "ttimer.h"
 
@@ -54,31 +55,39 @@ void TForm1::connect_control_handlers()
             [this] { run_guarded([this] { ComboBox2Change(ComboBox2); }); });
 }
 
-void TForm1::take_control_address() { cur_addr = checked_address(ComboBox7->currentText(), "控制地址"); }
+int TForm1::take_control_address() const { return checked_address(ComboBox7->currentText(), "控制地址"); }
 
-void TForm1::read_grid_value(int row)
+// A value of the instrument's column of the grid: the column titled by the
+// address, never another instrument's.
+float TForm1::read_grid_value(int address, int row) const
 {
-    cur_slot = address_in(cur_addr, kAddrTableSize) ? addr_slot[cur_addr] : 0;
-    const int col = param_grid_column_of_slot(cur_slot);
-    para_value = static_cast<float>(str_to_float(StringGrid1->Cells(col, row).toStdString()));
+    const int col = roster::column_of(*StringGrid1, address);
+    if (col == 0)
+        throw EStationError("地址 " + std::to_string(address)
+                            + " 在参数表中没有数据列，请先巡扫或遍读；命令未发送");
+    return static_cast<float>(str_to_float(StringGrid1->Cells(col, row).toStdString()));
 }
 
-void TForm1::send_write(int code, float value)
+// Sends a control command. The flags go up only now, when the frame goes out:
+// a command refused before (a bad address or cell) leaves nothing behind.
+void TForm1::send_command(int address, int code, float value)
 {
+    ctrl_cmd_pending = 1;
+    cur_addr = address;
+    cur_slot = static_cast<byte_t>(roster::slot_of(address));
     cur_code = code;
     para_value = value;
     write_pending = 1;
-    scomm485_write_command(make_write_frame(static_cast<std::uint8_t>(cur_addr), code, value));
+    scomm485_write_command(make_write_frame(static_cast<std::uint8_t>(address), code, value), RequestKind::Command);
 }
 
 void TForm1::Button5Click(QObject*)
 {
-    ctrl_cmd_pending = 1;
-    take_control_address();
-    read_grid_value(41);
-    button9_allowed = !(para_value > 0);
+    const int address = take_control_address();
+    const float segments = read_grid_value(address, 41);
+    button9_allowed = !(segments > 0);
     update_run_buttons();
-    send_write(10, 0);
+    send_command(address, 10, 0);
 }
 
 void TForm1::Button6Click(QObject*)
@@ -86,46 +95,33 @@ void TForm1::Button6Click(QObject*)
     // Enabled first, so that a failing address or cell leaves it enabled.
     button8_allowed = true;
     update_run_buttons();
-    take_control_address();
-    read_grid_value(43);
-    if (para_value < 10000) {
+    const int address = take_control_address();
+    const float advanced = read_grid_value(address, 43);
+    if (advanced < 10000) {
         button8_allowed = false;
         update_run_buttons();
     }
-    if (para_value > 9999) {
-        ctrl_cmd_pending = 1;
-        send_write(10, 2);
-    }
+    if (advanced > 9999)
+        send_command(address, 10, 2);
 }
 
 void TForm1::Button7Click(QObject*)
 {
-    ctrl_cmd_pending = 1;
-    cur_code = 10;
-    para_value = 1;
-    write_pending = 1;
-    take_control_address();
-    send_write(10, 1);
+    send_command(take_control_address(), 10, 1);
 }
 
 void TForm1::Button8Click(QObject*)
 {
-    take_control_address();
-    read_grid_value(43);
-    if (para_value > 9999) {
-        ctrl_cmd_pending = 1;
-        send_write(0, static_cast<float>(iAnalogOutput1->Value()));
-    }
+    const int address = take_control_address();
+    if (read_grid_value(address, 43) > 9999)
+        send_command(address, 0, static_cast<float>(iAnalogOutput1->Value()));
 }
 
 void TForm1::Button9Click(QObject*)
 {
-    take_control_address();
-    read_grid_value(41);
-    if (para_value == 0) {
-        ctrl_cmd_pending = 1;
-        send_write(51, static_cast<float>(iAnalogOutput2->Value()));
-    }
+    const int address = take_control_address();
+    if (read_grid_value(address, 41) == 0)
+        send_command(address, 51, static_cast<float>(iAnalogOutput2->Value()));
 }
 
 // --- Serial settings -------------------------------------------------------
@@ -199,7 +195,7 @@ void TForm1::Button15Click(QObject*)
     write_pending = 1;
     setup_write_pending = true;
     cur_addr = old_address;
-    scomm485_write_command(make_write_frame(static_cast<std::uint8_t>(cur_addr), 2, para_value));
+    scomm485_write_command(make_write_frame(static_cast<std::uint8_t>(cur_addr), 2, para_value), RequestKind::SetupWrite);
 }
 
 void TForm1::Button16Click(QObject*)
@@ -214,7 +210,7 @@ void TForm1::Button16Click(QObject*)
     static const float values[] = {603, 602, 601};
     para_value = values[k];
     cur_addr = address;
-    scomm485_write_command(make_write_frame(static_cast<std::uint8_t>(cur_addr), 2, para_value));
+    scomm485_write_command(make_write_frame(static_cast<std::uint8_t>(cur_addr), 2, para_value), RequestKind::SetupWrite);
 }
 
 // The poll interval follows the period at all times. A period too long for

@@ -10,6 +10,7 @@
 #include "param_grid.h"
 #include "param_text.h"
 #include "public_set.h"
+#include "roster.h"
 #include "ttimer.h"
 
 #include <QComboBox>
@@ -31,14 +32,17 @@ int display_precision(int dec, double value)
 
 }  // namespace
 
-void TForm1::command_dispose()
+void TForm1::command_dispose(const LineRequest& request, const std::uint8_t* reply)
 {
-    if (!decode_reply())
+    const int address = request.address;
+    const int code = request.code;
+    const bool command = request.kind == RequestKind::Command;
+    if (!decode_reply(reply, address, code, command, request.value))
         return;
     const int raw = last_reply_raw();
 
     // Main panel.
-    const int dec = dec_places_of(cur_addr);
+    const int dec = dec_places_of(address);
     iSevenSegmentAnalog_sv->SetPrecision(display_precision(dec, sv_value));
     iSevenSegmentAnalog_pv->SetPrecision(display_precision(dec, pv_value));
     iSevenSegmentAnalog_sv->SetValue(sv_value);
@@ -48,87 +52,81 @@ void TForm1::command_dispose()
     for (int k = 0; k < 6; ++k)
         main_alarm_led[static_cast<size_t>(k)]->SetActive(gethexbit(alarm_byte, k + 2));
 
-    if (scan_active) {
-        mark_found_address();
+    if (request.kind == RequestKind::Probe) {
+        mark_found_address(address);
         return;
     }
 
-    cur_slot = address_in(cur_addr, kAddrTableSize) ? addr_slot[cur_addr] : 0;
-    const int s = cur_slot;
-    // Slot 0 has no value column (column 1 holds the names): such a reply
-    // writes nothing into the grid and touches no panel, LED or chart.
-    const int col = param_grid_column_of_slot(s);
-    const bool has_column = s > 0 && col < StringGrid1->ColCount();
+    // The instrument's slot and column, from its address alone.
+    const int s = roster::slot_of(address);
+    const int col = roster::column_of(*StringGrid1, address);
 
     // Grid cell of the reply.
-    if (cur_code == 0 && !ctrl_cmd_pending) {
-        if (raw < 0 && has_column)
+    if (code == 0 && !command) {
+        if (raw < 0 && col > 0)
             StringGrid1->setCells(col, 2, QString::number(-raw));
-    } else if (cur_code == 0) {
-        if (has_column)
+    } else if (code == 0) {
+        if (col > 0)
             StringGrid1->setCells(col, 1, QString::fromStdString(decimal_text(para_value, 2)));
-    } else if (cur_code > 0) {
-        if (cur_code == 2 && para_value > 908)
+    } else if (code > 0) {
+        if (code == 2 && para_value > 908)
             para_value = 0;
-        if (has_column && cur_code + 1 < StringGrid1->RowCount())
-            StringGrid1->setCells(col, cur_code + 1,
-                                  QString::fromStdString(param_value_text(cur_code, para_value, dec)));
+        if (col > 0 && code + 1 < StringGrid1->RowCount())
+            StringGrid1->setCells(col, code + 1, QString::fromStdString(param_value_text(code, para_value, dec)));
     }
 
     // Program segment labels.
-    if (cur_code == 0 && !ctrl_cmd_pending && has_column) {
+    if (code == 0 && !command && col > 0) {
         const QString segment = StringGrid1->Cells(col, 2);
         Label16->setText(segment);
-        if (s <= 12)
+        if (roster::has_panel(s))
             segment_label[static_cast<size_t>(s)]->setText(segment);
     }
 
-    // Run-state LED of the control address, from the returned run state.
-    if (cur_code == 10 && !para_run_active && (para_value == 0 || para_value == 1 || para_value == 2)
-        && str_to_int(ComboBox7->currentText().toStdString()) == cur_addr) {
-        const int led_slot = address_in(cur_addr, kAddrTableSize) && addr_enabled[cur_addr]
-                                 ? get_dis_pos(cur_addr)
-                                 : 0;
-        if (led_slot >= 1 && led_slot <= 12) {
-            TiLedRound* led = run_led[static_cast<size_t>(led_slot)];
-            if (para_value == 0) {
-                led->SetActiveColor(tcolor(clRed));
-                led->SetActive(true);
-            } else if (para_value == 1) {
-                led->SetActive(false);
-            } else {
-                led->SetActiveColor(tcolor(clGreen));
-                led->SetActive(true);
-            }
+    // Run-state LED of the control address, from the returned run state. A
+    // control address that is not a number is simply not this address.
+    bool control_is_number = false;
+    const int control_address = ComboBox7->currentText().trimmed().toInt(&control_is_number);
+    if (code == 10 && !is_run_kind(request.kind) && (para_value == 0 || para_value == 1 || para_value == 2)
+        && control_is_number && control_address == address && roster::has_panel(s)) {
+        TiLedRound* led = run_led[static_cast<size_t>(s)];
+        if (para_value == 0) {
+            led->SetActiveColor(tcolor(clRed));
+            led->SetActive(true);
+        } else if (para_value == 1) {
+            led->SetActive(false);
+        } else {
+            led->SetActiveColor(tcolor(clGreen));
+            led->SetActive(true);
         }
     }
 
-    store_parameter(cur_addr, cur_code, para_value);
+    store_parameter(address, code, para_value);
 
-    if (ctrl_cmd_pending) {
-        write_pending = 0;
-        ctrl_cmd_pending = 0;
-        return;
-    }
+    if (command)
+        return; // the command ends with its window (handle_outcome)
 
-    if (read_all_running())
+    if (request.kind == RequestKind::ReadRun && read_all_running())
         StringGrid1->setTopRow(StringGrid1->TopRow() + 1);
 
-    if (Timer1->Enabled() && !write_pending && s > 0) {
-        if (!has_column || StringGrid1->Cells(col, 11) != QStringLiteral("StoP"))
+    if (request.kind != RequestKind::Poll)
+        return;
+    // A poll reply: the instrument's measurement.
+    if (s > 0) {
+        if (col == 0 || StringGrid1->Cells(col, 11) != QStringLiteral("StoP"))
             run_seen = 1;
-        plot_reply(s, cur_addr);
-        if (s <= 12) {
-            const auto slot = static_cast<size_t>(s);
-            sv_disp[slot]->SetPrecision(iSevenSegmentAnalog_sv->Precision());
-            pv_disp[slot]->SetPrecision(iSevenSegmentAnalog_pv->Precision());
-            sv_disp[slot]->SetValue(sv_value);
-            mv_disp[slot]->SetValue(mv_raw / 100.0);
-            pv_disp[slot]->SetValue(pv_value);
-            dis_alarm(s - 1);
-            val_disp[slot]->SetValue(para_value);
-            panel_label[slot]->setText(QString::number(cur_addr));
-        }
-        append_measurement();
+        plot_reply(s, address);
     }
+    if (roster::has_panel(s)) {
+        const auto slot = static_cast<size_t>(s);
+        sv_disp[slot]->SetPrecision(iSevenSegmentAnalog_sv->Precision());
+        pv_disp[slot]->SetPrecision(iSevenSegmentAnalog_pv->Precision());
+        sv_disp[slot]->SetValue(sv_value);
+        mv_disp[slot]->SetValue(mv_raw / 100.0);
+        pv_disp[slot]->SetValue(pv_value);
+        dis_alarm(s - 1);
+        val_disp[slot]->SetValue(para_value);
+        panel_label[slot]->setText(QString::number(address));
+    }
+    append_measurement(address);
 }

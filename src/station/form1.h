@@ -5,6 +5,8 @@
 //   startup.cpp       FormCreate, scomm_init, settings read/save
 //   navigation.cpp    menu handlers, about page, help window, FormClose
 // (further concerns add their own file).
+#include "reply_matcher.h"
+
 #include <QMainWindow>
 #include <QString>
 #include <array>
@@ -26,6 +28,7 @@ class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
 class QTabWidget;
+class QTimer;
 class TTimer;
 class TSComm;
 class QWidget;
@@ -184,14 +187,13 @@ public:
     // scan.cpp
     void checkbox_change(QCheckBox* box);
     void Button_scanClick(QObject* Sender);
-    void mark_found_address();
+    void mark_found_address(int address);
     void iTimers1Timer3(QObject* Sender);
-    int enabled_address_count() const;
-    std::vector<int> enabled_addresses() const;
+    int scan_limit = 0; // the limit read when the scan started
 
     // storage.cpp
     void store_parameter(int address, int code, float value);
-    void append_measurement();
+    void append_measurement(int address);
     void get_AI_database(int address);
     void ai_para_first();
     void file_save();
@@ -211,6 +213,19 @@ public:
     bool run_busy() const;
     void update_run_buttons();
     bool first_scan_done = false;
+    // The column write in progress: its instrument, where its requests go
+    // (the new address once code 34 is written), and what was answered.
+    struct ColumnWrite {
+        bool active = false;
+        int address = -1;
+        int target = -1;
+        size_t next = 0;
+        int sent = 0;
+        int answered = 0;
+        int silent_in_row = 0;
+        int baud = 0;
+        std::vector<int> unanswered_codes;
+    } column_write;
     bool button8_allowed = true;  // as the last "HAND" left it
     bool button9_allowed = true;  // as the last "RUN/HOLD" left it
 
@@ -253,7 +268,17 @@ public:
 
     // poll.cpp
     void Timer1Timer(QObject* Sender);
-    bool scomm485_write_command(const std::string& frame);
+    // Logs and sends one request frame, opens its reply window and pauses.
+    bool scomm485_write_command(const std::string& frame, RequestKind kind);
+    // Which request each received block answers; decided a little after the
+    // request's window closes (see ReplyMatcher).
+    ReplyMatcher replies;
+    QTimer* reply_timer = nullptr;
+    // Decides every open reply window at once and handles the outcomes, as if
+    // the windows had closed (tests; the line's timing is not waited for).
+    void settle_replies();
+    // Last address served by the current poll sweep; -1 between sweeps.
+    int poll_pos = -1;
     void SComm1_485ReceiveData(TSComm* Sender, const char* Buffer, unsigned short BufferLength);
     // How long the main thread pauses after queueing a request, keeping the
     // half-duplex bus free for the reply. Tests shorten it; the station keeps 200.
@@ -261,8 +286,8 @@ public:
     // Observer of every frame handed to the serial component (tests record sends).
     std::function<void(const std::string& frame)> on_frame_sent;
 
-    // dispatch.cpp
-    void command_dispose();
+    // dispatch.cpp: one reply to `request`, its 10 bytes at `reply`.
+    void command_dispose(const LineRequest& request, const std::uint8_t* reply);
 
     // startup.cpp
     void scomm_init();
@@ -309,17 +334,29 @@ private:
     // storage.cpp
     void build_browser_pages();
 
+    // poll.cpp
+    void arm_reply_timer();
+    void decide_replies();
+    void handle_outcomes(const std::vector<ReplyOutcome>& outcomes);
+    void handle_outcome(const ReplyOutcome& outcome);
+    void end_command();
+    bool deciding_replies = false;
+
     // param_runs.cpp
     int run_last_code() const;
     void set_progress(int done, int total);
     void end_column_run(int channel, const QString& status);
+    int run_column(int address);
     int column_run_step(int channel);
+    float column_write_value(int col, int code) const;
+    void note_write_outcome(const ReplyOutcome& outcome);
+    void finish_column_write();
     int read_all_sent = 0;
 
     // control.cpp
-    void take_control_address();
-    void read_grid_value(int row);
-    void send_write(int code, float value);
+    int take_control_address() const;
+    float read_grid_value(int address, int row) const;
+    void send_command(int address, int code, float value);
 
     // parameters.cpp
     void strgrid_init();

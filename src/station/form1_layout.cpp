@@ -19,6 +19,7 @@
 #include <QPushButton>
 #include <QTabBar>
 #include <QTabWidget>
+#include <QTimer>
 
 namespace {
 
@@ -115,6 +116,12 @@ void TForm1::build_layout()
     Timer1->setObjectName(QStringLiteral("Timer1"));
     Timer1->setInterval(2000);
     Timer1->OnTimer = guarded([this] { Timer1Timer(Timer1); });
+
+    reply_timer = new QTimer(this);
+    reply_timer->setObjectName(QStringLiteral("reply_timer"));
+    reply_timer->setSingleShot(true);
+    reply_timer->setTimerType(Qt::PreciseTimer);
+    connect(reply_timer, &QTimer::timeout, this, [this] { decide_replies(); });
 
     SComm1_485 = new TSComm();
     SComm1_485->SetOutx_XonXoffFlow(false);

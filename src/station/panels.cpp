@@ -6,6 +6,7 @@
 #include "iLedRound.h"
 #include "iSevenSegmentAnalog.h"
 #include "public_set.h"
+#include "roster.h"
 
 #include <QFrame>
 #include <QGroupBox>
@@ -168,16 +169,7 @@ void TForm1::init_isevensegmentanlaog()
     }
 }
 
-int TForm1::get_dis_pos(int address) const
-{
-    // Counts the enabled addresses 0..address, never past the table's end.
-    const int last = address < kAddrTableSize ? address : kAddrTableSize - 1;
-    int count = 0;
-    for (int a = 0; a <= last; ++a)
-        if (addr_enabled[a])
-            ++count;
-    return count;
-}
+int TForm1::get_dis_pos(int address) const { return roster::rank(address); }
 
 bool gethexbit(std::uint8_t value, int bit)
 {

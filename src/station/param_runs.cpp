@@ -3,6 +3,8 @@
 #include "form1.h"
 #include "param_grid.h"
 #include "public_set.h"
+#include "roster.h"
+#include "scomm.h"
 
 #include "codec_state.h"
 #include "convert.h"
@@ -29,6 +31,14 @@ void TForm1::StringGrid1SetEditText(int ACol, int ARow, const QString& Value)
         return;
     }
     const int address = value_column_address(*StringGrid1, ACol);
+    // A value that cannot be written is refused now, while the operator still
+    // looks at the cell, not at write time.
+    try {
+        (void)grid_write_value(ARow - 1, Value.toStdString(), dec_places_of(address));
+    } catch (const EConvertError& e) {
+        throw EStationError("第 " + std::to_string(ARow) + " 行（" + param_name(ARow - 1) + "）" + e.what()
+                            + "，修改未排队");
+    }
     if (edit_count >= kEditQueueSize)
         throw EStationError("编辑队列已满（" + std::to_string(kEditQueueSize)
             + " 项）：请先按“选择写”写入已排队的修改，本次修改未排队");
@@ -50,26 +60,31 @@ const QString kWriting = QStringLiteral("请稍候，写入数据...");
 const QString kStopped = QStringLiteral("读入数据停止");
 const QString kUploaded = QStringLiteral("数据上载完成");
 const QString kDownloaded = QStringLiteral("数据下载完成");
+const QString kDownloadIncomplete = QStringLiteral("数据下载未完成");
 
 QString command_text(int code)
 {
     return QStringLiteral("当前命令  ") + QString::number(code);
 }
 
-// Value of a queued edit of cur_code. An enumerated code takes its word, as
-// the grid shows it ("rELy" is 1), or a number typed in its place; every other
-// code a decimal number. Throws EConvertError when the text is neither.
-float queued_text_value(const std::string& text)
+// Codes of a column write in the order they are sent: the address (34) and
+// the baud rate (35) last, so that an instrument moved by them has had every
+// other value first.
+std::vector<int> column_write_codes(int last_code)
 {
-    if (param_text_class(cur_code) == TextClass::Enumerated) {
-        try {
-            return static_cast<float>(get_com_byte(text));
-        } catch (const EConvertError&) {
-            // Not a word: a number typed in its place is taken as it is.
-        }
-    }
-    return static_cast<float>(str_to_float(text));
+    std::vector<int> codes;
+    for (int code = 1; code <= last_code; ++code)
+        if (code != 34 && code != 35)
+            codes.push_back(code);
+    for (int code : { 34, 35 })
+        if (code <= last_code)
+            codes.push_back(code);
+    return codes;
 }
+
+// Writes answered by nobody in a row before a column write gives up: the
+// instrument is gone (or moved), and the rest would only be lost.
+constexpr int kColumnWriteSilentLimit = 3;
 
 } // namespace
 
@@ -133,10 +148,10 @@ void TForm1::Button3Click(QObject*)
         return;
     para_run_active = 1;
     Timer1->setEnabled(false);
-    inst_count = static_cast<byte_t>(enabled_address_count());
+    inst_count = static_cast<byte_t>(roster::count());
     // Columns first: the grid drops texts set beyond its column count, and
     // every value column of the run must start from "0".
-    layout_value_columns(*StringGrid1, enabled_addresses());
+    layout_value_columns(*StringGrid1, roster::addresses());
     for (int col = 2; col <= inst_count + 1; ++col)
         for (int row = 1; row <= kParamCount; ++row)
             StringGrid1->setCells(col, row, QStringLiteral("0"));
@@ -153,34 +168,27 @@ void TForm1::Button3Click(QObject*)
 
 void TForm1::iTimers1Timer1(QObject*)
 {
-    if (address_in(cur_addr, kAddrTableSize) && addr_enabled[cur_addr] && cur_code < run_last_code()) {
+    if (roster::enabled(cur_addr) && cur_code < run_last_code()) {
         ++cur_code;
-        scomm485_write_command(make_read_frame(static_cast<std::uint8_t>(cur_addr), cur_code));
+        scomm485_write_command(make_read_frame(static_cast<std::uint8_t>(cur_addr), cur_code), RequestKind::ReadRun);
         Label67->setText(command_text(cur_code));
-        if (cur_code == 0) {
+        if (cur_code == 0)
             ++cur_slot;
-            // The reply dispatch files each reply under addr_slot: give this
-            // address the slot of its column now, so that a table left stale
-            // (an address box changed since the last poll sweep) cannot send
-            // the replies to another column or upset the end test below.
-            addr_slot[cur_addr] = cur_slot;
-        }
         ++read_all_sent;
         // Codes still to come: the rest of this address, and a plain table for
         // each enabled address after it.
         int later = 0;
-        for (int a = cur_addr + 1; a <= kMaxAddress; ++a)
-            if (addr_enabled[a])
-                later += run_code_base + 1;
+        for (int a = roster::next_enabled(cur_addr, kMaxAddress); a >= 0; a = roster::next_enabled(a, kMaxAddress))
+            later += run_code_base + 1;
         set_progress(read_all_sent, read_all_sent + (run_last_code() - cur_code) + later);
         return;
     }
     ++cur_addr;
     cur_code = -1;
     StringGrid1->setTopRow(1);
-    StringGrid1->setColCount(inst_count + 2);
-    // The walk ends after the last enabled address, and never goes past 90.
-    if (cur_slot >= inst_count || cur_addr > kMaxAddress) {
+    // The walk ends after the last enabled address (whatever boxes were
+    // changed meanwhile), and never goes past 90.
+    if (cur_addr > kMaxAddress || roster::next_enabled(cur_addr - 1, kMaxAddress) < 0) {
         para_run_active = 0;
         iTimers1->SetEnabled(1, false);
         Label15->setText(kUploaded);
@@ -206,6 +214,7 @@ void TForm1::Button4Click(QObject*)
     Timer1->setEnabled(true);
     para_run_active = 0;
     write_pending = 0;
+    column_write.active = false;
     Label15->setText(kStopped);
     update_run_buttons();
 }
@@ -220,27 +229,36 @@ void TForm1::end_column_run(int channel, const QString& status)
     write_pending = 0;
     Label15->setText(status);
     Label67->clear();
+    if (channel == 2)
+        column_write.active = false;
     update_run_buttons();
+}
+
+// The column of an address and its segment count ("程序段数Pno", row 41),
+// which sets how far the run goes. Throws when there is no such column or
+// the cell holds no whole number.
+int TForm1::run_column(int address)
+{
+    const int col = roster::column_of(*StringGrid1, address);
+    if (col == 0)
+        throw EStationError("地址 " + std::to_string(address) + " 在参数表中没有数据列，请先巡扫或遍读");
+    const QString pno = StringGrid1->Cells(col, 41);
+    bool whole = false;
+    const int segments = pno.trimmed().toInt(&whole);
+    if (!whole)
+        throw EStationError("“程序段数Pno”一格的内容 '" + pno.toStdString() + "' 不是整数");
+    segment_count = static_cast<byte_t>(segments & 0xFF);
+    return col;
 }
 
 int TForm1::column_run_step(int channel)
 {
-    // The address, its column and its segment count are taken afresh each tick.
-    // A run that cannot go on ends here with a message, so that a failing tick
-    // never repeats without end.
+    // The column read takes the address, its column and its segment count
+    // afresh each tick. A run that cannot go on ends here with a message, so
+    // that a failing tick never repeats without end.
     try {
         cur_addr = str_to_int(ComboBox7->currentText().toStdString());
-        const int slot = address_in(cur_addr, kAddrTableSize) ? addr_slot[cur_addr] : 0;
-        const int col = param_grid_column_of_slot(slot);
-        if (slot == 0 || col >= StringGrid1->ColCount())
-            throw EStationError("地址 " + std::to_string(cur_addr) + " 在参数表中没有数据列，请先巡扫或读入");
-        const QString pno = StringGrid1->Cells(col, 41);
-        bool whole = false;
-        const int segments = pno.trimmed().toInt(&whole);
-        if (!whole)
-            throw EStationError("“程序段数Pno”一格的内容 '" + pno.toStdString() + "' 不是整数");
-        segment_count = static_cast<byte_t>(segments & 0xFF);
-        return col;
+        return run_column(cur_addr);
     } catch (...) {
         end_column_run(channel, kStopped);
         throw;
@@ -265,7 +283,7 @@ void TForm1::iTimers1Timer4(QObject*)
     column_run_step(4);
     if (cur_code < run_last_code()) {
         ++cur_code;
-        scomm485_write_command(make_read_frame(static_cast<std::uint8_t>(cur_addr), cur_code));
+        scomm485_write_command(make_read_frame(static_cast<std::uint8_t>(cur_addr), cur_code), RequestKind::ReadRun);
         Label67->setText(command_text(cur_code));
         set_progress(cur_code, run_last_code());
         return;
@@ -273,40 +291,130 @@ void TForm1::iTimers1Timer4(QObject*)
     end_column_run(4, kUploaded);
 }
 
+// The value a column write sends for `code`: the cell's text, converted and
+// checked against the code's range. The message names the row and the text.
+float TForm1::column_write_value(int col, int code) const
+{
+    const QString text = StringGrid1->Cells(col, code + 1);
+    try {
+        return grid_write_value(code, text.toStdString(), dec_places_of(column_write.address));
+    } catch (const EConvertError& e) {
+        throw EStationError("第 " + std::to_string(code + 1) + " 行（" + param_name(code) + "）" + e.what());
+    }
+}
+
 void TForm1::Button14Click(QObject*)
 {
     if (run_busy())
         return;
+    // The instrument and every value are checked before anything is sent:
+    // better no write than a half-written instrument.
+    column_write = ColumnWrite {};
+    column_write.address = take_control_address();
+    try {
+        const int col = run_column(column_write.address);
+        for (int code : column_write_codes(run_last_code()))
+            (void)column_write_value(col, code);
+    } catch (const std::exception& e) {
+        throw EStationError(std::string("写一列未开始：") + e.what() + "。未发送任何数据。");
+    }
+    column_write.target = column_write.address;
+    column_write.active = true;
     write_pending = 1;
     para_run_active = 1;
     Timer1->setEnabled(false);
     iTimers1->SetEnabled(2, true);
     cur_code = 0;
     Label15->setText(kWriting);
+    set_progress(0, static_cast<int>(column_write_codes(run_last_code()).size()));
     update_run_buttons();
 }
 
 void TForm1::iTimers1Timer2(QObject*)
 {
-    const int col = column_run_step(2);
-    if (cur_code < run_last_code()) {
-        ++cur_code;
-        const QString text = StringGrid1->Cells(col, cur_code + 1);
-        try {
-            para_value = param_text_to_value(cur_code, text.toStdString());
-        } catch (const std::exception& e) {
-            // Better a clear stop than a half-written instrument without notice.
-            end_column_run(2, kStopped);
-            throw EStationError("写一列停止：第 " + std::to_string(cur_code + 1) + " 行（"
-                + param_name(cur_code) + "）的内容 '" + text.toStdString() + "' 无法写入：" + e.what());
+    if (!column_write.active)
+        return;
+    std::vector<int> codes;
+    int col = 0;
+    float value = 0;
+    int code = 0;
+    try {
+        col = run_column(column_write.address);
+        codes = column_write_codes(run_last_code());
+        if (column_write.next < codes.size()) {
+            code = codes[column_write.next];
+            value = column_write_value(col, code);
         }
+    } catch (const std::exception& e) {
+        end_column_run(2, kStopped);
+        throw EStationError(std::string("写一列停止：") + e.what());
+    }
+    if (column_write.next < codes.size()) {
+        ++column_write.next;
+        cur_code = code;
+        para_value = value;
         parachange();
-        scomm485_write_command(make_write_frame(static_cast<std::uint8_t>(cur_addr), cur_code, para_value));
+        cur_addr = column_write.target;
+        scomm485_write_command(make_write_frame(static_cast<std::uint8_t>(cur_addr), cur_code, para_value),
+                               RequestKind::WriteRun);
+        ++column_write.sent;
+        // After a new address the instrument answers there: what follows goes
+        // to it. The baud rate is the last code, so nothing follows it.
+        if (code == 34)
+            column_write.target = static_cast<int>(para_value);
+        if (code == 35)
+            column_write.baud = static_cast<int>(para_value);
         Label67->setText(command_text(cur_code));
-        set_progress(cur_code, run_last_code());
+        set_progress(static_cast<int>(column_write.next), static_cast<int>(codes.size()));
         return;
     }
-    end_column_run(2, kDownloaded);
+    // Everything is sent; the run ends once the last replies are in.
+    if (replies.pending(RequestKind::WriteRun))
+        return;
+    finish_column_write();
+}
+
+void TForm1::note_write_outcome(const ReplyOutcome& outcome)
+{
+    if (!column_write.active)
+        return;
+    if (outcome.result == ReplyOutcome::Result::Reply && reply_check_ok(outcome.reply.data())) {
+        ++column_write.answered;
+        column_write.silent_in_row = 0;
+        return;
+    }
+    column_write.unanswered_codes.push_back(outcome.request.code);
+    if (++column_write.silent_in_row < kColumnWriteSilentLimit)
+        return;
+    const ColumnWrite run = column_write;
+    end_column_run(2, kStopped);
+    throw EStationError("写一列停止：仪表 " + std::to_string(run.address) + " 连续 "
+                        + std::to_string(kColumnWriteSilentLimit) + " 项写入没有得到确认的应答（最后一项：第 "
+                        + std::to_string(outcome.request.code + 1) + " 行 " + param_name(outcome.request.code)
+                        + "）。已发送 " + std::to_string(run.sent) + " 项，其中 " + std::to_string(run.answered)
+                        + " 项得到应答。请检查仪表与连线后重新写入。");
+}
+
+void TForm1::finish_column_write()
+{
+    const ColumnWrite run = column_write;
+    std::string notes;
+    if (!run.unanswered_codes.empty()) {
+        notes += "写一列：仪表 " + std::to_string(run.address) + " 共写入 " + std::to_string(run.sent) + " 项，"
+            + std::to_string(run.unanswered_codes.size()) + " 项未得到确认（没有应答，或应答无法辨认）：";
+        for (size_t i = 0; i < run.unanswered_codes.size(); ++i)
+            notes += (i ? "、" : "") + param_name(run.unanswered_codes[i]);
+        notes += "。";
+    }
+    if (run.target != run.address)
+        notes += (notes.empty() ? "" : "\n") + std::string("仪表的通讯地址已由 ") + std::to_string(run.address)
+            + " 改为 " + std::to_string(run.target) + "，请重新巡扫。";
+    if (run.baud > 0 && static_cast<unsigned>(run.baud) != SComm1_485->BaudRate())
+        notes += (notes.empty() ? "" : "\n") + std::string("仪表的波特率已写为 ") + std::to_string(run.baud)
+            + "，本站仍为 " + std::to_string(SComm1_485->BaudRate()) + "：请在“系统设置”中选择相同的波特率。";
+    end_column_run(2, run.unanswered_codes.empty() ? kDownloaded : kDownloadIncomplete);
+    if (!notes.empty())
+        throw EStationError(notes);
 }
 
 // --- Selected write run ----------------------------------------------------
@@ -331,13 +439,14 @@ void TForm1::iTimers1Timer5(QObject*)
         cur_addr = edit_addr[index];
         cur_code = edit_code[index];
         try {
-            para_value = queued_text_value(edit_text[index]);
+            para_value = grid_write_value(cur_code, edit_text[index], dec_places_of(cur_addr));
         } catch (const std::exception& e) {
             throw EStationError("选择写跳过地址 " + std::to_string(cur_addr) + " 的参数 "
-                + param_name(cur_code) + "：'" + edit_text[index] + "' 无法写入（" + e.what() + "）");
+                + param_name(cur_code) + "：" + e.what() + "，未发送");
         }
         parachange();
-        scomm485_write_command(make_write_frame(static_cast<std::uint8_t>(cur_addr), cur_code, para_value));
+        scomm485_write_command(make_write_frame(static_cast<std::uint8_t>(cur_addr), cur_code, para_value),
+                               RequestKind::WriteRun);
         return;
     }
     write_pending = 0;

@@ -1,10 +1,12 @@
 // The address table: the address boxes, the scan and its end.
 #include "convert.h"
+#include "errors.h"
 #include "frame_codec.h"
 #include "form1.h"
 #include "iTimers.h"
 #include "param_grid.h"
 #include "public_set.h"
+#include "roster.h"
 #include "ttimer.h"
 
 #include <QCheckBox>
@@ -24,33 +26,25 @@ void TForm1::checkbox_change(QCheckBox* box)
         return;
     for (int k = 0; k < inst_count && k < 12; ++k)
         panel_box[static_cast<size_t>(k)]->setVisible(false);
-    inst_count = static_cast<byte_t>(enabled_address_count());
+    inst_count = static_cast<byte_t>(roster::count());
     for (int k = 0; k < inst_count && k <= 11; ++k) {
         panel_box[static_cast<size_t>(k)]->setVisible(true);
         panel_label[static_cast<size_t>(k + 1)]->setText(QString::number(k) + QStringLiteral("#仪表"));
     }
 }
 
-int TForm1::enabled_address_count() const
-{
-    int count = 0;
-    for (int a = 0; a <= kMaxAddress; ++a)
-        if (addr_enabled[a])
-            ++count;
-    return count;
-}
-
-std::vector<int> TForm1::enabled_addresses() const
-{
-    std::vector<int> list;
-    for (int a = 0; a <= kMaxAddress; ++a)
-        if (addr_enabled[a])
-            list.push_back(a);
-    return list;
-}
-
 void TForm1::Button_scanClick(QObject*)
 {
+    // The limit is read once, here: a text that is no number starts nothing
+    // (checked at every tick it would fail every 300 ms and skip addresses).
+    int limit = 0;
+    try {
+        limit = address_limit();
+    } catch (const EConvertError&) {
+        throw EStationError("“巡扫”未开始：地址上限 '" + ComboBox10->currentText().toStdString()
+                            + "' 不是整数，请输入 1 到 90 之间的数");
+    }
+    scan_limit = limit;
     cur_code = 22;
     scan_active = 1;
     for (QGroupBox* group : address_groups)
@@ -79,43 +73,49 @@ static void append_item(QComboBox* box, const QString& item)
     box->setEditText(text);
 }
 
-void TForm1::mark_found_address()
+void TForm1::mark_found_address(int address)
 {
-    if (!address_in(cur_addr, kAddrTableSize))
+    // A second reply for an address already found (a probe answered twice)
+    // changes nothing: no second item, no second panel.
+    if (!address_in(address, kAddrTableSize) || address > kMaxAddress || addr_enabled[address])
         return;
-    addr_enabled[cur_addr] = 1;
-    if (cur_addr < 90)
-        addr_check[static_cast<size_t>(cur_addr)]->setChecked(true);
-    append_item(ComboBox6, QString::number(cur_addr));
+    addr_enabled[address] = 1;
+    if (address < 90)
+        addr_check[static_cast<size_t>(address)]->setChecked(true);
+    append_item(ComboBox6, QString::number(address));
     if (inst_count < 12)
         panel_box[inst_count]->setVisible(true);
-    append_item(ComboBox7, QString::number(cur_addr));
+    append_item(ComboBox7, QString::number(address));
     if (inst_count < 255)
         ++inst_count;
-    addr_slot[cur_addr] = inst_count;
+    addr_slot[address] = static_cast<byte_t>(roster::slot_of(address));
 }
 
 void TForm1::iTimers1Timer3(QObject*)
 {
-    ++cur_addr;
-    if (cur_addr < address_limit()) {
+    if (cur_addr + 1 < scan_limit) {
+        ++cur_addr;
         Label28->setText(QString::number(cur_addr));
-        scomm485_write_command(make_read_frame(static_cast<std::uint8_t>(cur_addr), 22));
+        scomm485_write_command(make_read_frame(static_cast<std::uint8_t>(cur_addr), 22), RequestKind::Probe);
         return;
     }
+    // The last probes' replies are still being collected: end on a later tick.
+    if (replies.pending(RequestKind::Probe))
+        return;
     // The scan ends.
     scan_active = 0;
     cur_addr = -1;
+    poll_pos = -1;
     cur_code = 0;
     Timer1->setEnabled(true);
     cur_slot = 0;
     iTimers1->SetEnabled(3, false);
     for (QGroupBox* group : address_groups)
         group->setEnabled(true);
-    inst_count = static_cast<byte_t>(enabled_address_count());
-    layout_value_columns(*StringGrid1, enabled_addresses());
+    inst_count = static_cast<byte_t>(roster::count());
+    layout_value_columns(*StringGrid1, roster::addresses());
     db_load_col = 2;
-    for (int address : enabled_addresses()) {
+    for (int address : roster::addresses()) {
         get_AI_database(address);
         ++db_load_col;
     }

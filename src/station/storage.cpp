@@ -36,11 +36,11 @@ void TForm1::build_browser_pages()
 
 void TForm1::store_parameter(int address, int code, float value) { db->store_parameter(address, code, value); }
 
-void TForm1::append_measurement()
+void TForm1::append_measurement(int address)
 {
     MeasurementRow row;
     row.when = QDateTime::currentDateTime();
-    row.address = cur_addr;
+    row.address = address;
     row.sv = sv_value;
     row.pv = pv_value;
     row.mv = mv_raw / 100.0;

@@ -3,7 +3,9 @@
 // collecting messages instead of showing them.
 #include "error_box.h"
 #include "form1.h"
+#include "iTimers.h"
 #include "public_set.h"
+#include "ttimer.h"
 
 #include <gtest/gtest.h>
 
@@ -42,6 +44,42 @@ protected:
     {
         owned_form = std::make_unique<TForm1>();
         return *owned_form;
+    }
+
+    // The kind of request the shared state describes, as its flags tell it:
+    // for tests that set cur_addr, cur_code and the flags by hand instead of
+    // sending a request.
+    static RequestKind kind_of_state(TForm1& f)
+    {
+        if (scan_active)
+            return RequestKind::Probe;
+        if (ctrl_cmd_pending)
+            return RequestKind::Command;
+        if (f.iTimers1->Enabled(2) || f.iTimers1->Enabled(5))
+            return RequestKind::WriteRun;
+        if (para_run_active || f.iTimers1->Enabled(1) || f.iTimers1->Enabled(4))
+            return RequestKind::ReadRun;
+        // Anything else that is not a poll: handled up to the stored value.
+        if (write_pending || !f.Timer1->Enabled())
+            return RequestKind::SetupWrite;
+        return RequestKind::Poll;
+    }
+
+    // A 10-byte reply arriving now, then every reply window decided at once.
+    // When no request is waiting for a reply, one for cur_addr and cur_code
+    // (of the kind the flags describe, carrying para_value) is opened first.
+    static void answer(TForm1& f, const std::uint8_t* reply)
+    {
+        if (!f.replies.pending()) {
+            LineRequest r;
+            r.address = cur_addr;
+            r.code = cur_code;
+            r.kind = kind_of_state(f);
+            r.value = para_value;
+            f.replies.request_sent(r, std::chrono::steady_clock::now());
+        }
+        f.SComm1_485ReceiveData(nullptr, reinterpret_cast<const char*>(reply), 10);
+        f.settle_replies();
     }
 
     QTemporaryDir dir;

@@ -47,20 +47,21 @@ protected:
     }
     // How much the station has received (the receive memo only grows).
     int received() const { return form->Memo2->document()->characterCount(); }
-    // Runs `send` and waits until the station has handled the answer.
+    // Runs `send` and waits until the station has received the answer and
+    // decided which request it answers.
     void answered(const std::function<void()>& send)
     {
         const int before = received();
         send();
-        ASSERT_TRUE(wait_for([&] { return received() > before; }, 3000));
+        ASSERT_TRUE(wait_for([&] { return received() > before && !form->replies.pending(); }, 3000));
     }
     void tick()
     {
         const int before = received();
         form->Timer1Timer(nullptr);
-        if (cur_addr >= 0 && holds(cur_addr)) {
-            ASSERT_TRUE(wait_for([&] { return received() > before; }, 3000)) << cur_addr;
-        }
+        const bool answers = cur_addr >= 0 && holds(cur_addr);
+        ASSERT_TRUE(wait_for([&] { return (!answers || received() > before) && !form->replies.pending(); }, 3000))
+            << cur_addr;
     }
     // Ends the sweep under way, then runs one whole sweep.
     void full_sweep()

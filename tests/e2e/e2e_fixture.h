@@ -8,20 +8,25 @@
 #include "event_loop.h"
 #include "form_fixture.h"
 
+#include <functional>
 #include <memory>
 #include <vector>
 
 class StationE2E : public FormFixture {
 protected:
     // Starts the bus with `addresses` (process frozen unless speed > 0), then
-    // the station at 9600 baud with the given sampling period.
-    void start(std::vector<int> addresses, int period_s = 1, double speed = 0)
+    // the station at 9600 baud with the given sampling period. `configure`
+    // may change the bus's options before it starts.
+    void start(std::vector<int> addresses, int period_s = 1, double speed = 0,
+        const std::function<void(aisim::BusOptions&)>& configure = {})
     {
         write_settings({ QStringLiteral("0"), QStringLiteral("1"), QString::number(period_s) });
         aisim::BusOptions options;
         options.addresses = std::move(addresses);
         options.speed = speed;
         options.reply_delay_ms = 20;
+        if (configure)
+            configure(options);
         bus = std::make_unique<aisim::Bus>(options);
         bus->start_pty(dir.filePath(QStringLiteral("com1")).toStdString());
         form = &make_form();

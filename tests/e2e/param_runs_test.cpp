@@ -1,4 +1,5 @@
 #include "e2e_fixture.h"
+#include "roster.h"
 
 #include "iTimers.h"
 #include "param_catalogue.h"
@@ -41,12 +42,9 @@ TEST_F(StationE2E, ParameterRunsMoveTablesBetweenTheGridAndTheInstruments)
     for (int k = 1; k <= 5; ++k)
         form->iTimers1->SetInterval(k, 150);
     form->ComboBox10->setEditText(QStringLiteral("3"));
-    // The write codec rounds the widened single-precision value up, so a value
-    // with no exact binary form (the factory 0.3 of "控制回差CHYS") would go
-    // back as 0.31; give it one that has, so that writing back an unchanged
-    // cell leaves it unchanged.
-    for (int address : { 1, 2 })
-        bus->set_param(address, 21, 0.25);
+    // Values with no exact binary form (the factory 0.3 of "控制回差CHYS")
+    // must go back unchanged when the column is written back.
+    bus->set_param(1, 21, 25.6);
     bus->set_param(1, 8, 1111);
     bus->set_param(1, 13, 345);
     bus->set_param(1, 29, 1);
@@ -60,11 +58,11 @@ TEST_F(StationE2E, ParameterRunsMoveTablesBetweenTheGridAndTheInstruments)
     form->Button_scanClick(nullptr);
     ASSERT_TRUE(wait_for([&] { return !scan_active; }, 10000));
     ASSERT_TRUE(form->Button3->isEnabled());
-    ASSERT_EQ(form->enabled_addresses(), (std::vector<int> { 1, 2 })) << bus->stats().to_json();
+    ASSERT_EQ(roster::addresses(), (std::vector<int> { 1, 2 })) << bus->stats().to_json();
 
     form->Button3->click();
     ASSERT_TRUE(form->iTimers1->Enabled(1));
-    ASSERT_TRUE(wait_for([&] { return !form->iTimers1->Enabled(1); }, 30000));
+    ASSERT_TRUE(wait_for([&] { return !form->iTimers1->Enabled(1) && !form->replies.pending(); }, 30000));
     ASSERT_TRUE(errors.isEmpty()) << errors.join(QLatin1Char('\n')).toStdString();
 
     const TStringGrid& grid = *form->StringGrid1;
@@ -120,7 +118,7 @@ TEST_F(StationE2E, ParameterRunsMoveTablesBetweenTheGridAndTheInstruments)
     const std::map<int, double> mid1 = snapshot(*bus, 1);
     const std::map<int, double> mid2 = snapshot(*bus, 2);
     form->Button12->click();
-    ASSERT_TRUE(wait_for([&] { return !form->iTimers1->Enabled(5); }, 5000));
+    ASSERT_TRUE(wait_for([&] { return !form->iTimers1->Enabled(5) && !form->replies.pending(); }, 5000));
     ASSERT_TRUE(errors.isEmpty()) << errors.join(QLatin1Char('\n')).toStdString();
     std::map<int, double> expected2 = mid2;
     expected2[13] = 999;

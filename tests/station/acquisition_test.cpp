@@ -11,6 +11,7 @@
 #include "iSevenSegmentAnalog.h"
 #include "iTimers.h"
 #include "icolors.h"
+#include "param_catalogue.h"
 #include "param_grid.h"
 #include "param_text.h"
 #include "replies.h"
@@ -27,6 +28,7 @@
 #include <QSqlDatabase>
 #include <QSqlQuery>
 
+#include <optional>
 #include <vector>
 
 namespace {
@@ -42,9 +44,17 @@ protected:
         return f;
     }
 
-    static void inject(TForm1& f, const ReplyBytes& reply)
+    static void inject(TForm1& f, const ReplyBytes& reply) { answer(f, reply.data()); }
+
+    // One scan tick; the probe it sent is answered with `reply` when given.
+    // Every reply window is decided before the next tick.
+    static void scan_tick(TForm1& f, const std::optional<ReplyBytes>& reply = std::nullopt)
     {
-        f.SComm1_485ReceiveData(nullptr, reinterpret_cast<const char*>(reply.data()), 10);
+        f.iTimers1Timer3(nullptr);
+        if (reply)
+            inject(f, *reply);
+        else
+            f.settle_replies();
     }
 
     // Enables the addresses (as the scan would) and lays out their grid columns.
@@ -236,7 +246,7 @@ TEST_F(Acquisition, SendLogsFramePrefixAndPausesEvenOnAClosedPort)
     cur_addr = 12;
     QElapsedTimer clock;
     clock.start();
-    EXPECT_FALSE(f.scomm485_write_command(read_frame(12, 0)));
+    EXPECT_FALSE(f.scomm485_write_command(read_frame(12, 0), RequestKind::Poll));
     EXPECT_GE(clock.elapsed(), 200);
     // The read request of code 0 shows up to its first zero byte.
     EXPECT_EQ(f.Memo1->toPlainText(), QString::fromLatin1("\x8C\x8C\xA4"));
@@ -562,8 +572,7 @@ TEST_F(Acquisition, PlottingRuleChannelsAndDeviationClamp)
     EXPECT_EQ(after, before);
 }
 
-// A reply of an address without a slot (a late reply after the sweep closed, or
-// the answer to a command for an address that is not polled) has no value
+// The answer to a command for an address that is not polled has no value
 // column: column 1 holds the parameter names and must not change, and no
 // panel, LED or chart belongs to it.
 TEST_F(Acquisition, ReplyOfAnAddressWithoutASlotTouchesNoGridPanelLedOrChart)
@@ -579,11 +588,12 @@ TEST_F(Acquisition, ReplyOfAnAddressWithoutASlotTouchesNoGridPanelLedOrChart)
     struct Case {
         int addr, code, raw;
     };
-    const Case cases[] = { { 9, 0, -3 }, { 9, 5, 123 }, { 9, 10, 0 }, { -1, 0, -3 }, { -1, 7, 5 } };
+    const Case cases[] = { { 9, 0, -3 }, { 9, 5, 123 }, { 9, 10, 0 }, { 30, 10, 2 } };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.addr * 1000 + c.code);
         cur_addr = c.addr;
         cur_code = c.code;
+        ctrl_cmd_pending = 1;
         inject(f, reply_counts(100, 120, 500, 0xFC, c.raw));
     }
     QStringList after;
@@ -698,11 +708,9 @@ TEST_F(Acquisition, ScanProbesBelowTheLimitMarksAnswersAndLaysOutTheGrid)
     EXPECT_TRUE(f.iTimers1->Enabled(3));
     for (QGroupBox* g : f.address_groups)
         EXPECT_FALSE(g->isEnabled());
-    for (int tick = 0; tick < 9; ++tick) {
-        f.iTimers1Timer3(nullptr);
-        if (cur_addr == 1 || cur_addr == 4)
-            inject(f, reply_counts(0, 0, 0, 0, 0)); // input type 0
-    }
+    for (int tick = 0; tick < 9; ++tick)
+        scan_tick(f, cur_addr + 1 == 1 || cur_addr + 1 == 4 ? std::optional(reply_counts(0, 0, 0, 0, 0)) // input type 0
+                                                              : std::nullopt);
     std::vector<std::string> expected;
     for (int a = 0; a < 8; ++a)
         expected.push_back(read_frame(a, 22));
@@ -739,14 +747,14 @@ TEST_F(Acquisition, ScanLimitOutsideTheAddressesProbesZeroTo89OrNothing)
     f.ComboBox10->setEditText(QStringLiteral("500"));
     f.Button_scanClick(nullptr);
     while (scan_active)
-        f.iTimers1Timer3(nullptr);
+        scan_tick(f);
     ASSERT_EQ(frames.size(), 90u);
     EXPECT_EQ(frames.back(), read_frame(89, 22));
 
     frames.clear();
     f.ComboBox10->setEditText(QStringLiteral("-2"));
     f.Button_scanClick(nullptr);
-    f.iTimers1Timer3(nullptr);
+    scan_tick(f);
     EXPECT_EQ(scan_active, 0);
     EXPECT_TRUE(frames.empty());
 }
@@ -756,11 +764,8 @@ TEST_F(Acquisition, BoxChangesAfterAScanRelabelThePanelsByIndex)
     TForm1& f = ready_form();
     f.ComboBox10->setEditText(QStringLiteral("8"));
     f.Button_scanClick(nullptr);
-    while (scan_active) {
-        f.iTimers1Timer3(nullptr);
-        if (cur_addr == 1 || cur_addr == 4)
-            inject(f, reply_counts(0, 0, 0, 0, 0));
-    }
+    while (scan_active)
+        scan_tick(f, cur_addr + 1 == 1 || cur_addr + 1 == 4 ? std::optional(reply_counts(0, 0, 0, 0, 0)) : std::nullopt);
     ASSERT_EQ(inst_count, 2);
     f.addr_check[6]->click();
     EXPECT_EQ(inst_count, 3);
@@ -774,11 +779,8 @@ TEST_F(Acquisition, BoxChangesAfterAScanRelabelThePanelsByIndex)
 
     // A second scan lists its finds again in both address boxes.
     f.Button_scanClick(nullptr);
-    while (scan_active) {
-        f.iTimers1Timer3(nullptr);
-        if (cur_addr == 1 || cur_addr == 4)
-            inject(f, reply_counts(0, 0, 0, 0, 0));
-    }
+    while (scan_active)
+        scan_tick(f, cur_addr + 1 == 1 || cur_addr + 1 == 4 ? std::optional(reply_counts(0, 0, 0, 0, 0)) : std::nullopt);
     QStringList items6, items7;
     for (int i = 0; i < f.ComboBox6->count(); ++i)
         items6 << f.ComboBox6->itemText(i);
@@ -795,11 +797,8 @@ TEST_F(Acquisition, ScanFindingFifteenInstrumentsShowsTwelvePanels)
     TForm1& f = ready_form();
     f.ComboBox10->setEditText(QStringLiteral("20"));
     f.Button_scanClick(nullptr);
-    while (scan_active) {
-        f.iTimers1Timer3(nullptr);
-        if (scan_active && cur_addr < 15)
-            inject(f, reply_counts(0, 0, 0, 0, 0));
-    }
+    while (scan_active)
+        scan_tick(f, cur_addr + 1 < 15 ? std::optional(reply_counts(0, 0, 0, 0, 0)) : std::nullopt);
     EXPECT_EQ(inst_count, 15);
     for (int a = 0; a < 15; ++a) {
         EXPECT_EQ(addr_enabled[a], 1);
@@ -809,4 +808,197 @@ TEST_F(Acquisition, ScanFindingFifteenInstrumentsShowsTwelvePanels)
     EXPECT_EQ(visible_panels(f), 12);
     EXPECT_EQ(f.StringGrid1->ColCount(), 17);
     EXPECT_TRUE(errors.isEmpty()) << errors.join(QLatin1Char('\n')).toStdString();
+}
+
+// --- Which instrument ---------------------------------------------------------
+
+namespace {
+
+struct Sent {
+    int address, code, word;
+    bool write;
+};
+
+Sent parse_frame(const std::string& f)
+{
+    auto b = [&](int i) { return static_cast<std::uint8_t>(f[static_cast<size_t>(i)]); };
+    const bool write = (b(2) & 0xFE) == 0x86;
+    return { b(0) - 0x80, ((b(2) & 1) << 8) | b(3), static_cast<std::int16_t>(b(4) | (b(5) << 8)), write };
+}
+
+} // namespace
+
+// After a box is unticked, every instrument keeps its own column, panel and
+// values: a column write of address 2 sends the column titled "2#仪表" to
+// address 2 (its own address in code 34, not another's), and the commands
+// read its own program segment count.
+TEST_F(Acquisition, UntickingABoxLeavesEveryColumnWithItsOwnAddress)
+{
+    TForm1& f = ready_form();
+    f.ComboBox10->setEditText(QStringLiteral("4"));
+    f.Button_scanClick(nullptr);
+    while (scan_active)
+        scan_tick(f, cur_addr + 1 >= 1 && cur_addr + 1 <= 3 ? std::optional(reply_counts(0, 0, 0, 0, 0)) : std::nullopt);
+    ASSERT_EQ(f.StringGrid1->ColCount(), 5);
+    // Each column holds a writable table with its own address and segment count.
+    for (int address : { 1, 2, 3 }) {
+        const int col = value_column_of(*f.StringGrid1, address);
+        ASSERT_EQ(f.StringGrid1->Cells(col, 0), value_column_title(address));
+        for (int code = 1; code <= 52; ++code) {
+            const auto& words = param_words(code);
+            const ParamRange range = param_range(code);
+            f.StringGrid1->setCells(col, code + 1,
+                words.empty() ? QString::number(range.clamped && range.min > 0 ? range.min : 0.0f)
+                              : QString::fromStdString(words[0]));
+        }
+        f.StringGrid1->setCells(col, 35, QString::number(address));
+        f.StringGrid1->setCells(col, 36, QStringLiteral("19200"));
+        f.StringGrid1->setCells(col, 41, QString::number(address == 2 ? 3 : 0)); // Pno
+    }
+    f.addr_check[1]->click();
+    for (int tick = 0; tick < 4; ++tick) {
+        f.Timer1Timer(nullptr);
+        if (cur_addr >= 0)
+            inject(f, reply_counts(100 * cur_addr, 100 * cur_addr, 0, 0, -cur_addr));
+        else
+            f.settle_replies();
+    }
+    EXPECT_EQ(f.panel_label[1]->text(), QStringLiteral("2"));
+    EXPECT_EQ(f.panel_label[2]->text(), QStringLiteral("3"));
+    EXPECT_EQ(f.StringGrid1->Cells(value_column_of(*f.StringGrid1, 2), 2), QStringLiteral("2")); // segment
+
+    f.ComboBox7->setEditText(QStringLiteral("2"));
+    f.Button9->setEnabled(true);
+    f.Button5->click(); // RUN/HOLD: address 2 runs a program, so no set value
+    EXPECT_FALSE(f.Button9->isEnabled());
+    f.settle_replies();
+
+    frames.clear();
+    f.Button14->click();
+    ASSERT_TRUE(errors.isEmpty()) << errors.join(QLatin1Char('\n')).toStdString();
+    std::vector<Sent> writes;
+    for (int t = 0; t < 100 && f.iTimers1->Enabled(2); ++t) {
+        const size_t before = frames.size();
+        f.iTimers1->OnTimer(2)(nullptr);
+        if (frames.size() > before) {
+            writes.push_back(parse_frame(frames.back()));
+            inject(f, param_reply(writes.back().word));
+        }
+    }
+    ASSERT_FALSE(writes.empty());
+    for (const Sent& w : writes) {
+        EXPECT_EQ(w.address, 2);
+        if (w.code == 34) {
+            EXPECT_EQ(w.word, 2);
+        }
+    }
+    EXPECT_EQ(writes.size(), 52u + 6u); // three program segments: codes up to 58
+    EXPECT_TRUE(errors.isEmpty()) << errors.join(QLatin1Char('\n')).toStdString();
+}
+
+// A command between two sweeps, sent or refused, changes no slot: the next
+// sweep's replies go to the same panels and chart channels as before.
+TEST_F(Acquisition, ACommandBetweenSweepsChangesNoSlot)
+{
+    struct Case {
+        const char* name;
+        QPushButton* TForm1::*button;
+    };
+    const Case cases[] = { { "STOP to 3 (sent)", &TForm1::Button7 }, { "HAND to 3 (refused: no column)", &TForm1::Button6 } };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        owned_form.reset();
+        public_set_reset();
+        frames.clear();
+        TForm1& f = ready_form();
+        enable(f, { 2, 5, 7 });
+        for (int sweep = 0; sweep < 2; ++sweep) {
+            do {
+                f.Timer1Timer(nullptr);
+                if (cur_addr >= 0)
+                    inject(f, reply_counts(100 * cur_addr, 100 * cur_addr, 0, 0, 0));
+            } while (cur_addr != -1);
+            if (sweep == 0) {
+                f.ComboBox7->setEditText(QStringLiteral("3"));
+                errors.clear();
+                (f.*(c.button))->click();
+                f.settle_replies();
+            }
+        }
+        const int addresses[] = { 2, 5, 7 };
+        for (size_t slot = 1; slot <= 3; ++slot) {
+            const int a = addresses[slot - 1];
+            EXPECT_EQ(f.panel_label[slot]->text(), QString::number(a)) << slot;
+            EXPECT_DOUBLE_EQ(f.sv_disp[slot]->Value(), 100.0 * a) << slot;
+            TiPlotChannel* pv = f.iPlot[0]->Channel(2 * static_cast<int>(slot - 1));
+            EXPECT_EQ(pv->TitleText(), QString::number(a) + QStringLiteral("#")) << slot;
+            for (int i = 0; i < pv->Count(); ++i)
+                EXPECT_DOUBLE_EQ(pv->DataY(i), 100.0 * a) << slot;
+        }
+    }
+}
+
+// A second answer for an address the scan has already found changes nothing:
+// no second item in the address boxes, no second panel.
+TEST_F(Acquisition, AnAddressFoundTwiceIsMarkedOnce)
+{
+    TForm1& f = ready_form();
+    f.ComboBox10->setEditText(QStringLiteral("4"));
+    f.Button_scanClick(nullptr);
+    while (scan_active) {
+        const bool probe_two = cur_addr + 1 == 2;
+        scan_tick(f, probe_two ? std::optional(reply_counts(0, 0, 0, 0, 0)) : std::nullopt);
+        if (probe_two)
+            inject(f, reply_counts(0, 0, 0, 0, 0)); // the same probe answered again
+    }
+    EXPECT_EQ(inst_count, 1);
+    EXPECT_EQ(f.ComboBox7->count(), 1);
+    EXPECT_EQ(f.ComboBox6->count(), 1);
+    EXPECT_EQ(visible_panels(f), 1);
+    EXPECT_EQ(f.StringGrid1->ColCount(), 3);
+}
+
+// A scan limit that is no number is refused once, when the scan is asked for:
+// nothing starts, so nothing repeats every 300 ms and no address is skipped.
+TEST_F(Acquisition, ScanLimitThatIsNoNumberStartsNothing)
+{
+    for (const char* limit : { "8a", "", " " }) {
+        SCOPED_TRACE(limit);
+        TForm1& f = ready_form();
+        f.addr_check[2]->click();
+        errors.clear();
+        f.ComboBox10->setEditText(QString::fromLatin1(limit));
+        f.Button_scan->click();
+        ASSERT_EQ(errors.size(), 1);
+        EXPECT_TRUE(errors[0].contains(QStringLiteral("“巡扫”未开始"))) << errors[0].toStdString();
+        EXPECT_EQ(scan_active, 0);
+        EXPECT_FALSE(f.iTimers1->Enabled(3));
+        EXPECT_TRUE(f.Timer1->Enabled());
+        EXPECT_EQ(addr_enabled[2], 1);
+        EXPECT_TRUE(f.addr_check[2]->isChecked());
+        for (QGroupBox* g : f.address_groups)
+            EXPECT_TRUE(g->isEnabled());
+        EXPECT_TRUE(frames.empty());
+        owned_form.reset();
+        public_set_reset();
+    }
+}
+
+// A run-state reply while the control address box holds no number is an
+// answer for some other address: it is stored and ends its command, silently.
+TEST_F(Acquisition, RunStateReplyWithAControlAddressThatIsNoNumber)
+{
+    TForm1& f = ready_form();
+    enable(f, { 4 });
+    f.ComboBox7->setEditText(QStringLiteral("abc"));
+    cur_addr = 4;
+    cur_code = 10;
+    ctrl_cmd_pending = 1;
+    write_pending = 1;
+    inject(f, reply_counts(0, 0, 0, 0, 2));
+    EXPECT_TRUE(errors.isEmpty()) << errors.join(QLatin1Char('\n')).toStdString();
+    EXPECT_EQ(ctrl_cmd_pending, 0);
+    EXPECT_EQ(write_pending, 0);
+    EXPECT_FALSE(f.run_led[1]->Active());
+    EXPECT_EQ(db_value(QStringLiteral("SELECT no4 FROM ai_para WHERE id = 11")).toDouble(), 2.0);
 }

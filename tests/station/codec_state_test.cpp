@@ -147,7 +147,7 @@ TEST_F(CodecState, WriteFrameUsesCurCodeClassAndCurAddrPlaces)
     dec_places[1] = 1;
     cur_code = 3;
     EXPECT_EQ(hex(make_write_frame(1, 3, 100.0f)), "81818603E8038703");
-    EXPECT_EQ(hex(make_write_frame(1, 3, 25.6f)).substr(8, 4), "0101");  // 257
+    EXPECT_EQ(hex(make_write_frame(1, 3, 25.6f)).substr(8, 4), "0001");  // 256
     EXPECT_EQ(hex(make_write_frame(1, 3, 25.3f)).substr(8, 4), "FD00");  // 253
 }
 

@@ -64,12 +64,12 @@ protected:
     // Cell of an address's grid column (its slot + 1).
     static void set_cell(TForm1& f, int address, int row, const char* text)
     {
-        f.StringGrid1->setCells(param_grid_column_of_slot(addr_slot[address]), row, QString::fromUtf8(text));
+        f.StringGrid1->setCells(value_column_of(*f.StringGrid1, address), row, QString::fromUtf8(text));
     }
     void reply(TForm1& f, int b, int mv, int raw)
     {
         const auto bytes = reply_bytes(0, b, 0, mv, 0, raw);
-        f.SComm1_485ReceiveData(nullptr, as_block(bytes), 10);
+        answer(f, bytes.data());
     }
 
     std::vector<std::string> frames;
@@ -133,7 +133,7 @@ TEST_F(Control, ManualPowerWritesTheOutputOnlyWithAdvancedFunction)
     f.iAnalogOutput1->SetValue(55.5);
     set_cell(f, 1, 43, "10000");
     f.Button8->click();
-    // d = ceiling(55.5 x 100) = 5550 = 0x15AE.
+    // d = 55.5 x 100 = 5550 = 0x15AE.
     EXPECT_EQ(frames, std::vector<std::string> { "81818600AE158700" });
     EXPECT_EQ(cur_code, 0);
     EXPECT_FLOAT_EQ(para_value, 55.5f);
@@ -216,23 +216,27 @@ TEST_F(Control, BadControlAddressSendsNothing)
             button->click();
             EXPECT_EQ(errors, QStringList { QString::fromUtf8(c.message) });
             EXPECT_TRUE(frames.empty());
-            // RUN/HOLD and STOP raise the command flag before they convert.
-            EXPECT_EQ(ctrl_cmd_pending, button == f.Button5 || button == f.Button7 ? 1 : 0);
+            // A command that sends nothing leaves no flag behind: the next poll
+            // reply is still a poll reply.
+            EXPECT_EQ(ctrl_cmd_pending, 0);
+            EXPECT_EQ(write_pending, 0);
         }
     }
 }
 
-TEST_F(Control, UnreadGridColumnSendsNothing)
+TEST_F(Control, AddressWithoutAGridColumnSendsNothing)
 {
     TForm1& f = ready_form({ 1 });
-    // Address 5 has no slot: its column is the names column.
+    // Address 5 has no column of its own; no other column stands in for it.
     f.ComboBox7->setEditText(QStringLiteral("5"));
-    f.Button5->click();
-    EXPECT_EQ(errors, QStringList { QStringLiteral("'程序段数Pno' is not a valid floating point value") });
-    errors.clear();
-    f.Button6->click();
-    EXPECT_EQ(errors, QStringList { QStringLiteral("'高级功能AF' is not a valid floating point value") });
+    const QString no_column = QStringLiteral("地址 5 在参数表中没有数据列，请先巡扫或遍读；命令未发送");
+    for (QPushButton* button : { f.Button5, f.Button6, f.Button8, f.Button9 }) {
+        errors.clear();
+        button->click();
+        EXPECT_EQ(errors, QStringList { no_column }) << button->objectName().toStdString();
+    }
     EXPECT_TRUE(frames.empty());
+    EXPECT_EQ(ctrl_cmd_pending, 0);
 }
 
 TEST_F(Control, CommandRepliesSetTheControlAddressRunLed)
@@ -425,14 +429,12 @@ TEST_F(Control, MonitoringResumesAtTheNextTickAfterASetUpWrite)
             EXPECT_EQ(logged, 0);
             EXPECT_EQ(write_pending, 1);
         }
-        // The next tick ends the hold; the sweep goes on after the write's
-        // address, so it ends there and the tick after polls address 3.
+        // The next tick ends the hold and polls address 3: the sweep keeps its
+        // own place, whatever address the write went to.
         frames.clear();
         f.Timer1Timer(nullptr);
         EXPECT_EQ(write_pending, 0);
         EXPECT_FALSE(f.setup_write_pending);
-        EXPECT_TRUE(frames.empty());
-        f.Timer1Timer(nullptr);
         ASSERT_EQ(frames, std::vector<std::string> { "8383A4000000A700" });
         reply(f, 3100, 1000, 0);
         EXPECT_DOUBLE_EQ(f.sv_disp[1]->Value(), 31.0);

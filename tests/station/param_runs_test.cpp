@@ -6,6 +6,7 @@
 #include "iTimers.h"
 #include "param_catalogue.h"
 #include "param_grid.h"
+#include "scomm.h"
 #include "station_db.h"
 #include "ttimer.h"
 
@@ -132,10 +133,11 @@ protected:
     static void reply(TForm1& f, int raw)
     {
         const auto bytes = param_reply(raw);
-        f.SComm1_485ReceiveData(nullptr, as_block(bytes), 10);
+        answer(f, bytes.data());
     }
     // One enabled address with a value column (slot 1) chosen in ComboBox7,
-    // every value cell holding a writable text and no program segments.
+    // every value cell holding a writable text (the address and baud-rate
+    // cells what the instrument and the station have) and no program segments.
     static void one_column(TForm1& f, int address)
     {
         addr_enabled[address] = 1;
@@ -144,8 +146,29 @@ protected:
         f.ComboBox7->setEditText(QString::number(address));
         for (int code = 1; code <= kLastParamCode; ++code) {
             const auto& words = param_words(code);
-            f.StringGrid1->setCells(2, code + 1, QString::fromStdString(words.empty() ? "0" : words[0]));
+            const ParamRange range = param_range(code);
+            const float number = range.clamped && range.min > 0 ? range.min : 0;
+            f.StringGrid1->setCells(2, code + 1,
+                words.empty() ? QString::number(static_cast<double>(number)) : QString::fromStdString(words[0]));
         }
+        f.StringGrid1->setCells(2, 35, QString::number(address));
+        f.StringGrid1->setCells(2, 36, QString::number(f.SComm1_485->BaudRate()));
+    }
+    // Ticks the column write to its end. Each write is answered, unless
+    // `silent_from` says from which write on (counted from 1) nothing answers.
+    std::vector<Request> write_column(TForm1& f, int silent_from = 0)
+    {
+        std::vector<Request> writes;
+        for (int t = 0; t < 200 && f.iTimers1->Enabled(2); ++t) {
+            if (const auto r = tick(f, 2)) {
+                writes.push_back(*r);
+                if (silent_from == 0 || static_cast<int>(writes.size()) < silent_from)
+                    reply(f, r->word);
+                else
+                    f.settle_replies();
+            }
+        }
+        return writes;
     }
     static bool polling(TForm1& f) { return f.Timer1->Enabled(); }
 
@@ -264,48 +287,147 @@ TEST_F(Runs, StopLeavesTheGridAsFilledAndRestartsPolling)
     EXPECT_EQ(f.StringGrid1->Cells(2, 43), "0");
 }
 
-TEST_F(Runs, ColumnWriteSendsEveryCodeClampedAndEndsOnTheNextTick)
+TEST_F(Runs, ColumnWriteSendsEveryCodeWithAddressAndBaudRateLast)
 {
     TForm1& f = open();
     one_column(f, 3);
-    f.StringGrid1->setCells(2, 3, "950"); // code 2: clamped to 908
-    f.StringGrid1->setCells(2, 4, "99999"); // code 3: clamped to 9999
-    f.StringGrid1->setCells(2, 14, "0"); // code 13: clamped to 1
+    f.StringGrid1->setCells(2, 3, "908"); // code 2 at the top of its range
+    f.StringGrid1->setCells(2, 4, "9999"); // code 3
     f.StringGrid1->setCells(2, 30, "rELy"); // code 29: word 1
-    f.StringGrid1->setCells(2, 36, "38400"); // code 35: clamped to 19200
-    f.StringGrid1->setCells(2, 53, "12.5"); // code 52, "t1": not clamped
+    f.StringGrid1->setCells(2, 53, "12.5"); // code 52, "t1"
     f.Button14Click(nullptr);
     EXPECT_EQ(f.Label15->text(), "请稍候，写入数据...");
     EXPECT_EQ(write_pending, 1);
+    const std::vector<Request> writes = write_column(f);
+    std::vector<int> codes;
     std::map<int, std::string> frames;
-    for (int t = 1; t <= 52; ++t) {
-        const auto r = tick(f, 2);
-        ASSERT_TRUE(r) << "tick " << t;
-        EXPECT_TRUE(r->write);
-        EXPECT_EQ(r->address, 3);
-        EXPECT_EQ(r->code, t);
-        frames[t] = hex(sent.back());
-        if (t == 26) {
-            EXPECT_EQ(f.run_progress->value(), 26);
-            EXPECT_EQ(f.run_progress->maximum(), 52);
-            EXPECT_EQ(f.Label67->text(), "当前命令  26");
-        }
+    for (size_t i = 0; i < writes.size(); ++i) {
+        EXPECT_TRUE(writes[i].write);
+        EXPECT_EQ(writes[i].address, 3);
+        codes.push_back(writes[i].code);
+        frames[writes[i].code] = hex(sent[i]);
     }
-    EXPECT_TRUE(f.iTimers1->Enabled(2));
-    EXPECT_FALSE(tick(f, 2));
+    std::vector<int> expected;
+    for (int code = 1; code <= 52; ++code)
+        if (code != 34 && code != 35)
+            expected.push_back(code);
+    expected.push_back(34);
+    expected.push_back(35);
+    EXPECT_EQ(codes, expected);
     EXPECT_FALSE(f.iTimers1->Enabled(2));
     EXPECT_EQ(f.Label15->text(), "数据下载完成");
     EXPECT_EQ(f.Label67->text(), "");
+    EXPECT_EQ(f.run_progress->value(), f.run_progress->maximum());
     EXPECT_TRUE(polling(f));
     EXPECT_EQ(write_pending, 0);
     EXPECT_EQ(para_run_active, 0);
     EXPECT_EQ(frames[2], "838386028C038902"); // 908
     EXPECT_EQ(frames[3], "838386030F278903"); // 9999
-    EXPECT_EQ(frames[13], "8383860D0100890D"); // 1
     EXPECT_EQ(frames[29], "8383861D0100891D"); // 1
-    EXPECT_EQ(frames[35], "83838623004B8923"); // 19200
     EXPECT_EQ(frames[52], "838386347D008934"); // 125 tenths
     EXPECT_TRUE(errors.isEmpty()) << errors.join('\n').toStdString();
+}
+
+// A value the instrument cannot take, or a text that is no value, stops the
+// column write before anything is sent, naming the row, the text and the range.
+TEST_F(Runs, ColumnWriteRefusesAColumnWithAValueItCannotWrite)
+{
+    struct Case {
+        int code;
+        const char* text;
+        const char* says;
+    };
+    const Case cases[] = {
+        { 4, "1e40", "'1e40' 超出范围 -3000 .. 9999" }, // LoAL
+        { 2, "950", "'950' 超出范围 -500 .. 908" },
+        { 13, "0", "'0' 超出范围 1 .. 32000" },
+        { 7, "100", "'100' 超出范围 0.0001 .. 99.99" },
+        { 35, "38400", "'38400' 超出范围 0 .. 19200" },
+        { 45, "40000", "'40000' 超出范围 -32768 .. 32767" }, // EP3: the value word
+        { 52, "600000", "'600000' 超出范围 -500000 .. 500000" }, // t1
+        { 5, "abc", "'abc' is not a valid floating point value" },
+        { 29, "relay", "'relay' is not a valid floating point value" },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        owned_form.reset();
+        public_set_reset();
+        TForm1& f = open();
+        one_column(f, 3);
+        f.StringGrid1->setCells(2, c.code + 1, QString::fromUtf8(c.text));
+        errors.clear();
+        sent.clear();
+        f.first_scan_done = true;
+        f.update_run_buttons();
+        f.Button14->click();
+        EXPECT_FALSE(tick(f, 2));
+        EXPECT_TRUE(sent.empty());
+        EXPECT_FALSE(f.iTimers1->Enabled(2));
+        EXPECT_TRUE(polling(f));
+        EXPECT_EQ(write_pending, 0);
+        ASSERT_EQ(errors.size(), 1);
+        EXPECT_TRUE(errors[0].contains(QStringLiteral("第 %1 行").arg(c.code + 1))) << errors[0].toStdString();
+        EXPECT_TRUE(errors[0].contains(QString::fromUtf8(c.says))) << errors[0].toStdString();
+    }
+}
+
+// A new address in the column moves the instrument: the baud rate that follows
+// goes to the new address, and the end says where the instrument now is.
+TEST_F(Runs, ColumnWriteFollowsANewAddressAndSaysSo)
+{
+    TForm1& f = open();
+    one_column(f, 3);
+    f.StringGrid1->setCells(2, 35, "7");
+    f.Button14Click(nullptr);
+    const std::vector<Request> writes = write_column(f);
+    ASSERT_GE(writes.size(), 2u);
+    EXPECT_EQ(writes[writes.size() - 2].code, 34);
+    EXPECT_EQ(writes[writes.size() - 2].address, 3);
+    EXPECT_EQ(writes[writes.size() - 2].word, 7);
+    EXPECT_EQ(writes.back().code, 35);
+    EXPECT_EQ(writes.back().address, 7);
+    EXPECT_EQ(f.Label15->text(), "数据下载完成");
+    ASSERT_EQ(errors.size(), 1);
+    EXPECT_TRUE(errors[0].contains("由 3 改为 7")) << errors[0].toStdString();
+}
+
+// When the instrument stops answering, the run stops after three unanswered
+// writes instead of reporting a complete download; unanswered writes at the
+// end are named.
+TEST_F(Runs, ColumnWriteEndsTruthfullyWhenTheInstrumentStopsAnswering)
+{
+    TForm1& f = open();
+    one_column(f, 3);
+    f.Button14Click(nullptr);
+    const std::vector<Request> writes = write_column(f, 10);
+    EXPECT_EQ(writes.size(), 12u); // the tenth, eleventh and twelfth go unanswered
+    EXPECT_FALSE(f.iTimers1->Enabled(2));
+    EXPECT_EQ(f.Label15->text(), "读入数据停止");
+    EXPECT_TRUE(polling(f));
+    EXPECT_EQ(write_pending, 0);
+    ASSERT_EQ(errors.size(), 1);
+    EXPECT_TRUE(errors[0].contains("连续 3 项写入没有得到确认的应答")) << errors[0].toStdString();
+    EXPECT_TRUE(errors[0].contains("已发送 12 项，其中 9 项得到应答")) << errors[0].toStdString();
+
+    // One reply lost on the way: the run goes on and names the write at the end.
+    one_column(f, 3); // the replies above wrote the instrument's answers into the column
+    errors.clear();
+    sent.clear();
+    f.Button14Click(nullptr);
+    std::vector<Request> all;
+    for (int t = 0; t < 200 && f.iTimers1->Enabled(2); ++t)
+        if (const auto r = tick(f, 2)) {
+            all.push_back(*r);
+            if (r->code == 5)
+                f.settle_replies();
+            else
+                reply(f, r->word);
+        }
+    EXPECT_EQ(all.size(), 52u);
+    EXPECT_EQ(f.Label15->text(), "数据下载未完成");
+    ASSERT_EQ(errors.size(), 1);
+    EXPECT_TRUE(errors[0].contains(QString::fromStdString("1 项未得到确认（没有应答，或应答无法辨认）：" + param_name(5))))
+        << errors[0].toStdString();
 }
 
 TEST_F(Runs, ColumnReadReadsCodesOneToTheLastSegmentPair)
@@ -364,7 +486,7 @@ TEST_F(Runs, SelectedWriteWithAnEmptyQueueEndsOnItsFirstTick)
     EXPECT_EQ(para_run_active, 0);
 }
 
-TEST_F(Runs, SelectedWriteTakesWordsAndSkipsWhatItCannotConvert)
+TEST_F(Runs, SelectedWriteTakesWordsAndRefusesWhatItCannotWrite)
 {
     TForm1& f = open();
     layout_value_columns(*f.StringGrid1, { 3 });
@@ -374,17 +496,20 @@ TEST_F(Runs, SelectedWriteTakesWordsAndSkipsWhatItCannotConvert)
         f.StringGrid1->OnSetEditText(2, code + 1, QString::fromUtf8(text));
         f.StringGrid1->OnSetEditText(2, code + 1, QString::fromUtf8(text));
     }
-    ASSERT_EQ(edit_count, 5);
+    // What cannot be written is refused when the edit is committed.
+    ASSERT_EQ(edit_count, 2);
+    ASSERT_EQ(errors.size(), 3);
+    EXPECT_TRUE(errors[0].contains("第 5 行") && errors[0].contains("'xyz'")) << errors[0].toStdString();
+    EXPECT_TRUE(errors[1].contains("'0' 超出范围 1 .. 32000")) << errors[1].toStdString();
+    EXPECT_TRUE(errors[2].contains("'relay'")) << errors[2].toStdString();
     f.Button12Click(nullptr);
     std::vector<std::pair<int, int>> written; // code, word
     for (int t = 0; t < 10 && f.iTimers1->Enabled(5); ++t)
         if (const auto r = tick(f, 5))
             written.emplace_back(r->code, r->word);
-    const std::vector<std::pair<int, int>> expected = { { 29, 1 }, { 13, 1 }, { 29, 2 } };
+    const std::vector<std::pair<int, int>> expected = { { 29, 1 }, { 29, 2 } };
     EXPECT_EQ(written, expected);
-    ASSERT_EQ(errors.size(), 2);
-    EXPECT_TRUE(errors[0].contains("'xyz'")) << errors[0].toStdString();
-    EXPECT_TRUE(errors[1].contains("'relay'")) << errors[1].toStdString();
+    EXPECT_EQ(errors.size(), 3);
     EXPECT_EQ(edit_count, 0);
     EXPECT_TRUE(polling(f));
 }
@@ -411,8 +536,9 @@ TEST_F(Runs, ARunDisablesWhatWouldStartAnotherAndStopEndsIt)
         SCOPED_TRACE(c.button->objectName().toStdString());
         for (QPushButton* b : starters)
             ASSERT_TRUE(b->isEnabled()) << b->objectName().toStdString();
+        one_column(f, 3); // the read-all run before zeroed the column
         c.button->click();
-        ASSERT_TRUE(f.iTimers1->Enabled(c.channel));
+        ASSERT_TRUE(f.iTimers1->Enabled(c.channel)) << errors.join('\n').toStdString();
         for (QPushButton* b : starters)
             EXPECT_FALSE(b->isEnabled()) << b->objectName().toStdString();
         EXPECT_TRUE(f.Button4->isEnabled());
@@ -472,6 +598,8 @@ TEST_F(Runs, ColumnRunWithoutColumnOrSegmentCountEndsWithAMessage)
             f.StringGrid1->setCells(2, 41, QString::fromUtf8(c.pno));
             errors.clear();
             sent.clear();
+            f.first_scan_done = true;
+            f.update_run_buttons();
             (channel == 4 ? f.Button1 : f.Button14)->click();
             EXPECT_FALSE(tick(f, channel));
             EXPECT_FALSE(f.iTimers1->Enabled(channel));
@@ -481,30 +609,5 @@ TEST_F(Runs, ColumnRunWithoutColumnOrSegmentCountEndsWithAMessage)
             ASSERT_EQ(errors.size(), 1);
             EXPECT_TRUE(errors[0].contains(QString::fromUtf8(c.says))) << errors[0].toStdString();
         }
-    }
-}
-
-TEST_F(Runs, ColumnWriteStopsAtACellItCannotConvert)
-{
-    for (const auto& [code, text] :
-        std::vector<std::pair<int, const char*>> { { 5, "abc" }, { 29, "relay" } }) {
-        SCOPED_TRACE(text);
-        owned_form.reset();
-        public_set_reset();
-        TForm1& f = open();
-        one_column(f, 3);
-        f.StringGrid1->setCells(2, code + 1, QString::fromUtf8(text));
-        errors.clear();
-        sent.clear();
-        f.Button14Click(nullptr);
-        for (int t = 0; t < 60 && f.iTimers1->Enabled(2); ++t)
-            tick(f, 2);
-        ASSERT_EQ(sent.size(), static_cast<size_t>(code - 1)) << "nothing written from the bad cell on";
-        EXPECT_EQ(parse(sent.back()).code, code - 1);
-        EXPECT_TRUE(polling(f));
-        EXPECT_EQ(write_pending, 0);
-        ASSERT_EQ(errors.size(), 1);
-        EXPECT_TRUE(errors[0].contains(QStringLiteral("第 %1 行").arg(code + 1))) << errors[0].toStdString();
-        EXPECT_TRUE(errors[0].contains(QStringLiteral("'%1'").arg(QString::fromUtf8(text))));
     }
 }

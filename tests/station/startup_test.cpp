@@ -143,6 +143,6 @@ TEST_F(StartUp, CommandMonitorKeepsTheNewestLines)
     f.send_pause_ms = 0;
     const std::string frame("\x81\x81\xA4\x00\x00\x00\xA5\x00", 8);
     for (int i = 0; i < TForm1::kMemoLines + 50; ++i)
-        f.scomm485_write_command(frame);
+        f.scomm485_write_command(frame, RequestKind::Poll);
     EXPECT_EQ(f.Memo1->blockCount(), TForm1::kMemoLines);
 }

@@ -35,6 +35,17 @@ struct Faults {
     double sensor_break_seconds = 10;
 };
 
+// One reply an instrument gave, in instrument counts, before any fault
+// touched it (a dropped reply is not reported).
+struct ReplyRecord {
+    int address = 0;
+    int code = 0;
+    long sv = 0, pv = 0, mv = 0;
+    uint8_t status = 0;
+    int16_t param = 0;
+    int decimal_places = 0;
+};
+
 struct BusOptions {
     std::vector<int> addresses { 1 };
     double speed = 1.0; // process seconds per real second; 0 freezes the process
@@ -44,6 +55,8 @@ struct BusOptions {
     uint64_t seed = 1;
     // Called on the bus thread for every request and reply, one line each.
     std::function<void(const std::string&)> trace;
+    // Called on the bus thread for every reply put on the line.
+    std::function<void(const ReplyRecord&)> on_reply;
 };
 
 struct FaultCounts {

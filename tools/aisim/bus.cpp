@@ -7,6 +7,7 @@
 #include "wire.h"
 
 #include <algorithm>
+#include <charconv>
 #include <atomic>
 #include <chrono>
 #include <cinttypes>
@@ -140,9 +141,13 @@ struct Bus::Impl {
     {
         if (!opt.trace)
             return;
+        // Fixed-point with a point whatever the locale of the process using the bus.
         char b[32];
-        std::snprintf(b, sizeof b, "%11.6f %s ", seconds(t), dir);
-        trace_lines.push_back(b + hex(p, n) + (note.empty() ? "" : "  " + note));
+        auto r = std::to_chars(b, b + sizeof b - 1, seconds(t), std::chars_format::fixed, 6);
+        std::string stamp(b, r.ec == std::errc() ? r.ptr : b);
+        if (stamp.size() < 11)
+            stamp.insert(0, 11 - stamp.size(), ' ');
+        trace_lines.push_back(stamp + " " + dir + " " + hex(p, n) + (note.empty() ? "" : "  " + note));
     }
 
     void schedule(Out o)
@@ -212,13 +217,17 @@ struct Bus::Impl {
                         + std::chrono::duration_cast<Clock::duration>(
                             std::chrono::duration<double>(faults.sensor_break_seconds));
             }
-            auto reply = encode_reply(in.reply_fields(r.code));
+            const ReplyFields fields = in.reply_fields(r.code);
+            auto reply = encode_reply(fields);
             std::vector<uint8_t> bytes(reply.begin(), reply.end());
             std::optional<Out> head;
             if (u_drop < faults.drop) {
                 ++st.faults.drop;
                 note += note.empty() ? "dropped" : ", dropped";
             } else {
+                if (opt.on_reply)
+                    opt.on_reply(ReplyRecord { r.address, r.code, fields.sv, fields.pv, fields.mv, fields.status,
+                        fields.param, in.decimal_places() });
                 if (u_corrupt < faults.corrupt) {
                     ++st.faults.corrupt;
                     const int flip = 1 + static_cast<int>(rng() % 15);
