@@ -101,6 +101,9 @@ StationDb::StationDb(const QString& dir, QObject* parent)
     path_ = QDir(base).absoluteFilePath(kDbFileName);
     QSqlDatabase db = open_station_connection(path_, conn_name_);
     QSqlQuery q(db);
+    // The poll's writes wait for another writer only briefly: a write that
+    // cannot go in joins the row queue instead of freezing the window.
+    q.exec(QStringLiteral("PRAGMA busy_timeout = %1").arg(kWriteBusyTimeoutMs));
     if (!q.exec(QStringLiteral(
             "SELECT \"date\", \"time\", address, sv, pv, mv, val, alm FROM mea_tbl LIMIT 0"))) {
         const QString text = q.lastError().text();
@@ -173,7 +176,37 @@ void StationDb::store_parameter(int address, int code, float value)
         Q_EMIT parameter_stored(address, code, static_cast<double>(value));
 }
 
+void StationDb::append_measurements(const std::vector<MeasurementRow>& rows)
+{
+    QSqlDatabase db = connection();
+    if (!db.transaction())
+        raise(QStringLiteral("Cannot append to mea_tbl"), db.lastError().text());
+    std::vector<qint64> ids;
+    ids.reserve(rows.size());
+    try {
+        for (const MeasurementRow& row : rows)
+            ids.push_back(insert_row(row));
+    } catch (const EDatabaseError&) {
+        db.rollback();
+        throw;
+    }
+    if (!db.commit()) {
+        const QString text = db.lastError().text();
+        db.rollback();
+        raise(QStringLiteral("Cannot append to mea_tbl"), text);
+    }
+    for (qint64 id : ids)
+        Q_EMIT measurement_appended(id);
+}
+
 qint64 StationDb::append_measurement(const MeasurementRow& row)
+{
+    const qint64 rowid = insert_row(row);
+    Q_EMIT measurement_appended(rowid);
+    return rowid;
+}
+
+qint64 StationDb::insert_row(const MeasurementRow& row)
 {
     if (!insert_) {
         insert_ = std::make_unique<QSqlQuery>(connection());
@@ -194,11 +227,13 @@ qint64 StationDb::append_measurement(const MeasurementRow& row)
     insert_->bindValue(5, row.mv);
     insert_->bindValue(6, row.val);
     insert_->bindValue(7, row.alm & 0xFF);
-    if (!insert_->exec())
-        raise(QStringLiteral("Cannot append to mea_tbl"), insert_->lastError().text());
+    if (!insert_->exec()) {
+        const QString text = insert_->lastError().text();
+        insert_->finish();
+        raise(QStringLiteral("Cannot append to mea_tbl"), text);
+    }
     const qint64 rowid = insert_->lastInsertId().toLongLong();
     insert_->finish();
-    Q_EMIT measurement_appended(rowid);
     return rowid;
 }
 

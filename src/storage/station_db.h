@@ -27,6 +27,7 @@
 class QSqlQuery;
 
 inline constexpr int kDbAddressCount = 90; // fields no0 .. no89
+inline constexpr int kWriteBusyTimeoutMs = 200; // the station's own writes
 inline const QString kDbFileName = QStringLiteral("control_db.sqlite");
 
 // True for the addresses that have a field in ai_para (0..89).
@@ -82,6 +83,9 @@ public:
     // both `row.when`), committed on return. Throws EDatabaseError on failure.
     // Returns the new row's rowid.
     qint64 append_measurement(const MeasurementRow& row);
+    // Appends the rows in order in one transaction: all of them or none.
+    // Throws EDatabaseError on failure (nothing is appended then).
+    void append_measurements(const std::vector<MeasurementRow>& rows);
 
     // Reads field no<address> of ai_para rows 2..411 as 32-bit floats and
     // turns each into the value text of its code with `dec_places` decimal
@@ -102,6 +106,7 @@ Q_SIGNALS:
 
 private:
     [[noreturn]] void raise(const QString& what, const QString& driver_text) const;
+    qint64 insert_row(const MeasurementRow& row);
 
     QString path_;
     QString conn_name_;

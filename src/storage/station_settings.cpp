@@ -1,0 +1,74 @@
+#include "station_settings.h"
+
+#include <QDir>
+#include <QStringList>
+
+#include <algorithm>
+
+namespace {
+
+constexpr int kMaxAddress = 90;
+
+bool is_address(int a) { return a >= 0 && a <= kMaxAddress; }
+
+} // namespace
+
+StationSettings::StationSettings(const QString& dir)
+    : settings_(std::make_unique<QSettings>(QDir(dir).filePath(kStationSettingsFileName), QSettings::IniFormat))
+{
+}
+
+QString StationSettings::file_path() const { return settings_->fileName(); }
+
+bool StationSettings::resume() const { return settings_->value(QStringLiteral("resume/enabled"), true).toBool(); }
+
+void StationSettings::set_resume(bool on)
+{
+    settings_->setValue(QStringLiteral("resume/enabled"), on);
+    settings_->sync();
+}
+
+std::vector<int> StationSettings::addresses() const
+{
+    std::vector<int> out;
+    // A list in the file ("1, 2, 5"); a single address reads as one text.
+    const QStringList items = settings_->value(QStringLiteral("resume/addresses")).toStringList();
+    for (const QString& item : items) {
+        bool ok = false;
+        const int a = item.trimmed().toInt(&ok); // C locale: digits only
+        if (ok && is_address(a) && std::find(out.begin(), out.end(), a) == out.end())
+            out.push_back(a);
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+void StationSettings::set_addresses(const std::vector<int>& addresses)
+{
+    std::vector<int> kept;
+    for (int a : addresses)
+        if (is_address(a))
+            kept.push_back(a);
+    if (settings_->contains(QStringLiteral("resume/addresses")) && this->addresses() == kept)
+        return;
+    QStringList items;
+    for (int a : kept)
+        items << QString::number(a);
+    settings_->setValue(QStringLiteral("resume/addresses"), items);
+    settings_->sync();
+}
+
+int StationSettings::decimal_places(int address) const
+{
+    bool ok = false;
+    const int places = settings_->value(QStringLiteral("decimals/%1").arg(address)).toInt(&ok);
+    return ok && places >= 0 && places <= 4 ? places : -1;
+}
+
+void StationSettings::set_decimal_places(int address, int places)
+{
+    if (!is_address(address) || decimal_places(address) == places)
+        return;
+    settings_->setValue(QStringLiteral("decimals/%1").arg(address), places);
+    settings_->sync();
+}

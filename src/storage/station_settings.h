@@ -1,0 +1,39 @@
+#pragma once
+// The station's own settings, in an INI file beside the database
+// (station.ini), for what save.txt, with its fixed three lines, has no room
+// for: whether to resume polling after a restart, and the addresses found
+// (with their decimal places) to resume with.
+//
+// Every change is written at once (an atomic rewrite), so a power cut keeps
+// the last state. Main thread only.
+#include <QSettings>
+#include <QString>
+
+#include <memory>
+#include <vector>
+
+inline const QString kStationSettingsFileName = QStringLiteral("station.ini");
+
+class StationSettings {
+public:
+    // The file `dir`/station.ini; a missing file gives the defaults.
+    explicit StationSettings(const QString& dir);
+
+    QString file_path() const;
+
+    // Resume polling the remembered addresses at start (default: on).
+    bool resume() const;
+    void set_resume(bool on);
+
+    // The addresses polled, ascending, each 0..90; entries that are not such
+    // an address are left out.
+    std::vector<int> addresses() const;
+    void set_addresses(const std::vector<int>& addresses);
+
+    // Decimal places last learnt for an address; -1 when none is known.
+    int decimal_places(int address) const;
+    void set_decimal_places(int address, int places);
+
+private:
+    std::unique_ptr<QSettings> settings_;
+};
