@@ -136,6 +136,7 @@ void TSComm::OpenComm()
         throw ECommsError("Cannot setup comm buffer");
     }
     port_ = port;
+    opened_device_ = device;
     comm_purge(port_, comm_purge_rx | comm_purge_tx);
     ApplyCommTimeouts();
     ApplyCommState();

@@ -72,6 +72,9 @@ public:
     bool SendData(const char* Buffer, unsigned short Length);
 
     bool is_open() const { return port_ != nullptr; }
+    // The device the last successful OpenComm opened (kept after a close or
+    // hang-up, when the name may no longer resolve to it); empty before.
+    const std::string& opened_device() const { return opened_device_; }
     // The device CommName stands for now (what the settings page shows).
     std::string resolved_device() const;
 
@@ -162,6 +165,7 @@ private:
     CommEvent* close_event_ = nullptr;
     std::unique_ptr<CommEndpoint> endpoint_;
     std::chrono::steady_clock::time_point block_started_ {};
+    std::string opened_device_;
 
     std::string comm_name_ = "COM2";
     uint32_t baud_rate_ = 9600;

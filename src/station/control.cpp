@@ -17,6 +17,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QSignalBlocker>
+#include <QTimer>
 #include <algorithm>
 #include <limits>
 
@@ -49,8 +50,19 @@ void TForm1::connect_control_handlers()
     for (QComboBox* box : {ComboBox1, ComboBox2, ComboBox4, ComboBox5, ComboBox7, ComboBox8})
         box->setInsertPolicy(QComboBox::NoInsert);
     // Selecting an item or typing raises the change handler, as on the form.
-    connect(ComboBox1, &QComboBox::editTextChanged, this,
-            [this] { run_guarded([this] { ComboBox1Change(ComboBox1); }); });
+    connect(ComboBox1, &QComboBox::editTextChanged, this, [this] {
+        // A choice that changed the text has run the handler; the
+        // `activated` that follows in the same event must not run it again.
+        port_text_just_changed = true;
+        QTimer::singleShot(0, this, [this] { port_text_just_changed = false; });
+        run_guarded([this] { ComboBox1Change(ComboBox1); });
+    });
+    // Choosing the item already shown changes no text: it reopens the port,
+    // as the hang-up note tells the operator to do.
+    connect(ComboBox1, &QComboBox::activated, this, [this] {
+        if (!port_text_just_changed)
+            run_guarded([this] { ComboBox1Change(ComboBox1); });
+    });
     connect(ComboBox2, &QComboBox::editTextChanged, this,
             [this] { run_guarded([this] { ComboBox2Change(ComboBox2); }); });
 }
@@ -151,8 +163,7 @@ void TForm1::ComboBox1Change(QObject*)
         SComm1_485->SetCommName("com" + std::to_string(k + 1));
     update_port_label();
     file_save();
-    SComm1_485->OpenComm();
-    update_port_label();
+    open_port();
 }
 
 void TForm1::ComboBox2Change(QObject*)
@@ -164,17 +175,7 @@ void TForm1::ComboBox2Change(QObject*)
         SComm1_485->SetBaudRate(rates[k]);
     update_port_label();
     file_save();
-    SComm1_485->OpenComm();
-    update_port_label();
-}
-
-void TForm1::SComm1_485RequestHangup(TSComm*)
-{
-    SComm1_485->CloseComm();
-    set_comm_led(false);
-    update_port_label();
-    throw ECommsError("串口 " + SComm1_485->CommName() + "（" + resolve_port_name(SComm1_485->CommName())
-                      + "）已断开，可能是转换器被拔出。请检查连接，然后在“系统设置”中重新选择串口。");
+    open_port();
 }
 
 void TForm1::update_port_label()

@@ -40,6 +40,8 @@ void TForm1::command_dispose(const LineRequest& request, const std::uint8_t* rep
     if (!decode_reply(reply, address, code, command, request.value))
         return;
     const int raw = last_reply_raw();
+    if (code == 22 && roster::enabled(address))
+        remember_addresses(); // the decimal places it has just learnt
 
     // Main panel.
     const int dec = dec_places_of(address);

@@ -1,5 +1,7 @@
 #include "error_box.h"
 
+#include "event_log.h"
+
 #include <QApplication>
 #include <QMessageBox>
 #include <exception>
@@ -20,6 +22,8 @@ ErrorBox::ErrorBox()
 
 void ErrorBox::show(const QString& message)
 {
+    // Every message goes to the event log, also one that is already open.
+    event_log::write("错误", message.toStdString());
     if (open_.count(message))
         return;
     open_.insert(message);

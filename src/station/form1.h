@@ -5,10 +5,12 @@
 //   startup.cpp       FormCreate, scomm_init, settings read/save
 //   navigation.cpp    menu handlers, about page, help window, FormClose
 // (further concerns add their own file).
+#include "bus_health.h"
 #include "reply_matcher.h"
 
 #include <QMainWindow>
 #include <QString>
+#include <QStringList>
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -44,6 +46,9 @@ class TiAnalogOutput;
 class TiIntegerOutput;
 class TiTimers;
 class TiPlot;
+class RowQueue;
+class StationSettings;
+class HealthView;
 
 class TForm1 : public QMainWindow {
     Q_OBJECT
@@ -188,11 +193,24 @@ public:
     void checkbox_change(QCheckBox* box);
     void Button_scanClick(QObject* Sender);
     void mark_found_address(int address);
+    // Ends taking up the addresses found: grid columns, stored sets, run
+    // buttons, and remembers them for the next start (scan end, resume).
+    void adopt_addresses();
+    // Remembers the enabled addresses and their decimal places.
+    void remember_addresses();
+    // At start: the remembered addresses are polled without a scan.
+    void resume_addresses();
     void iTimers1Timer3(QObject* Sender);
     int scan_limit = 0; // the limit read when the scan started
 
     // storage.cpp
     void store_parameter(int address, int code, float value);
+    // Rows wait here while the database is unavailable.
+    std::unique_ptr<RowQueue> row_queue;
+    void connect_row_queue();
+    // The station's own settings beside the database (station.ini).
+    std::unique_ptr<StationSettings> station_settings;
+    QCheckBox* resume_check = nullptr;
     void append_measurement(int address);
     void get_AI_database(int address);
     void ai_para_first();
@@ -240,9 +258,43 @@ public:
     void Button15Click(QObject* Sender);
     void Button16Click(QObject* Sender);
     void update_port_label();
-    // The line hung up (a USB adapter pulled out): the port is closed and the
-    // operator told; choosing the port again reopens it when the device is back.
+    // The line hung up (a USB adapter pulled out): the port is closed, the
+    // event logged and shown in the status bar, and the station watches for
+    // the device to come back (link.cpp).
     void SComm1_485RequestHangup(TSComm* Sender);
+
+    // link.cpp: the port the operator wants open, opened and reopened.
+    // Opens the port with CommName and BaudRate; throws ECommsError.
+    void open_port();
+    // Tries again while the wanted port is closed (a hang-up, a device that
+    // was not there at start); stops once it is open.
+    void reconnect_tick();
+    void port_opened(const QString& state);
+    bool port_wanted = false;
+    QTimer* reconnect_timer = nullptr;
+    std::string reconnect_reason; // the last reason the port did not open
+    // Re-choosing the port box's current item reopens the port: the box
+    // reports a choice of the same item only through `activated`.
+    bool port_text_just_changed = false;
+
+    // status_bar.cpp: device, link state and baud rate, the last minute's
+    // replies, time-outs and bad checks, and the database's state.
+    void build_status_bar();
+    void update_status_bar();
+    QLabel* status_device = nullptr;
+    QLabel* status_link = nullptr;
+    QLabel* status_minute = nullptr;
+    QLabel* status_storage = nullptr;
+    QTimer* status_timer = nullptr;
+    QString link_state;
+
+    // Bus health per address and the view that shows it (health_view.cpp).
+    BusHealth health;
+    HealthView* health_view = nullptr;
+    void show_health_view();
+    // Marks each panel whose instrument has been silent for three sweeps.
+    void update_silence_marks();
+    std::array<QLabel*, 13> silent_label{};
     // Raised by an address or baud-rate write; the next poll tick clears it
     // together with write_pending, so monitoring resumes whether or not the
     // instrument answered.
@@ -328,7 +380,7 @@ private:
 
     // startup.cpp
     void form_create_steps();
-    void read_settings_file();
+    QStringList read_settings_file();
     void set_index_silently(QComboBox* box, int index);
 
     // storage.cpp

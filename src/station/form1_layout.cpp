@@ -2,6 +2,7 @@
 #include "form1.h"
 #include "param_grid.h"
 #include "scomm.h"
+#include "station_settings.h"
 #include "ttimer.h"
 #include "iAnalogOutput.h"
 #include "iIntegerOutput.h"
@@ -145,6 +146,7 @@ void TForm1::build_layout()
     build_about_page();
     build_menu();
     build_timers();
+    build_status_bar();
     connect_handlers();
 }
 
@@ -294,6 +296,10 @@ void TForm1::build_settings_page()
     iIntegerOutput1 = make<TiIntegerOutput>(GroupBox5, "iIntegerOutput1", 74, 156, 70, 24);
     iIntegerOutput1->SetValue(2);
     make_label(GroupBox5, QStringLiteral("Label_seconds"), QStringLiteral("秒"), 150, 160, 30);
+    resume_check = new QCheckBox(QStringLiteral("重新启动后恢复巡检"), GroupBox5);
+    resume_check->setObjectName(QStringLiteral("resume_check"));
+    resume_check->setGeometry(10, 196, 230, 24);
+    resume_check->setToolTip(QStringLiteral("启动时不经巡扫，直接巡检上次找到的仪表"));
 
     GroupBox12 = make<QGroupBox>(TabSheet3, "GroupBox12", 462, 4, 266, 250);
     GroupBox12->setTitle(QStringLiteral("命令监测"));
@@ -357,6 +363,9 @@ void TForm1::build_menu()
     add(settings, "N2", QStringLiteral("设置"), &TForm1::N2Click);
     add(settings, "N5", QStringLiteral("地址寻扫"), &TForm1::N5Click);
     add(settings, "N6", QStringLiteral("给定值"), nullptr);
+    QAction* health_item = settings->addAction(QStringLiteral("总线状态"));
+    health_item->setObjectName(QStringLiteral("health_item"));
+    connect(health_item, &QAction::triggered, this, [this] { run_guarded([this] { show_health_view(); }); });
 
     QMenu* params = bar->addMenu(QStringLiteral("读写参数"));
     params->setObjectName(QStringLiteral("N7"));
@@ -393,6 +402,11 @@ void TForm1::build_timers()
         iTimers1->SetEnabled(k, false);
         iTimers1->SetInterval(k, intervals[k - 1]);
     }
+    // Watches for a wanted port to come back (link.cpp).
+    reconnect_timer = new QTimer(this);
+    reconnect_timer->setObjectName(QStringLiteral("reconnect_timer"));
+    reconnect_timer->setInterval(1000);
+    connect(reconnect_timer, &QTimer::timeout, this, [this] { run_guarded([this] { reconnect_tick(); }); });
 }
 
 void TForm1::connect_click(QPushButton* button, void (TForm1::*handler)(QObject*))
@@ -412,4 +426,7 @@ void TForm1::connect_handlers()
     iIntegerOutput1->OnChange = guarded([this](QObject* sender) { iIntegerOutput1Change(sender); });
     connect_run_handlers();
     connect_control_handlers();
+    resume_check->setChecked(station_settings->resume());
+    connect(resume_check, &QCheckBox::toggled, this,
+            [this](bool on) { run_guarded([&] { station_settings->set_resume(on); }); });
 }

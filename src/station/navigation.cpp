@@ -1,5 +1,7 @@
 #include "error_box.h"
+#include "event_log.h"
 #include "form1.h"
+#include "row_queue.h"
 #include "help_window.h"
 #include "scomm.h"
 
@@ -100,6 +102,12 @@ void TForm1::build_about_page()
 
 void TForm1::FormClose()
 {
+    port_wanted = false;
     SComm1_485->CloseComm();
+    // Rows still waiting for the database get one last chance.
+    row_queue->retry();
+    if (row_queue->outage())
+        event_log::write("数据库", "关闭时仍有 " + std::to_string(row_queue->waiting()) + " 行测量值未能写入数据库");
+    event_log::write("站点", "关闭窗口，串口已关闭");
     file_save();
 }

@@ -140,6 +140,14 @@ void TForm1::build_instrument_panels()
         auto* segment = new QLabel(QStringLiteral("1"), box);
         segment->setObjectName(name_of("Label", w.segment_label));
         segment->setGeometry(66, 226, 40, 20);
+        auto* silent = new QLabel(QStringLiteral("无应答"), box);
+        silent->setObjectName(QStringLiteral("silent_label_%1").arg(s));
+        silent->setGeometry(96, 0, 52, 13);
+        silent->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        silent->setStyleSheet(QStringLiteral("color: rgb(255, 0, 0); font-weight: bold;"));
+        silent->setToolTip(QStringLiteral("连续三轮巡检没有应答"));
+        silent->setVisible(false);
+        silent_label[static_cast<size_t>(s)] = silent;
         auto* run = new TiLedRound(box);
         run->setObjectName(name_of("iLedRound", w.run_led));
         run->setToolTip(QStringLiteral("运行状态"));
@@ -187,3 +195,12 @@ void TForm1::dis_alarm(int panel)
 }
 
 void TForm1::set_comm_led(bool lit) { iLedRound1->SetActive(lit); }
+
+void TForm1::update_silence_marks()
+{
+    const std::vector<int> addresses = roster::addresses();
+    for (size_t s = 1; s <= 12; ++s) {
+        const bool silent = s <= addresses.size() && health.silent(addresses[s - 1]);
+        silent_label[s]->setVisible(silent);
+    }
+}

@@ -128,7 +128,8 @@ void TForm1::SComm1_485ReceiveData(TSComm* Sender, const char* Buffer, unsigned 
     }
     // Every block counts, whatever its length: a stray fragment beside a reply
     // makes the window ambiguous (see ReplyMatcher).
-    replies.block_received(reinterpret_cast<const std::uint8_t*>(Buffer), BufferLength, started);
+    if (!replies.block_received(reinterpret_cast<const std::uint8_t*>(Buffer), BufferLength, started))
+        health.record_late_block(std::chrono::steady_clock::now());
     arm_reply_timer();
 }
 
@@ -172,6 +173,10 @@ void TForm1::settle_replies()
 void TForm1::handle_outcome(const ReplyOutcome& outcome)
 {
     const LineRequest& request = outcome.request;
+    const bool check_ok = outcome.result == ReplyOutcome::Result::Reply && reply_check_ok(outcome.reply.data());
+    health.record(outcome, check_ok, std::chrono::steady_clock::now());
+    if (request.kind == RequestKind::Poll)
+        update_silence_marks();
     if (outcome.result == ReplyOutcome::Result::Reply)
         run_guarded([&] { command_dispose(request, outcome.reply.data()); });
     // Answered, refused by its check nibble, voided or unanswered: the

@@ -1,6 +1,8 @@
 // The address table: the address boxes, the scan and its end.
 #include "convert.h"
 #include "errors.h"
+#include "event_log.h"
+#include "station_settings.h"
 #include "frame_codec.h"
 #include "form1.h"
 #include "iTimers.h"
@@ -22,6 +24,7 @@ void TForm1::checkbox_change(QCheckBox* box)
     for (int a = 0; a < 12; ++a)
         if (addr_check[static_cast<size_t>(a)] == box)
             addr_enabled[a] = box->isChecked() ? 1 : 0;
+    remember_addresses();
     if (inst_count == 0)
         return;
     for (int k = 0; k < inst_count && k < 12; ++k)
@@ -31,6 +34,7 @@ void TForm1::checkbox_change(QCheckBox* box)
         panel_box[static_cast<size_t>(k)]->setVisible(true);
         panel_label[static_cast<size_t>(k + 1)]->setText(QString::number(k) + QStringLiteral("#仪表"));
     }
+    update_silence_marks();
 }
 
 void TForm1::Button_scanClick(QObject*)
@@ -112,6 +116,11 @@ void TForm1::iTimers1Timer3(QObject*)
     iTimers1->SetEnabled(3, false);
     for (QGroupBox* group : address_groups)
         group->setEnabled(true);
+    adopt_addresses();
+}
+
+void TForm1::adopt_addresses()
+{
     inst_count = static_cast<byte_t>(roster::count());
     layout_value_columns(*StringGrid1, roster::addresses());
     db_load_col = 2;
@@ -122,4 +131,37 @@ void TForm1::iTimers1Timer3(QObject*)
     ai_para_first();
     first_scan_done = true;
     update_run_buttons();
+    update_silence_marks();
+    remember_addresses();
+}
+
+void TForm1::remember_addresses()
+{
+    const std::vector<int> addresses = roster::addresses();
+    station_settings->set_addresses(addresses);
+    for (int address : addresses)
+        station_settings->set_decimal_places(address, dec_places_of(address));
+}
+
+void TForm1::resume_addresses()
+{
+    if (!station_settings->resume())
+        return;
+    const std::vector<int> addresses = station_settings->addresses();
+    if (addresses.empty())
+        return;
+    // As if a scan had just found them: boxes, address lists, panels, grid
+    // columns with their stored sets; the decimal places the last scan learnt.
+    inst_count = 0;
+    std::string list;
+    for (int address : addresses) {
+        const int places = station_settings->decimal_places(address);
+        if (places >= 0)
+            set_dec_places(address, places);
+        mark_found_address(address);
+        list += (list.empty() ? "" : ", ") + std::to_string(address);
+    }
+    poll_pos = -1;
+    adopt_addresses();
+    event_log::write("巡检", "按上次的地址 " + list + " 恢复巡检，未经巡扫");
 }

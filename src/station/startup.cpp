@@ -1,4 +1,5 @@
 #include "error_box.h"
+#include "errors.h"
 #include "form1.h"
 #include "public_set.h"
 #include "scomm.h"
@@ -7,7 +8,12 @@
 #include "convert.h"
 #include "station_db.h"
 #include "iLedRound.h"
+#include "event_log.h"
+#include "row_queue.h"
+#include "station_settings.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QFont>
 #include <QComboBox>
 #include <QPushButton>
@@ -22,8 +28,15 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent)
     // Without its database the station does not start: this throws
     // EDatabaseError naming the file and the working directory.
     db = std::make_unique<StationDb>();
+    // The event log and the station's own settings live beside the database.
+    const QString data_dir = QFileInfo(db->file_path()).absolutePath();
+    event_log::open(QDir(data_dir).filePath(QStringLiteral("station.log")).toStdString());
+    event_log::write("站点", "启动，数据库 " + db->file_path().toStdString());
+    station_settings = std::make_unique<StationSettings>(data_dir);
+    row_queue = std::make_unique<RowQueue>(*db);
     build_layout();
     build_browser_pages();
+    connect_row_queue();
     FormCreate();
 }
 
@@ -61,8 +74,21 @@ void TForm1::form_create_steps()
     PageControl1->setCurrentWidget(TabSheet10);
     db->open_parameter_table();
     ai_para_first();
-    read_settings_file();
-    scomm_init();
+    // A missing settings file is a first start: the form's values stand. A
+    // line that cannot be read keeps its default and is reported, after the
+    // port has been opened, so that nothing waits for the operator.
+    const QStringList problems = read_settings_file();
+    resume_addresses();
+    QStringList messages;
+    try {
+        scomm_init();
+    } catch (const ECommsError& e) {
+        // The station watches for the device and opens it when it comes.
+        messages << QString::fromUtf8(e.what());
+    }
+    messages << problems;
+    if (!messages.isEmpty())
+        ErrorBox::instance().show(messages.join(QLatin1Char('\n')));
 }
 
 void TForm1::scomm_init()
@@ -70,8 +96,5 @@ void TForm1::scomm_init()
     SComm1_485->SetCommName(ComboBox1->currentText().toLower().toStdString());
     SComm1_485->SetBaudRate(static_cast<std::uint32_t>(str_to_int(ComboBox2->currentText().toStdString())));
     update_port_label();
-    SComm1_485->OpenComm();
-    update_port_label();
-    PageControl2->setTabVisible(PageControl2->indexOf(TabSheet1), true);
-    PageControl2->setTabVisible(PageControl2->indexOf(TabSheet11), true);
+    open_port(); // shows the deviation pages once open
 }

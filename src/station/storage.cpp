@@ -4,6 +4,8 @@
 #include "iIntegerOutput.h"
 #include "param_catalogue.h"
 #include "param_grid.h"
+#include "event_log.h"
+#include "row_queue.h"
 #include "public_set.h"
 #include "settings_file.h"
 #include "station_db.h"
@@ -34,7 +36,26 @@ void TForm1::build_browser_pages()
     param_page = params;
 }
 
-void TForm1::store_parameter(int address, int code, float value) { db->store_parameter(address, code, value); }
+void TForm1::store_parameter(int address, int code, float value) { row_queue->store_parameter(address, code, value); }
+
+void TForm1::connect_row_queue()
+{
+    connect(row_queue.get(), &RowQueue::outage_began, this, [this](const QString& reason) {
+        event_log::write("数据库", "数据库暂不可用：" + reason.toStdString() + "；测量值暂存内存，恢复后按顺序补写");
+        update_status_bar();
+    });
+    connect(row_queue.get(), &RowQueue::outage_ended, this, [this](qint64 rows) {
+        event_log::write("数据库", "数据库已恢复，补写 " + std::to_string(rows) + " 行");
+        update_status_bar();
+    });
+    connect(row_queue.get(), &RowQueue::rows_dropped, this, [this](quint64 total) {
+        // One line per hundred dropped rows keeps the log readable in a long outage.
+        if (total == 1 || total % 100 == 0)
+            event_log::write("数据库", "内存队列已满，已丢弃最早的 " + std::to_string(total) + " 行测量值");
+        update_status_bar();
+    });
+    connect(row_queue.get(), &RowQueue::waiting_changed, this, [this] { update_status_bar(); });
+}
 
 void TForm1::append_measurement(int address)
 {
@@ -46,7 +67,7 @@ void TForm1::append_measurement(int address)
     row.mv = mv_raw / 100.0;
     row.val = para_value;
     row.alm = alarm_byte;
-    db->append_measurement(row);
+    row_queue->append_measurement(row);
 }
 
 void TForm1::get_AI_database(int address)
@@ -72,7 +93,7 @@ void TForm1::file_save()
                 iIntegerOutput1->Value());
 }
 
-void TForm1::read_settings_file()
+QStringList TForm1::read_settings_file()
 {
     SettingsTargets targets;
     targets.show_port_text = [this](const QString& text) { Edit1->setText(text); };
@@ -80,7 +101,7 @@ void TForm1::read_settings_file()
     targets.show_baud_text = [this](const QString& text) { Edit2->setText(text); };
     targets.set_baud_index = [this](int index) { set_index_silently(ComboBox2, index); };
     targets.set_period = [this](int period) { iIntegerOutput1->SetValue(period); };
-    read_settings(QDir::current().filePath(kSettingsFileName), targets);
+    return read_settings(QDir::current().filePath(kSettingsFileName), targets).problems;
 }
 
 void TForm1::set_index_silently(QComboBox* box, int index)

@@ -16,36 +16,40 @@
 namespace {
 
 constexpr int kTakenChars = 8;
+constexpr qsizetype kMaxSettingsBytes = 4096;
 
 [[noreturn]] void raise_in_out(int err)
 {
     throw EInOutError(in_out_message(err).toStdString());
 }
 
-// Reads the whole file; the settings file is three short lines.
-QByteArray read_all(const QString& path)
+// Reads at most kMaxSettingsBytes: the file is three short lines, and a
+// file grown by accident must not cost memory. Returns errno on failure.
+int read_head(const QString& path, QByteArray* data)
 {
     const QByteArray name = QFile::encodeName(path);
     const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
-        raise_in_out(errno);
-    QByteArray data;
-    char buf[4096];
-    for (;;) {
-        const ssize_t n = ::read(fd, buf, sizeof buf);
+        return errno;
+    data->resize(kMaxSettingsBytes);
+    qsizetype got = 0;
+    while (got < data->size()) {
+        const ssize_t n = ::read(fd, data->data() + got, static_cast<size_t>(data->size() - got));
         if (n < 0) {
             if (errno == EINTR)
                 continue;
             const int err = errno;
             ::close(fd);
-            raise_in_out(err);
+            data->clear();
+            return err;
         }
         if (n == 0)
             break;
-        data.append(buf, static_cast<qsizetype>(n));
+        got += n;
     }
     ::close(fd);
-    return data;
+    data->resize(got);
+    return 0;
 }
 
 bool write_all(int fd, const QByteArray& data)
@@ -88,14 +92,21 @@ QString in_out_message(int errno_value)
     }
 }
 
-void read_settings(const QString& path, const SettingsTargets& targets)
+SettingsReadResult read_settings(const QString& path, const SettingsTargets& targets)
 {
-    const QByteArray data = read_all(path);
-    if (data.isEmpty())
-        return;
+    SettingsReadResult result;
+    QByteArray data;
+    const int err = read_head(path, &data);
+    if (err == ENOENT)
+        return result; // a first start: the form's values stand
+    if (err != 0) {
+        result.problems << QStringLiteral("无法读取设置文件 %1：%2，使用默认设置").arg(path, in_out_message(err));
+        return result;
+    }
+    result.found = true;
     qsizetype start = 0;
     int line_no = 0;
-    while (start < data.size()) {
+    while (start < data.size() && line_no < 3) {
         qsizetype end = data.indexOf('\n', start);
         const qsizetype next = end < 0 ? data.size() : end + 1;
         if (end < 0)
@@ -105,39 +116,32 @@ void read_settings(const QString& path, const SettingsTargets& targets)
             line.chop(1);
         start = next;
         ++line_no;
-        if (line_no > 3)
-            continue; // read and ignored
-        // Each character of the file is one 8-bit character.
+        // Each character of the file is one 8-bit character; only the first
+        // 8 count.
         const QByteArray taken = line.left(kTakenChars);
         const QString text = QString::fromLatin1(taken);
-        const std::string raw = taken.toStdString();
-        switch (line_no) {
-        case 1:
-            if (targets.show_port_text)
-                targets.show_port_text(text);
-            {
-                const int v = str_to_int(raw);
-                if (targets.set_port_index)
-                    targets.set_port_index(v);
-            }
-            break;
-        case 2:
-            if (targets.show_baud_text)
-                targets.show_baud_text(text);
-            {
-                const int v = str_to_int(raw);
-                if (targets.set_baud_index)
-                    targets.set_baud_index(v);
-            }
-            break;
-        case 3: {
-            const int v = str_to_int(raw);
-            if (targets.set_period)
-                targets.set_period(v);
-            break;
+        if (line_no == 1 && targets.show_port_text)
+            targets.show_port_text(text);
+        if (line_no == 2 && targets.show_baud_text)
+            targets.show_baud_text(text);
+        int value = 0;
+        try {
+            value = str_to_int(taken.toStdString());
+        } catch (const EConvertError&) {
+            // That line keeps its default; the others still apply.
+            result.problems << QStringLiteral("设置文件 %1 第 %2 行 '%3' 不是整数，该项使用默认值")
+                                   .arg(path)
+                                   .arg(line_no)
+                                   .arg(QString::fromLatin1(line.left(40)));
+            continue;
         }
-        }
+        const auto& apply = line_no == 1 ? targets.set_port_index
+            : line_no == 2              ? targets.set_baud_index
+                                        : targets.set_period;
+        if (apply)
+            apply(value);
     }
+    return result;
 }
 
 void file_save(const QString& path, int port_index, int baud_index, int period)

@@ -3,6 +3,7 @@
 // plain decimal integers: the port index (0..15), the baud-rate index (0..2)
 // and the sampling period in seconds.
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 
@@ -17,15 +18,22 @@ struct SettingsTargets {
     std::function<void(int)> set_period; // line 3 -> iIntegerOutput1
 };
 
-// Reads `path` line by line to its end. Of each line only the first 8
-// characters count; line 1 is shown, then converted and applied; so is line 2;
-// line 3 is converted and applied; further lines are read and ignored. Lines
-// end at LF, a CR before it is dropped. The file is closed on return.
-// Throws EInOutError ("File not found", "File access denied", "I/O error <n>")
-// when the file cannot be read, and EConvertError
-// ("'<text>' is not a valid integer value") at the first taken text that is
-// not an integer; the lines before it have been applied by then.
-void read_settings(const QString& path, const SettingsTargets& targets);
+// What reading the file found: whether it was there, and one message for each
+// line that could not be taken (naming the file, the line and its text).
+struct SettingsReadResult {
+    bool found = false;
+    QStringList problems;
+};
+
+// Reads the first three lines of `path` (at most the first 4 KiB of the file
+// are looked at). Of each line only the first 8 characters count; line 1 is
+// shown, then converted and applied; so is line 2; line 3 is converted and
+// applied. Lines end at LF, a CR before it is dropped. A line that is not an
+// integer is not applied (its target keeps its default) and is named in the
+// result; the other lines still apply. A missing file is a first start, not
+// an error: nothing is applied and nothing reported. A file that exists but
+// cannot be read is reported and nothing applied. Never throws.
+SettingsReadResult read_settings(const QString& path, const SettingsTargets& targets);
 
 // Rewrites `path` with the three lines, each ended by CR LF. The new content is
 // written to a temporary file in the same directory, flushed to disk and then

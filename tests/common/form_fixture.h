@@ -25,7 +25,14 @@ protected:
         old_presenter = ErrorBox::instance().set_presenter([this](const QString& m) { errors << m; });
         public_set_reset();
         ASSERT_TRUE(QFile::copy(QString::fromUtf8(STATION_DB_TEMPLATE), dir.filePath(QStringLiteral("control_db.sqlite"))));
+        // The station opens COM1 when no settings say otherwise: "com1" here
+        // names no device, so no test touches a serial port of this machine
+        // unless it links one (a pseudo-terminal) under that name itself.
+        unlink_com1();
+        ASSERT_TRUE(QFile::link(dir.filePath(QStringLiteral("no-such-device")), dir.filePath(QStringLiteral("com1"))));
     }
+    // Removes the "com1" link, for a test that makes its own.
+    void unlink_com1() { QFile::remove(dir.filePath(QStringLiteral("com1"))); }
     void TearDown() override
     {
         owned_form.reset();

@@ -111,8 +111,29 @@ TEST_F(StationE2E, EveryLoggedRowHoldsAnAnswerOfItsOwnInstrument)
             own = own || matches(row, r);
         if (!own) {
             ++foreign;
-            ADD_FAILURE() << "row of " << row.address << " SV " << row.sv << " PV " << row.pv
-                          << " is none of its answers";
+            // The closest answer of its own, and whether another instrument's fits.
+            double best = 1e300;
+            const aisim::ReplyRecord* closest = nullptr;
+            for (const aisim::ReplyRecord& r : answers[row.address]) {
+                const double scale = std::pow(10.0, r.decimal_places);
+                const double d = std::fabs(row.sv - r.sv / scale) + std::fabs(row.pv - r.pv / scale);
+                if (d < best) {
+                    best = d;
+                    closest = &r;
+                }
+            }
+            int other = -1;
+            for (const auto& [a, list] : answers)
+                for (const aisim::ReplyRecord& r : list)
+                    if (a != row.address && matches(row, r))
+                        other = a;
+            ADD_FAILURE() << "row of " << row.address << " SV " << row.sv << " PV " << row.pv << " MV " << row.mv
+                          << " alm " << row.alm << " is none of its answers; closest: "
+                          << (closest ? "SV " + std::to_string(closest->sv) + " PV " + std::to_string(closest->pv)
+                                      + " MV " + std::to_string(closest->mv) + " status "
+                                      + std::to_string(closest->status)
+                                      : std::string("none"))
+                          << "; fits instrument " << other;
         }
     }
     const auto& counts = form->replies.counts();

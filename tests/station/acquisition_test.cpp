@@ -981,6 +981,7 @@ TEST_F(Acquisition, ScanLimitThatIsNoNumberStartsNothing)
         EXPECT_TRUE(frames.empty());
         owned_form.reset();
         public_set_reset();
+        QFile::remove(dir.filePath(QStringLiteral("station.ini"))); // no resuming in the next round
     }
 }
 

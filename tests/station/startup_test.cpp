@@ -9,6 +9,9 @@
 #include "scomm.h"
 #include "ttimer.h"
 
+#include <QLabel>
+#include <QTimer>
+
 #include <QComboBox>
 #include <QFile>
 #include <QGroupBox>
@@ -31,13 +34,28 @@ QByteArray read_file(const QString& path)
 
 }  // namespace
 
-TEST_F(StartUp, WithoutSettingsFileTheWindowOpensWithPortClosed)
+// A first start has no settings file: the form's values stand (COM1, 19200
+// baud, 2 s), the port is opened and the deviation pages appear, without a word.
+TEST_F(StartUp, WithoutSettingsFileTheFormsValuesStandAndThePortOpens)
 {
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(grantpt(master), 0);
+    ASSERT_EQ(unlockpt(master), 0);
+    unlink_com1();
+    ASSERT_TRUE(QFile::link(QString::fromLatin1(ptsname(master)), dir.filePath("com1")));
     TForm1& f = make_form();
-    ASSERT_EQ(errors.size(), 1);
-    EXPECT_EQ(errors[0], "File not found");
-    EXPECT_FALSE(f.SComm1_485->is_open());
-    // Everything before the settings step is set up.
+    EXPECT_TRUE(errors.isEmpty()) << errors.join('\n').toStdString();
+    EXPECT_TRUE(f.SComm1_485->is_open());
+    EXPECT_EQ(f.SComm1_485->CommName(), "com1");
+    EXPECT_EQ(f.SComm1_485->BaudRate(), 19200u);
+    EXPECT_EQ(f.ComboBox1->currentText(), "COM1");
+    EXPECT_EQ(f.ComboBox2->currentText(), "19200");
+    EXPECT_EQ(f.Timer1->Interval(), 2000);
+    EXPECT_TRUE(f.PageControl2->isTabVisible(f.PageControl2->indexOf(f.TabSheet1)));
+    EXPECT_TRUE(f.PageControl2->isTabVisible(f.PageControl2->indexOf(f.TabSheet11)));
+    EXPECT_TRUE(f.port_device_label->text().contains(QString::fromLatin1(ptsname(master))));
+    // Everything else is set up as always.
     EXPECT_EQ(f.StringGrid1->Cells(1, 41), "程序段数Pno");
     EXPECT_EQ(f.StringGrid1->Cells(0, 1), "  1");
     for (int s = 1; s <= 12; ++s) {
@@ -45,21 +63,23 @@ TEST_F(StartUp, WithoutSettingsFileTheWindowOpensWithPortClosed)
         EXPECT_FALSE(f.panel_box[static_cast<size_t>(s - 1)]->isVisible());
     }
     EXPECT_EQ(f.iPlot[0]->TitleText(), "实时温度曲线");
-    EXPECT_EQ(f.iPlot[5]->TitleText(), "实时偏差曲线");
     EXPECT_EQ(cur_addr, -1);
     EXPECT_EQ(reply_ok, 1);
-    EXPECT_FALSE(f.iLedRound1->Active());
-    // The deviation pages 0-3 and 4-7 appear only once the port has been opened.
+    f.close();
+    ::close(master);
+}
+
+// No device behind the port at start: one message naming it, and the station
+// keeps watching for it.
+TEST_F(StartUp, APortThatIsNotThereIsReportedOnceAndWatched)
+{
+    TForm1& f = make_form();
+    ASSERT_EQ(errors.size(), 1);
+    EXPECT_TRUE(errors[0].startsWith("Error opening serial port")) << errors[0].toStdString();
+    EXPECT_FALSE(f.SComm1_485->is_open());
+    EXPECT_TRUE(f.port_wanted);
+    EXPECT_TRUE(f.reconnect_timer->isActive());
     EXPECT_FALSE(f.PageControl2->isTabVisible(f.PageControl2->indexOf(f.TabSheet1)));
-    EXPECT_FALSE(f.PageControl2->isTabVisible(f.PageControl2->indexOf(f.TabSheet11)));
-    // Polling ticks at the design period of 2 s but nothing is enabled, so nothing is sent.
-    EXPECT_TRUE(f.Timer1->Enabled());
-    EXPECT_EQ(f.Timer1->Interval(), 2000);
-    int sent = 0;
-    f.on_frame_sent = [&](const std::string&) { ++sent; };
-    f.send_pause_ms = 0;
-    f.Timer1Timer(nullptr);
-    EXPECT_EQ(sent, 0);
 }
 
 TEST_F(StartUp, SettingsSelectPortBaudAndPeriod)
@@ -90,14 +110,26 @@ TEST_F(StartUp, SavedPeriodOfTwoStillSetsTheInterval)
     EXPECT_EQ(f.iIntegerOutput1->Value(), 2);
 }
 
-TEST_F(StartUp, NonIntegerLineStopsBeforeThePortIsOpened)
+// A line that is no number keeps its default and is named with the file and
+// the line; the other lines apply and the port still opens.
+TEST_F(StartUp, ANonIntegerLineKeepsItsDefaultAndThePortStillOpens)
 {
-    write_settings({"0", "x1", "2"});
+    write_settings({"0", "x1", "5"});
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(grantpt(master), 0);
+    ASSERT_EQ(unlockpt(master), 0);
+    unlink_com1();
+    ASSERT_TRUE(QFile::link(QString::fromLatin1(ptsname(master)), dir.filePath("com1")));
     TForm1& f = make_form();
     ASSERT_EQ(errors.size(), 1);
-    EXPECT_EQ(errors[0], "'x1' is not a valid integer value");
+    EXPECT_EQ(errors[0], QStringLiteral("设置文件 %1 第 2 行 'x1' 不是整数，该项使用默认值").arg(dir.filePath("save.txt")));
     EXPECT_EQ(f.Edit2->text(), "x1");
-    EXPECT_FALSE(f.SComm1_485->is_open());
+    EXPECT_EQ(f.ComboBox2->currentText(), "19200");
+    EXPECT_EQ(f.iIntegerOutput1->Value(), 5);
+    EXPECT_TRUE(f.SComm1_485->is_open());
+    f.close();
+    ::close(master);
 }
 
 TEST_F(StartUp, ClosingClosesThePortAndSavesTheSettings)
@@ -108,6 +140,7 @@ TEST_F(StartUp, ClosingClosesThePortAndSavesTheSettings)
     ASSERT_GE(master, 0);
     ASSERT_EQ(grantpt(master), 0);
     ASSERT_EQ(unlockpt(master), 0);
+    unlink_com1();
     ASSERT_TRUE(QFile::link(QString::fromLatin1(ptsname(master)), dir.filePath("com1")));
     TForm1& f = make_form();
     ASSERT_TRUE(errors.isEmpty()) << errors.join('\n').toStdString();

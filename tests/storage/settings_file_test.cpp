@@ -71,44 +71,56 @@ TEST_F(SettingsFile, ReadAppliesTheFirstThreeLinesByTheirFirstEightCharacters)
     }
 }
 
-TEST_F(SettingsFile, ABadLineRaisesTheConversionErrorAfterTheLinesBeforeIt)
+// A line that is no integer keeps its default and is named with the file,
+// its number and its text; the other lines still apply.
+TEST_F(SettingsFile, ABadLineIsNamedAndOnlyThatLineKeepsItsDefault)
 {
     const struct {
         QByteArray file;
-        std::string message;
+        QStringList problems; // line number and text of each bad line
         QStringList applied;
     } cases[] = {
-        { "com4\r\n1\r\n5\r\n", "'com4' is not a valid integer value", { "Edit1=com4" } },
-        { "3\r\n\r\n5\r\n", "'' is not a valid integer value", { "Edit1=3", "ComboBox1=3", "Edit2=" } },
-        { "3\r\n1\r\n5 s\r\n", "'5 s' is not a valid integer value",
-            { "Edit1=3", "ComboBox1=3", "Edit2=1", "ComboBox2=1" } },
+        { "com4\r\n1\r\n5\r\n", { "1:com4" }, { "Edit1=com4", "Edit2=1", "ComboBox2=1", "period=5" } },
+        { "3\r\n\r\n5\r\n", { "2:" }, { "Edit1=3", "ComboBox1=3", "Edit2=", "period=5" } },
+        { "3\r\n1\r\n5 s\r\n", { "3:5 s" }, { "Edit1=3", "ComboBox1=3", "Edit2=1", "ComboBox2=1" } },
         // The cut happens before the conversion: 8 digits then a letter is fine,
-        // a letter within the first 8 is not.
-        { "1234567x9\r\n1\r\n1\r\n", "'1234567x' is not a valid integer value", { "Edit1=1234567x" } },
+        // a letter within the first 8 is not (the message shows the line).
+        { "1234567x9\r\n1\r\nx\r\n", { "1:1234567x9", "3:x" }, { "Edit1=1234567x", "Edit2=1", "ComboBox2=1" } },
     };
     for (const auto& c : cases) {
         write(c.file);
         Applied a;
-        try {
-            read_settings(path(), a.targets());
-            ADD_FAILURE() << "no error for " << c.file.toStdString();
-        } catch (const EConvertError& e) {
-            EXPECT_EQ(e.what(), c.message);
-        }
+        const SettingsReadResult r = read_settings(path(), a.targets());
+        EXPECT_TRUE(r.found);
         EXPECT_EQ(a.log, c.applied) << c.file.toStdString();
+        ASSERT_EQ(r.problems.size(), c.problems.size()) << r.problems.join(QLatin1Char('\n')).toStdString();
+        for (qsizetype i = 0; i < c.problems.size(); ++i) {
+            const QStringList parts = c.problems[i].split(QLatin1Char(':'));
+            EXPECT_EQ(r.problems[i],
+                QStringLiteral("设置文件 %1 第 %2 行 '%3' 不是整数，该项使用默认值").arg(path(), parts[0], parts[1]));
+        }
     }
 }
 
-TEST_F(SettingsFile, MissingFileRaisesTheInOutError)
+// A first start has no settings file: nothing applies, nothing is wrong.
+TEST_F(SettingsFile, AMissingFileIsAFirstStart)
 {
     Applied a;
-    try {
-        read_settings(path(), a.targets());
-        FAIL() << "read a missing file";
-    } catch (const EInOutError& e) {
-        EXPECT_STREQ(e.what(), "File not found");
-    }
+    const SettingsReadResult r = read_settings(path(), a.targets());
+    EXPECT_FALSE(r.found);
+    EXPECT_TRUE(r.problems.isEmpty());
     EXPECT_TRUE(a.log.isEmpty());
+}
+
+// Only the head of the file is read: a file grown by accident to many
+// megabytes costs no memory and still gives its three lines.
+TEST_F(SettingsFile, OnlyTheHeadOfAHugeFileIsRead)
+{
+    write("3\r\n1\r\n5\r\n" + QByteArray(8 * 1024 * 1024, 'x'));
+    Applied a;
+    const SettingsReadResult r = read_settings(path(), a.targets());
+    EXPECT_TRUE(r.problems.isEmpty());
+    EXPECT_EQ(a.log, (QStringList { "Edit1=3", "ComboBox1=3", "Edit2=1", "ComboBox2=1", "period=5" }));
 }
 
 TEST_F(SettingsFile, SaveWritesThreeCrLfLinesInPlainDecimal)

@@ -31,7 +31,9 @@ const char* usage_text
       "                       fault probabilities per reply (0..1)\n"
       "  --seed N             seed of the fault draws (default 1)\n"
       "  --duration S         stop after S seconds (default: run until a signal)\n"
-      "  --trace              log every request and reply in hex on stderr\n";
+      "  --trace              log every request and reply in hex on stderr\n"
+      "  --reply-log FILE     append one line per reply given: address,code,sv,pv,mv,status,param,decimals\n"
+      "                       (sv, pv in instrument counts, mv in hundredths), for checking a station's log\n";
 
 [[noreturn]] void usage(const std::string& why)
 {
@@ -95,6 +97,7 @@ int main(int argc, char** argv)
     std::vector<Setting> settings;
     double duration = 0;
     bool trace = false;
+    std::string reply_log;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         auto value = [&]() -> std::string {
@@ -150,6 +153,8 @@ int main(int argc, char** argv)
             duration = number("--duration", value());
         else if (a == "--trace")
             trace = true;
+        else if (a == "--reply-log")
+            reply_log = value();
         else if (a == "--help" || a == "-h") {
             std::fputs(usage_text, stdout);
             return 0;
@@ -158,6 +163,18 @@ int main(int argc, char** argv)
     }
     if (link.empty() == device.empty())
         usage("give exactly one of --link and --device");
+    std::FILE* replies = nullptr;
+    if (!reply_log.empty()) {
+        replies = std::fopen(reply_log.c_str(), "a");
+        if (!replies)
+            usage("--reply-log: cannot open " + reply_log);
+        // Called on the bus thread, one reply at a time.
+        opt.on_reply = [replies](const aisim::ReplyRecord& r) {
+            std::fprintf(replies, "%d,%d,%ld,%ld,%ld,%d,%d,%d\n", r.address, r.code, r.sv, r.pv, r.mv, r.status,
+                r.param, r.decimal_places);
+            std::fflush(replies);
+        };
+    }
     if (trace)
         opt.trace = [](const std::string& line) {
             std::fprintf(stderr, "%s\n", line.c_str());
@@ -199,6 +216,8 @@ int main(int argc, char** argv)
             sigwait(&stop_signals, &sig);
         }
         bus.stop();
+        if (replies)
+            std::fclose(replies);
         std::printf("%s\n", bus.stats().to_json().c_str());
         std::fflush(stdout);
     } catch (const std::exception& e) {

@@ -4,6 +4,7 @@
 //   station_shots OUT_DIR [POLL_SECONDS]
 #include "aisim.h"
 #include "form1.h"
+#include "health_view.h"
 #include "help_window.h"
 #include "ifonts.h"
 #include "iTimers.h"
@@ -14,6 +15,7 @@
 #include <QDir>
 #include <QFile>
 #include <QPushButton>
+#include <QStatusBar>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QThread>
@@ -77,6 +79,11 @@ int main(int argc, char** argv)
     pump_until([] { return !scan_active; }, 20000);
     form.Button3Click(form.Button3);
     pump_until([&] { return !form.iTimers1->Enabled(1); }, 120000);
+    // The line of a plant: a few replies lost, spoilt, split or late, so that
+    // the status bar and the bus-health view have something to show.
+    aisim::Faults faults;
+    faults.drop = faults.corrupt = faults.split = faults.late = faults.noise = 0.03;
+    bus.set_faults(faults);
     pump_until([] { return false; }, poll_seconds * 1000);
 
     const QString names1[] = {"online", "parameters", "settings", "data1", "data2", "data3", "about"};
@@ -92,6 +99,11 @@ int main(int argc, char** argv)
         form.PageControl2->setCurrentIndex(i);
         save(&form, out + QStringLiteral("/lower_%1_%2.png").arg(i + 1).arg(names2[i]));
     }
+    save(form.statusBar(), out + QStringLiteral("/status_bar.png"));
+    form.show_health_view();
+    save(form.health_view, out + QStringLiteral("/bus_health.png"));
+    form.health_view->close();
+
     form.N11Click(nullptr);
     save(form.help, out + QStringLiteral("/help_window.png"));
     form.close();
