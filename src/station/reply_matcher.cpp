@@ -32,6 +32,8 @@ bool ReplyMatcher::block_received(const std::uint8_t* bytes, std::size_t length,
         if (started >= window_end(*it))
             break; // after this window and before the next: no window holds it
         ++it->blocks;
+        if (length == it->reply.size())
+            ++it->reply_blocks;
         if (it->blocks == 1 && length == it->reply.size()) {
             it->has_reply = true;
             std::memcpy(it->reply.data(), bytes, length);
@@ -62,7 +64,7 @@ ReplyOutcome ReplyMatcher::decide(const Window& w)
     out.request = w.request;
     out.blocks = w.blocks;
     if (w.blocks == 1 && w.has_reply) {
-        const bool previous_may_be_late = previous_.valid && previous_.sent && previous_.empty
+        const bool previous_may_be_late = previous_.valid && previous_.sent && previous_.no_reply_block
             && previous_.address_answered_lately;
         if (previous_may_be_late) {
             out.result = ReplyOutcome::Result::Voided;
@@ -90,10 +92,10 @@ ReplyOutcome ReplyMatcher::decide(const Window& w)
     }
     previous_.valid = true;
     previous_.sent = w.request.sent;
-    previous_.empty = w.blocks == 0;
+    previous_.no_reply_block = w.reply_blocks == 0;
     previous_.address_answered_lately = answered_lately(w.request.address);
     if (w.request.sent)
-        remember(w.request.address, w.blocks > 0);
+        remember(w.request.address, w.reply_blocks > 0);
     return out;
 }
 

@@ -15,13 +15,13 @@
 //     request that came late lands in the next window; the next request's
 //     own reply then makes it the second block. Which of the two is which
 //     cannot be told, so neither is taken;
-//   - one block, but the window before it went unanswered although its
-//     address had answered at least once in its last kRecentRequests
-//     requests: void as well. That block may be the late reply of the
-//     previous request with this request's own reply lost. An address that
-//     has not answered lately (an empty address during a scan, an instrument
-//     switched off) is taken as absent, not as late, so it does not void the
-//     replies of the addresses polled after it.
+//   - one block, but the window before it saw no 10-byte block (nothing, or
+//     only fragments and noise) although its address had answered at least
+//     once in its last kRecentRequests requests: void as well. That block
+//     may be the late reply of the previous request with this request's own
+//     reply lost. An address that has not answered lately (an empty address
+//     during a scan, an instrument switched off) is taken as absent, not as
+//     late, so it does not void the replies of the addresses polled after it.
 //
 // What this cannot tell apart: a late reply of an address that has not
 // answered in its last kRecentRequests requests, arriving alone in the next
@@ -113,6 +113,7 @@ private:
         Clock::time_point sent;
         std::optional<Clock::time_point> next_sent; // when the following request went out
         int blocks = 0;
+        int reply_blocks = 0; // blocks of a reply's length
         bool has_reply = false;
         std::array<std::uint8_t, 10> reply {};
         Clock::time_point reply_started;
@@ -125,12 +126,13 @@ private:
     std::deque<Window> windows_;
     std::uint64_t next_serial_ = 1;
     Counts counts_;
-    // The last decided request: its address, whether it was sent, whether a
-    // block came, and whether its address had answered lately before it.
+    // The last decided request: whether it was sent, whether a block of a
+    // reply's length came, and whether its address had answered lately
+    // before it.
     struct Previous {
         bool valid = false;
         bool sent = false;
-        bool empty = false;
+        bool no_reply_block = false;
         bool address_answered_lately = false;
     } previous_;
     // Per address, the answers to its last requests, newest in bit 0.

@@ -107,6 +107,21 @@ TEST(ReplyMatcher, ALoneReplyAfterASilenceOfAnAnsweringAddressIsVoided)
     for (size_t i = 0; i < out.size(); ++i)
         EXPECT_EQ(out[i].result, expected[i]) << i;
 
+    // Noise alone in the silent window changes nothing: its reply may still
+    // be on its way. Two replies in a window (one of them late) mean that
+    // window's own reply came: the lone reply after it is taken.
+    ReplyMatcher noisy;
+    const std::vector<ReplyOutcome> out2 = play(noisy,
+        { { 0, Event::Send, 1 }, { 40, Event::Block, 10, 1 }, { 1000, Event::Send, 1 }, { 1100, Event::Block, 3 },
+            { 2000, Event::Send, 2 }, { 2040, Event::Block, 10, 1 }, { 3000, Event::Send, 1 },
+            { 3040, Event::Block, 10, 2 }, { 3200, Event::Block, 10, 1 }, { 4000, Event::Send, 2 },
+            { 4040, Event::Block, 10, 2 } });
+    const std::vector<Result> expected2
+        = { Result::Reply, Result::Voided, Result::Voided, Result::Voided, Result::Reply };
+    ASSERT_EQ(out2.size(), expected2.size());
+    for (size_t i = 0; i < out2.size(); ++i)
+        EXPECT_EQ(out2[i].result, expected2[i]) << i;
+
     // An address that never answers (an empty address polled by mistake)
     // does not void the replies after it, sweep after sweep.
     ReplyMatcher n;

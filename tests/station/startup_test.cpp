@@ -22,7 +22,30 @@
 #include <stdlib.h>
 #include <unistd.h>
 
-using StartUp = FormFixture;
+class StartUp : public FormFixture {
+protected:
+    // A pseudo-terminal linked as "com1", standing in for an adapter so that
+    // the port really opens.
+    struct PtyAdapter {
+        explicit PtyAdapter(StartUp& test)
+        {
+            master = posix_openpt(O_RDWR | O_NOCTTY);
+            if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0)
+                return;
+            slave = ptsname(master);
+            test.unlink_com1();
+            linked = QFile::link(QString::fromStdString(slave), test.dir.filePath("com1"));
+        }
+        ~PtyAdapter()
+        {
+            if (master >= 0)
+                ::close(master);
+        }
+        int master = -1;
+        std::string slave;
+        bool linked = false;
+    };
+};
 
 namespace {
 
@@ -38,12 +61,8 @@ QByteArray read_file(const QString& path)
 // baud, 2 s), the port is opened and the deviation pages appear, without a word.
 TEST_F(StartUp, WithoutSettingsFileTheFormsValuesStandAndThePortOpens)
 {
-    const int master = posix_openpt(O_RDWR | O_NOCTTY);
-    ASSERT_GE(master, 0);
-    ASSERT_EQ(grantpt(master), 0);
-    ASSERT_EQ(unlockpt(master), 0);
-    unlink_com1();
-    ASSERT_TRUE(QFile::link(QString::fromLatin1(ptsname(master)), dir.filePath("com1")));
+    const PtyAdapter adapter(*this);
+    ASSERT_TRUE(adapter.linked);
     TForm1& f = make_form();
     EXPECT_TRUE(errors.isEmpty()) << errors.join('\n').toStdString();
     EXPECT_TRUE(f.SComm1_485->is_open());
@@ -54,7 +73,7 @@ TEST_F(StartUp, WithoutSettingsFileTheFormsValuesStandAndThePortOpens)
     EXPECT_EQ(f.Timer1->Interval(), 2000);
     EXPECT_TRUE(f.PageControl2->isTabVisible(f.PageControl2->indexOf(f.TabSheet1)));
     EXPECT_TRUE(f.PageControl2->isTabVisible(f.PageControl2->indexOf(f.TabSheet11)));
-    EXPECT_TRUE(f.port_device_label->text().contains(QString::fromLatin1(ptsname(master))));
+    EXPECT_TRUE(f.port_device_label->text().contains(QString::fromLatin1(adapter.slave.c_str())));
     // Everything else is set up as always.
     EXPECT_EQ(f.StringGrid1->Cells(1, 41), "程序段数Pno");
     EXPECT_EQ(f.StringGrid1->Cells(0, 1), "  1");
@@ -66,7 +85,6 @@ TEST_F(StartUp, WithoutSettingsFileTheFormsValuesStandAndThePortOpens)
     EXPECT_EQ(cur_addr, -1);
     EXPECT_EQ(reply_ok, 1);
     f.close();
-    ::close(master);
 }
 
 // No device behind the port at start: one message naming it, and the station
@@ -115,12 +133,8 @@ TEST_F(StartUp, SavedPeriodOfTwoStillSetsTheInterval)
 TEST_F(StartUp, ANonIntegerLineKeepsItsDefaultAndThePortStillOpens)
 {
     write_settings({"0", "x1", "5"});
-    const int master = posix_openpt(O_RDWR | O_NOCTTY);
-    ASSERT_GE(master, 0);
-    ASSERT_EQ(grantpt(master), 0);
-    ASSERT_EQ(unlockpt(master), 0);
-    unlink_com1();
-    ASSERT_TRUE(QFile::link(QString::fromLatin1(ptsname(master)), dir.filePath("com1")));
+    const PtyAdapter adapter(*this);
+    ASSERT_TRUE(adapter.linked);
     TForm1& f = make_form();
     ASSERT_EQ(errors.size(), 1);
     EXPECT_EQ(errors[0], QStringLiteral("设置文件 %1 第 2 行 'x1' 不是整数，该项使用默认值").arg(dir.filePath("save.txt")));
@@ -129,19 +143,13 @@ TEST_F(StartUp, ANonIntegerLineKeepsItsDefaultAndThePortStillOpens)
     EXPECT_EQ(f.iIntegerOutput1->Value(), 5);
     EXPECT_TRUE(f.SComm1_485->is_open());
     f.close();
-    ::close(master);
 }
 
 TEST_F(StartUp, ClosingClosesThePortAndSavesTheSettings)
 {
     write_settings({"0", "2", "2"});
-    // A pseudo-terminal stands in for the adapter so that the port really opens.
-    const int master = posix_openpt(O_RDWR | O_NOCTTY);
-    ASSERT_GE(master, 0);
-    ASSERT_EQ(grantpt(master), 0);
-    ASSERT_EQ(unlockpt(master), 0);
-    unlink_com1();
-    ASSERT_TRUE(QFile::link(QString::fromLatin1(ptsname(master)), dir.filePath("com1")));
+    const PtyAdapter adapter(*this);
+    ASSERT_TRUE(adapter.linked);
     TForm1& f = make_form();
     ASSERT_TRUE(errors.isEmpty()) << errors.join('\n').toStdString();
     ASSERT_TRUE(f.SComm1_485->is_open());
@@ -153,7 +161,6 @@ TEST_F(StartUp, ClosingClosesThePortAndSavesTheSettings)
     f.close();
     EXPECT_FALSE(f.SComm1_485->is_open());
     EXPECT_EQ(read_file(dir.filePath("save.txt")), QByteArray("0\r\n2\r\n7\r\n"));
-    ::close(master);
 }
 
 TEST_F(StartUp, MissingDatabaseStopsTheWindowBeingCreated)
