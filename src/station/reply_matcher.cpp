@@ -64,7 +64,7 @@ ReplyOutcome ReplyMatcher::decide(const Window& w)
     out.request = w.request;
     out.blocks = w.blocks;
     if (w.blocks == 1 && w.has_reply) {
-        const bool previous_may_be_late = previous_.valid && previous_.sent && previous_.no_reply_block
+        const bool previous_may_be_late = previous_.valid && previous_.sent && previous_.outstanding > 0
             && previous_.address_answered_lately;
         if (previous_may_be_late) {
             out.result = ReplyOutcome::Result::Voided;
@@ -92,7 +92,13 @@ ReplyOutcome ReplyMatcher::decide(const Window& w)
     }
     previous_.valid = true;
     previous_.sent = w.request.sent;
-    previous_.no_reply_block = w.reply_blocks == 0;
+    const int outstanding_before = previous_.outstanding;
+    if (w.reply_blocks == 0)
+        previous_.outstanding = 1;
+    else if (out.result == ReplyOutcome::Result::Voided && w.blocks == 1 && outstanding_before == 1)
+        previous_.outstanding = 2;
+    else
+        previous_.outstanding = 0;
     previous_.address_answered_lately = answered_lately(w.request.address);
     if (w.request.sent)
         remember(w.request.address, w.reply_blocks > 0);

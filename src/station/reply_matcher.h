@@ -15,17 +15,23 @@
 //     request that came late lands in the next window; the next request's
 //     own reply then makes it the second block. Which of the two is which
 //     cannot be told, so neither is taken;
-//   - one block, but the window before it saw no 10-byte block (nothing, or
-//     only fragments and noise) although its address had answered at least
-//     once in its last kRecentRequests requests: void as well. That block
-//     may be the late reply of the previous request with this request's own
-//     reply lost. An address that has not answered lately (an empty address
-//     during a scan, an instrument switched off) is taken as absent, not as
-//     late, so it does not void the replies of the addresses polled after it.
+//   - one block, but the previous request's own reply may still be on its
+//     way, and its address had answered at least once in its last
+//     kRecentRequests requests: void as well. That block may be the late
+//     reply of the previous request with this request's own reply lost.
+//     The previous reply may still be on its way when its window saw no
+//     10-byte block (nothing, or only fragments and noise), or when its lone
+//     block was itself voided so (it may have been the one before's late
+//     reply, with its own late too). An address that has not answered lately
+//     (an empty address during a scan, an instrument switched off) is taken
+//     as absent, not as late, so it does not void the replies of the
+//     addresses polled after it.
 //
-// What this cannot tell apart: a late reply of an address that has not
-// answered in its last kRecentRequests requests, arriving alone in the next
-// window, is taken as that next request's reply.
+// What this cannot tell apart: a late reply arriving alone in the next window
+// when the address that gave it has not answered in its last kRecentRequests
+// requests, or when three replies in a row came late and the fourth request's
+// own reply was lost (suspicion is carried over two windows, not for ever,
+// or one late reply would void every reply after it).
 //
 // A block whose first byte arrived outside every window (after kReplyWindow
 // and before the next request) is late and dropped.
@@ -126,13 +132,14 @@ private:
     std::deque<Window> windows_;
     std::uint64_t next_serial_ = 1;
     Counts counts_;
-    // The last decided request: whether it was sent, whether a block of a
-    // reply's length came, and whether its address had answered lately
-    // before it.
+    // The last decided request: whether it was sent, whether its own reply
+    // may still come, and whether its address had answered lately before it.
     struct Previous {
         bool valid = false;
         bool sent = false;
-        bool no_reply_block = false;
+        // How far its own reply may still be on its way: 0 no, 1 its window
+        // saw no reply-length block, 2 its lone block was voided as maybe late.
+        int outstanding = 0;
         bool address_answered_lately = false;
     } previous_;
     // Per address, the answers to its last requests, newest in bit 0.

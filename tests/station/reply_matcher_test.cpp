@@ -95,14 +95,16 @@ TEST(ReplyMatcher, ALoneReplyAfterASilenceOfAnAnsweringAddressIsVoided)
 {
     ReplyMatcher m;
     // Address 1 answers, then falls silent once; address 2's lone reply after
-    // that silence is voided, the next one is taken.
+    // that silence is voided, and so is the one after it; then replies are taken.
     const std::vector<ReplyOutcome> out = play(m,
         { { 0, Event::Send, 1 }, { 40, Event::Block, 10, 1 }, { 1000, Event::Send, 2 }, { 1040, Event::Block, 10, 2 },
             { 2000, Event::Send, 1 }, { 3000, Event::Send, 2 }, { 3040, Event::Block, 10, 2 },
             { 4000, Event::Send, 1 }, { 4040, Event::Block, 10, 1 }, { 5000, Event::Send, 2 },
             { 5040, Event::Block, 10, 2 } });
+    // (The reply after the voided one is voided too: 2's own reply may have
+    // come late into 1's window.)
     const std::vector<Result> expected
-        = { Result::Reply, Result::Reply, Result::NoReply, Result::Voided, Result::Reply, Result::Reply };
+        = { Result::Reply, Result::Reply, Result::NoReply, Result::Voided, Result::Voided, Result::Reply };
     ASSERT_EQ(out.size(), expected.size());
     for (size_t i = 0; i < out.size(); ++i)
         EXPECT_EQ(out[i].result, expected[i]) << i;
@@ -121,6 +123,21 @@ TEST(ReplyMatcher, ALoneReplyAfterASilenceOfAnAnsweringAddressIsVoided)
     ASSERT_EQ(out2.size(), expected2.size());
     for (size_t i = 0; i < out2.size(); ++i)
         EXPECT_EQ(out2[i].result, expected2[i]) << i;
+
+    // Two late in a row: 1's reply late into 2's window (2's own late too,
+    // into 3's window, 3's own lost). Both lone blocks are voided; the
+    // suspicion ends there, so the reply after them is taken.
+    ReplyMatcher chain;
+    const std::vector<ReplyOutcome> out3 = play(chain,
+        { { 0, Event::Send, 1 }, { 40, Event::Block, 10, 1 }, { 1000, Event::Send, 2 }, { 1040, Event::Block, 10, 2 },
+            { 2000, Event::Send, 3 }, { 2040, Event::Block, 10, 3 }, { 3000, Event::Send, 1 },
+            { 4000, Event::Send, 2 }, { 4040, Event::Block, 10, 1 }, { 5000, Event::Send, 3 },
+            { 5040, Event::Block, 10, 2 }, { 6000, Event::Send, 1 }, { 6040, Event::Block, 10, 1 } });
+    const std::vector<Result> expected3 = { Result::Reply, Result::Reply, Result::Reply, Result::NoReply,
+        Result::Voided, Result::Voided, Result::Reply };
+    ASSERT_EQ(out3.size(), expected3.size());
+    for (size_t i = 0; i < out3.size(); ++i)
+        EXPECT_EQ(out3[i].result, expected3[i]) << i;
 
     // An address that never answers (an empty address polled by mistake)
     // does not void the replies after it, sweep after sweep.
