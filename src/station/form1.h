@@ -29,6 +29,7 @@ class QTabWidget;
 class TTimer;
 class TSComm;
 class QWidget;
+class PortBox;
 class Thelp;
 class StationDb;
 class MeasurementPage;
@@ -45,7 +46,9 @@ class TiPlot;
 class TForm1 : public QMainWindow {
     Q_OBJECT
 public:
-    explicit TForm1(QWidget* parent = nullptr);
+    // `start_port` (a port name or a device path, empty for none) is opened
+    // at start instead of the port save.txt names.
+    explicit TForm1(QWidget* parent = nullptr, const QString& start_port = QString());
     ~TForm1() override;
 
     // Start-up sequence; runs once from the constructor. An exception in a step
@@ -115,8 +118,10 @@ public:
     QGroupBox* GroupBox5 = nullptr;
     QGroupBox* GroupBox12 = nullptr;
     QComboBox* ComboBox1 = nullptr;
+    PortBox* port_box = nullptr;  // ComboBox1 as the port selector
     QComboBox* ComboBox2 = nullptr;
     QLabel* port_device_label = nullptr;
+    QLabel* data_folder_label = nullptr;  // the folder holding the database and settings
     QPushButton* Button15 = nullptr;
     QComboBox* ComboBox8 = nullptr;
     QComboBox* ComboBox4 = nullptr;
@@ -302,6 +307,7 @@ private:
     void connect_control_handlers();
 
     // startup.cpp
+    QString start_port_;
     void form_create_steps();
     void read_settings_file();
     void set_index_silently(QComboBox* box, int index);

@@ -7,15 +7,19 @@
 #include "convert.h"
 #include "station_db.h"
 #include "iLedRound.h"
+#include "port_box.h"
 
 #include <QFont>
 #include <QComboBox>
+#include <QDir>
+#include <QFileInfo>
+#include <QLabel>
 #include <QPushButton>
 #include <QScreen>
 #include <QTabWidget>
 #include <QStringList>
 
-TForm1::TForm1(QWidget* parent) : QMainWindow(parent)
+TForm1::TForm1(QWidget* parent, const QString& start_port) : QMainWindow(parent), start_port_(start_port)
 {
     // Exceptions raised inside the widgets' own event handling go to the error box.
     set_widget_error_handler([](const QString& message) { ErrorBox::instance().show(message); });
@@ -23,6 +27,7 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent)
     // EDatabaseError naming the file and the working directory.
     db = std::make_unique<StationDb>();
     build_layout();
+    data_folder_label->setText(QDir::toNativeSeparators(QFileInfo(db->file_path()).absolutePath()));
     build_browser_pages();
     FormCreate();
 }
@@ -62,12 +67,17 @@ void TForm1::form_create_steps()
     db->open_parameter_table();
     ai_para_first();
     read_settings_file();
+    if (!start_port_.isEmpty())
+        port_box->select_port(start_port_);
     scomm_init();
 }
 
 void TForm1::scomm_init()
 {
-    SComm1_485->SetCommName(ComboBox1->currentText().toLower().toStdString());
+    // A listed item names its port (a device keeps the case of its path); a
+    // typed text is taken in lower case.
+    const int port = combo_selected_index(ComboBox1);
+    SComm1_485->SetCommName(port >= 0 ? port_box->port_name(port) : ComboBox1->currentText().toLower().toStdString());
     SComm1_485->SetBaudRate(static_cast<std::uint32_t>(str_to_int(ComboBox2->currentText().toStdString())));
     update_port_label();
     SComm1_485->OpenComm();
