@@ -45,7 +45,8 @@ void PortBox::refresh_devices()
     }
     setCurrentIndex(index);
     setEditText(text);
-    // Stable names are long: the open list shows them whole.
+    // The open list shows every item, and stable names (long) whole.
+    setMaxVisibleItems(count());
     view()->setMinimumWidth(view()->sizeHintForColumn(0) + 24);
 }
 
