@@ -3,7 +3,7 @@
 // real window with the frames checked byte for byte.
 #include "event_loop.h"
 #include "form_fixture.h"
-#include "pty_port.h"
+#include "serial_fixture.h"
 #include "replies.h"
 
 #include "frame_codec.h"
@@ -491,26 +491,6 @@ TEST_F(Control, StartUpPeriodSetsThePollInterval)
 }
 
 // --- Serial settings -------------------------------------------------------
-
-namespace {
-
-class SerialSettings : public FormFixture {
-protected:
-    QByteArray saved() const
-    {
-        QFile file(dir.filePath(QStringLiteral("save.txt")));
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(missing)");
-    }
-    // A frame sent now reaches the port's far end.
-    static bool frame_arrives(TForm1& f, const PtyPort& port)
-    {
-        const std::string frame = "\x81\x81\xA4\x00\x00\x00\xA5\x00";
-        f.SComm1_485->SendData(frame.data(), static_cast<unsigned short>(frame.size()));
-        return port.read(frame.size(), 2000) == std::string(frame.data(), frame.size());
-    }
-};
-
-} // namespace
 
 TEST_F(SerialSettings, PortItemGivesLowerCaseComName)
 {

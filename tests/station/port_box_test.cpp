@@ -3,11 +3,8 @@
 // list opens, a chosen device is remembered by its path, and a port given at
 // start opens or says why it cannot.
 #include "device_tree.h"
-#include "form_fixture.h"
 #include "port_box.h"
-#include "pty_port.h"
-
-#include "scomm.h"
+#include "serial_fixture.h"
 #include "station_settings.h"
 
 #include <QFile>
@@ -17,11 +14,11 @@
 
 namespace {
 
-class PortBoxTest : public FormFixture {
+class PortBoxTest : public SerialSettings {
 protected:
     void SetUp() override
     {
-        FormFixture::SetUp();
+        SerialSettings::SetUp();
         ASSERT_TRUE(com1.linked);
         ASSERT_GE(adapter.master, 0);
         // A USB adapter with a stable name; the pseudo-terminal plays its device file.
@@ -29,18 +26,6 @@ protected:
         stable = tree.by_id("usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0", "ttyUSB0");
         tree.tty("ttyACM0", true);
         write_settings({ QStringLiteral("0"), QStringLiteral("1"), QStringLiteral("3") });
-    }
-    QByteArray saved() const
-    {
-        QFile file(dir.filePath(QStringLiteral("save.txt")));
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(missing)");
-    }
-    // A frame sent now reaches the far end of `port`.
-    static bool frame_arrives(TForm1& f, const PtyPort& port)
-    {
-        const std::string frame = "\x81\x81\xA4\x00\x00\x00\xA5\x00";
-        f.SComm1_485->SendData(frame.data(), static_cast<unsigned short>(frame.size()));
-        return port.read(frame.size(), 2000) == std::string(frame.data(), frame.size());
     }
     // The items from `from` on, one per line.
     static std::string items(const QComboBox* box, int from = 0)
