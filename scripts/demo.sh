@@ -7,7 +7,7 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 "$root/scripts/setup.sh" run
 build="${BUILD_DIR:-$root/build}"
 if [ ! -x "$build/src/app/ai_station" ]; then
-    echo "demo: the first run compiles the station and the simulator (2 to 4 minutes on two cores);" \
+    echo "demo: the first run compiles the station and the simulator (2 to 5 minutes on two cores);" \
          "later runs start at once."
 fi
 BUILD_TARGETS="ai_station aisim control_db" "$root/scripts/build.sh" -DSTATION_TESTS=OFF -DSTATION_BENCH=OFF
