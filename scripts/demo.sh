@@ -1,11 +1,16 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, starts a simulated instrument bus on run/com1
-# and the station in run/; stops the bus when the station exits.
+# Installs what is missing (only what the station and the simulator need),
+# builds them, starts a simulated instrument bus on run/com1 and the station
+# in run/; stops the bus when the station exits.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
-"$root/scripts/setup.sh"
-BUILD_TARGETS="ai_station aisim control_db" "$root/scripts/build.sh"
+"$root/scripts/setup.sh" run
 build="${BUILD_DIR:-$root/build}"
+if [ ! -x "$build/src/app/ai_station" ]; then
+    echo "demo: the first run compiles the station and the simulator (2 to 5 minutes on two cores);" \
+         "later runs start at once."
+fi
+BUILD_TARGETS="ai_station aisim control_db" "$root/scripts/build.sh" -DSTATION_TESTS=OFF -DSTATION_BENCH=OFF
 mkdir -p "$root/run"
 cd "$root/run"
 

@@ -1,18 +1,36 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build, the tests, the benchmarks and the demo
-# need, when any is missing. Safe to run again: it does nothing when all are there.
+# Installs the Debian packages that are missing, in two lists:
+#   setup.sh run       what building and running the station and the simulator need
+#   setup.sh package   the same plus what making the Debian package needs
+#   setup.sh           all of it plus what developing needs: the tests, the
+#                      benchmarks and their peers, the pictures
+# Safe to run again: it does nothing when all are there.
 set -euo pipefail
 
-packages=(
+run_packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libgl-dev
   libturbojpeg0-dev
+  fonts-arphic-ukai fonts-wqy-microhei fonts-dejavu-core
+)
+# dpkg-shlibdeps finds the package's dependencies in its binaries.
+package_packages=(dpkg-dev)
+# Qt Charts' CMake package needs Qt's OpenGL module (libqt6opengl6-dev);
+# without it plot_bench is not built. The install test validates the desktop
+# entry and reads the database it created.
+dev_packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth x11-apps imagemagick
-  fonts-arphic-ukai fonts-wqy-microhei fonts-dejavu-core
-  sqlite3 locales
-  libqcustomplot-dev libqcustomplot2.1-qt6 qt6-charts-dev
+  sqlite3 desktop-file-utils locales
+  libqcustomplot-dev libqcustomplot2.1-qt6 qt6-charts-dev libqt6opengl6-dev
 )
+
+case "${1:-dev}" in
+  run) packages=("${run_packages[@]}") ;;
+  package) packages=("${run_packages[@]}" "${package_packages[@]}") ;;
+  dev) packages=("${run_packages[@]}" "${package_packages[@]}" "${dev_packages[@]}") ;;
+  *) echo "usage: setup.sh [run|package|dev]" >&2; exit 2 ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do

@@ -3,7 +3,7 @@
 # Extra arguments go to cmake (e.g. -DSTATION_SANITIZE=address with BUILD_DIR=build-asan).
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
-"$root/scripts/setup.sh"
-"$root/scripts/build.sh" -DSTATION_TESTS=ON "$@"
+"$root/scripts/setup.sh" dev
+"$root/scripts/build.sh" -DSTATION_TESTS=ON -DSTATION_BENCH=ON "$@"
 cd "${BUILD_DIR:-$root/build}"
 ctest --output-on-failure --no-tests=error -j "$(nproc)"

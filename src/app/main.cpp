@@ -1,25 +1,68 @@
-// The station's application object: sets up fonts, creates the main window
-// (which runs its start-up) and runs the message loop until it closes.
+// The station's application object: reads the command line, settles the
+// folder the station works in, sets up fonts, creates the main window (which
+// runs its start-up) and runs the message loop until it closes.
+#include "command_line.h"
+#include "data_folder.h"
+#include "errors.h"
 #include "form1.h"
 #include "ifonts.h"
+#include "quit_signals.h"
 
 #include <QApplication>
+#include <QDialog>
+#include <QDir>
+#include <QIcon>
 #include <QMessageBox>
 #include <exception>
 #include <memory>
 
 int main(int argc, char** argv)
 {
+    QApplication::setApplicationName(QStringLiteral("ai_station"));
+    QApplication::setApplicationVersion(QStringLiteral(STATION_VERSION));
+    if (const auto code = answer_help_or_version(argc, argv))
+        return *code;
+
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("AI仪表集中监控站"));
-    install_font_substitutions();
+    QApplication::setApplicationDisplayName(QStringLiteral("AI仪表集中监控站"));
+    QApplication::setDesktopFileName(QStringLiteral("ai_station"));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/ai_station.png")));
+    CommandLine options;
+    if (const auto code = parse_command_line(QApplication::arguments(), &options))
+        return *code;
+
     std::unique_ptr<TForm1> form;
+    bool quit_requested = false;
+    install_quit_signals([&] {
+        quit_requested = true;
+        // A box still open from start-up is answered first, so that start-up
+        // can finish and the window close as usual.
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* dialog = qobject_cast<QDialog*>(w); dialog && dialog->isVisible())
+                dialog->reject();
+        if (form)
+            form->close();
+    });
+
+    install_font_substitutions();
     try {
-        form = std::make_unique<TForm1>();
+        const DataFolder folder = prepare_data_folder(
+            { options.workdir, QDir::currentPath(), user_data_folder(), installed_template_paths() });
+        // The station works in its data folder: the database, save.txt,
+        // station.ini and comN links are all found there by their names.
+        if (!QDir::setCurrent(folder.path))
+            throw EDatabaseError(QStringLiteral("Cannot enter the data folder %1")
+                                     .arg(QDir::toNativeSeparators(folder.path))
+                                     .toStdString());
+        form = std::make_unique<TForm1>(nullptr, options.port);
     } catch (const std::exception& e) {
-        // The window could not be created (no database): the station does not start.
-        QMessageBox::critical(nullptr, QApplication::applicationName(), QString::fromUtf8(e.what()));
+        // No database, or the window could not be created: the station does not start.
+        QMessageBox::critical(nullptr, QApplication::applicationDisplayName(), QString::fromUtf8(e.what()));
         return 1;
+    }
+    if (quit_requested) {
+        form->close();
+        return 0;
     }
     form->show();
     return app.exec();

@@ -3,7 +3,6 @@
 // This is the only file of the station that talks to the tty layer.
 #include "posix_serial.h"
 
-#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -15,7 +14,6 @@
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
-#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -106,39 +104,6 @@ bool set_modem_line(int fd, int bit, int control)
 }
 
 } // namespace
-
-std::string comm_resolve_name(const std::string& name)
-{
-    // "comN" (any case, N from 1 to 9999): a file or symlink "comN" in the
-    // working directory wins, so a user can point a name at any device;
-    // otherwise the N-th USB adapter if present, else the N-th built-in port.
-    if (name.size() < 4 || name.size() > 7)
-        return name;
-    for (int i = 0; i < 3; ++i) {
-        if (std::tolower(static_cast<unsigned char>(name[i])) != "com"[i])
-            return name;
-    }
-    unsigned n = 0;
-    for (std::size_t i = 3; i < name.size(); ++i) {
-        if (name[i] < '0' || name[i] > '9')
-            return name;
-        n = n * 10 + static_cast<unsigned>(name[i] - '0');
-    }
-    if (n == 0)
-        return name;
-    const std::string link = "com" + std::to_string(n);
-    struct stat st;
-    if (lstat(link.c_str(), &st) == 0) {
-        char resolved[PATH_MAX];
-        if (realpath(link.c_str(), resolved) != nullptr)
-            return resolved;
-        return link; // dangling: opening it reports the missing port
-    }
-    const std::string usb = "/dev/ttyUSB" + std::to_string(n - 1);
-    if (stat(usb.c_str(), &st) == 0)
-        return usb;
-    return "/dev/ttyS" + std::to_string(n - 1);
-}
 
 // The driver's line counters as last seen; changes against them are the line
 // errors and modem changes to report.

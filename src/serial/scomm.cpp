@@ -2,6 +2,7 @@
 
 #include "comm_threads.h"
 #include "errors.h"
+#include "port_list.h"
 #include "serial_platform.h"
 
 #include <QCoreApplication>
@@ -92,7 +93,8 @@ bool comm_post(CommEndpoint* endpoint, int message, unsigned short wparam, uint3
 
 std::string resolve_port_name(const std::string& comm_name)
 {
-    return comm_resolve_name(comm_name);
+    const PortTarget target = resolve_port(comm_name);
+    return target.device.empty() ? comm_name : target.device;
 }
 
 TSComm::TSComm()
@@ -116,15 +118,20 @@ void TSComm::OpenComm()
     if (port_)
         throw ECommsError("This serial port already opened");
 
+    const PortTarget target = resolve_port(comm_name_);
+    if (target.device.empty())
+        throw ECommsError("Error opening serial port\n" + comm_name_ + ": " + target.why_none);
     CommOpenError why;
     std::string detail;
-    const std::string device = resolve_port_name(comm_name_);
+    const std::string& device = target.device;
     CommPort* port = comm_open(device, &why, &detail);
     if (!port) {
         if (why == CommOpenError::permission)
             throw ECommsError("Error opening serial port\n" + device + ": " + detail
                 + ". The user must be a member of the 'dialout' group (sudo usermod -aG dialout $USER, "
                   "then log in again).");
+        if (why == CommOpenError::no_such_port) // gone between the look-up and the open
+            throw ECommsError("Error opening serial port\n" + comm_name_ + ": " + detail);
         throw ECommsError("Error opening serial port");
     }
     if (!comm_is_serial(port)) {

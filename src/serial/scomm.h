@@ -47,9 +47,9 @@ using TModemStateChangeEvent = std::function<void(TSComm* Sender, uint32_t Modem
 using TCommNotifyEvent = std::function<void(TSComm* Sender)>;
 using TSendDataEmptyEvent = std::function<void(TSComm* Sender)>;
 
-// The device a port name opens: "comN" becomes a "comN" file or link in the
-// working directory if there is one, else /dev/ttyUSB<N-1> if it exists, else
-// /dev/ttyS<N-1>; any other name is used as it is.
+// The device a port name opens (resolve_port in port_list.h: "comN" becomes
+// a "comN" file or link in the working directory, else /dev/ttyUSB<N-1>, else
+// a UART at /dev/ttyS<N-1>); the name itself when it stands for no device.
 std::string resolve_port_name(const std::string& comm_name);
 
 class TSComm {
@@ -61,7 +61,9 @@ public:
     TSComm(const TSComm&) = delete;
     TSComm& operator=(const TSComm&) = delete;
 
-    // Throws ECommsError with the reason when the port cannot be opened.
+    // Throws ECommsError with the reason when the port cannot be opened; a
+    // name that stands for no device says so with the name and what was
+    // looked for, instead of opening something else.
     void OpenComm();
     // Stops both threads (queued blocks are dropped unsent) and closes the
     // port; does nothing when closed.

@@ -53,10 +53,6 @@ struct CommTimeouts {
     uint32_t write_constant = 0;
 };
 
-// The device a port name stands for ("comN" is mapped to a device; other
-// names are used as they are).
-std::string comm_resolve_name(const std::string& name);
-
 enum class CommOpenError { none, no_such_port, busy, permission, other };
 
 // Opens the device exclusively for reading and writing. On failure returns

@@ -8,6 +8,7 @@
 #include "iAnalogOutput.h"
 #include "iIntegerOutput.h"
 #include "param_grid.h"
+#include "port_box.h"
 #include "public_set.h"
 #include "roster.h"
 #include "scomm.h"
@@ -159,8 +160,8 @@ void TForm1::ComboBox1Change(QObject*)
 {
     SComm1_485->CloseComm();
     const int k = combo_selected_index(ComboBox1);
-    if (k >= 0 && k <= 15)
-        SComm1_485->SetCommName("com" + std::to_string(k + 1));
+    if (k >= 0)
+        SComm1_485->SetCommName(port_box->port_name(k));
     update_port_label();
     file_save();
     open_port();
@@ -180,7 +181,10 @@ void TForm1::ComboBox2Change(QObject*)
 
 void TForm1::update_port_label()
 {
-    const QString device = QString::fromStdString(resolve_port_name(SComm1_485->CommName()));
+    const PortTarget target = resolve_port(SComm1_485->CommName());
+    const QString device = target.device.empty()
+                               ? QStringLiteral("无此设备：") + QString::fromStdString(target.why_none)
+                               : QString::fromStdString(target.node);
     port_device_label->setText(QString::fromStdString(SComm1_485->CommName()) + QStringLiteral(" → ") + device
                                + (SComm1_485->is_open() ? QStringLiteral("（已打开）") : QStringLiteral("（未打开）")));
 }

@@ -14,7 +14,7 @@ ErrorBox& ErrorBox::instance()
 
 ErrorBox::ErrorBox()
     : presenter_([](const QString& message) {
-          QMessageBox::critical(QApplication::activeWindow(), QApplication::applicationName(),
+          QMessageBox::critical(QApplication::activeWindow(), QApplication::applicationDisplayName(),
                                 message);
       })
 {

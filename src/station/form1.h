@@ -34,6 +34,7 @@ class QTimer;
 class TTimer;
 class TSComm;
 class QWidget;
+class PortBox;
 class Thelp;
 class StationDb;
 class MeasurementPage;
@@ -53,7 +54,9 @@ class HealthView;
 class TForm1 : public QMainWindow {
     Q_OBJECT
 public:
-    explicit TForm1(QWidget* parent = nullptr);
+    // `start_port` (a port name or a device path, empty for none) is opened
+    // at start instead of the port save.txt names.
+    explicit TForm1(QWidget* parent = nullptr, const QString& start_port = QString());
     ~TForm1() override;
 
     // Start-up sequence; runs once from the constructor. An exception in a step
@@ -123,8 +126,10 @@ public:
     QGroupBox* GroupBox5 = nullptr;
     QGroupBox* GroupBox12 = nullptr;
     QComboBox* ComboBox1 = nullptr;
+    PortBox* port_box = nullptr;  // ComboBox1 as the port selector
     QComboBox* ComboBox2 = nullptr;
     QLabel* port_device_label = nullptr;
+    QLabel* data_folder_label = nullptr;  // the folder holding the database and settings
     QPushButton* Button15 = nullptr;
     QComboBox* ComboBox8 = nullptr;
     QComboBox* ComboBox4 = nullptr;
@@ -273,6 +278,8 @@ public:
     bool port_wanted = false;
     QTimer* reconnect_timer = nullptr;
     std::string reconnect_reason; // the last reason the port did not open
+    QString reopen_link; // the "comN" link the open went through, if any
+    std::string reopen_device; // the device it opened
     // Re-choosing the port box's current item reopens the port: the box
     // reports a choice of the same item only through `activated`.
     bool port_text_just_changed = false;
@@ -379,6 +386,7 @@ private:
     void connect_control_handlers();
 
     // startup.cpp
+    QString start_port_;
     void form_create_steps();
     QStringList read_settings_file();
     void set_index_silently(QComboBox* box, int index);

@@ -1,6 +1,7 @@
 #include "error_box.h"
 #include "form1.h"
 #include "param_grid.h"
+#include "port_box.h"
 #include "scomm.h"
 #include "station_settings.h"
 #include "ttimer.h"
@@ -261,22 +262,31 @@ void TForm1::build_parameter_page()
 
 void TForm1::build_settings_page()
 {
-    GroupBox8 = make<QGroupBox>(TabSheet3, "GroupBox8", 4, 4, 200, 150);
+    GroupBox8 = make<QGroupBox>(TabSheet3, "GroupBox8", 4, 4, 200, 168);
     GroupBox8->setTitle(QStringLiteral("串口"));
     make_label(GroupBox8, QStringLiteral("Label_port"), QStringLiteral("串口"), 10, 26, 50);
-    QStringList ports;
-    for (int i = 1; i <= 15; ++i)
-        ports << QStringLiteral("COM%1").arg(i);
-    ports << QStringLiteral("com16");
-    ComboBox1 = make_combo(GroupBox8, "ComboBox1", ports, QStringLiteral("COM1"), 70, 22, 110);
-    ComboBox1->setCurrentIndex(0);
+    // COM1 .. COM15, com16, then the serial devices of this machine.
+    port_box = make<PortBox>(GroupBox8, "ComboBox1", 70, 22, 110, 24);
+    port_box->setEditable(true);
+    port_box->setCurrentIndex(0);
+    port_box->refresh_devices();
+    ComboBox1 = port_box;
     make_label(GroupBox8, QStringLiteral("Label_baud"), QStringLiteral("波特率"), 10, 60, 50);
     ComboBox2 = make_combo(GroupBox8, "ComboBox2", {QStringLiteral("4800"), QStringLiteral("9600"),
                                                     QStringLiteral("19200")},
                            QStringLiteral("19200"), 70, 56, 110);
     ComboBox2->setCurrentIndex(2);
-    port_device_label = make_label(GroupBox8, QStringLiteral("port_device_label"), QString(), 10, 90, 180, 50);
+    port_device_label = make_label(GroupBox8, QStringLiteral("port_device_label"), QString(), 10, 88, 180, 76);
     port_device_label->setWordWrap(true);
+    port_device_label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    port_device_label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+
+    auto* files = make<QGroupBox>(TabSheet3, "GroupBox_data_folder", 4, 176, 200, 78);
+    files->setTitle(QStringLiteral("数据文件夹"));
+    data_folder_label = make_label(files, QStringLiteral("data_folder_label"), QString(), 8, 20, 184, 54);
+    data_folder_label->setWordWrap(true);
+    data_folder_label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    data_folder_label->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
     GroupBox5 = make<QGroupBox>(TabSheet3, "GroupBox5", 208, 4, 250, 250);
     GroupBox5->setTitle(QStringLiteral("仪表"));

@@ -7,6 +7,8 @@
 #include "form1.h"
 #include "scomm.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QTabWidget>
 #include <QTimer>
 
@@ -42,6 +44,13 @@ void TForm1::port_opened(const QString& state)
 {
     reconnect_timer->stop();
     reconnect_reason.clear();
+    // What to wait for after a hang-up: the same link in the working
+    // directory (the simulator, or a link the operator made, may point it at
+    // a new device), else the same device path; never whatever else the name
+    // might stand for once the device is gone.
+    const QFileInfo link(QDir::current().filePath(QString::fromStdString(SComm1_485->CommName())));
+    reopen_link = link.isSymLink() || link.exists() ? link.absoluteFilePath() : QString();
+    reopen_device = SComm1_485->opened_device();
     link_state = state;
     event_log::write("串口", "串口 " + port_text(*SComm1_485) + state.toStdString() + "，波特率 "
             + std::to_string(SComm1_485->BaudRate()));
@@ -72,6 +81,20 @@ void TForm1::reconnect_tick()
 {
     if (!port_wanted || SComm1_485->is_open()) {
         reconnect_timer->stop();
+        return;
+    }
+    std::string away;
+    if (!reopen_link.isEmpty()) {
+        if (!QFileInfo(reopen_link).isSymLink() && !QFileInfo::exists(reopen_link))
+            away = reopen_link.toStdString() + " 不存在";
+    } else if (!reopen_device.empty() && resolve_port_name(SComm1_485->CommName()) != reopen_device) {
+        away = reopen_device + " 不存在";
+    }
+    if (!away.empty()) {
+        if (reconnect_reason != away) {
+            reconnect_reason = away;
+            event_log::write("串口", "等待串口 " + SComm1_485->CommName() + "：" + away);
+        }
         return;
     }
     try {

@@ -9,19 +9,21 @@
 #include "station_db.h"
 #include "iLedRound.h"
 #include "event_log.h"
+#include "port_box.h"
 #include "row_queue.h"
 #include "station_settings.h"
 
+#include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
 #include <QFont>
-#include <QComboBox>
+#include <QLabel>
 #include <QPushButton>
 #include <QScreen>
 #include <QTabWidget>
 #include <QStringList>
 
-TForm1::TForm1(QWidget* parent) : QMainWindow(parent)
+TForm1::TForm1(QWidget* parent, const QString& start_port) : QMainWindow(parent), start_port_(start_port)
 {
     // Exceptions raised inside the widgets' own event handling go to the error box.
     set_widget_error_handler([](const QString& message) { ErrorBox::instance().show(message); });
@@ -35,6 +37,7 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent)
     station_settings = std::make_unique<StationSettings>(data_dir);
     row_queue = std::make_unique<RowQueue>(*db);
     build_layout();
+    data_folder_label->setText(QDir::toNativeSeparators(QFileInfo(db->file_path()).absolutePath()));
     build_browser_pages();
     connect_row_queue();
     FormCreate();
@@ -78,6 +81,8 @@ void TForm1::form_create_steps()
     // line that cannot be read keeps its default and is reported, after the
     // port has been opened, so that nothing waits for the operator.
     const QStringList problems = read_settings_file();
+    if (!start_port_.isEmpty())
+        port_box->select_port(start_port_);
     resume_addresses();
     QStringList messages;
     try {
@@ -93,7 +98,10 @@ void TForm1::form_create_steps()
 
 void TForm1::scomm_init()
 {
-    SComm1_485->SetCommName(ComboBox1->currentText().toLower().toStdString());
+    // A listed item names its port (a device keeps the case of its path); a
+    // typed text is taken in lower case.
+    const int port = combo_selected_index(ComboBox1);
+    SComm1_485->SetCommName(port >= 0 ? port_box->port_name(port) : ComboBox1->currentText().toLower().toStdString());
     SComm1_485->SetBaudRate(static_cast<std::uint32_t>(str_to_int(ComboBox2->currentText().toStdString())));
     update_port_label();
     open_port(); // shows the deviation pages once open

@@ -7,8 +7,10 @@
 #include "event_log.h"
 #include "row_queue.h"
 #include "public_set.h"
+#include "port_box.h"
 #include "settings_file.h"
 #include "station_db.h"
+#include "station_settings.h"
 
 #include <QComboBox>
 #include <QDateTime>
@@ -88,16 +90,31 @@ void TForm1::ai_para_first()
 
 void TForm1::file_save()
 {
-    ::file_save(QDir::current().filePath(kSettingsFileName), combo_selected_index(ComboBox1),
+    const int port = combo_selected_index(ComboBox1);
+    ::file_save(QDir::current().filePath(kSettingsFileName), port,
                 combo_selected_index(ComboBox2),
                 iIntegerOutput1->Value());
+    // A device past the fixed names is remembered by its path: its index
+    // changes with the devices present.
+    station_settings->set_port_device(port >= PortBox::kFixedCount ? ComboBox1->itemText(port) : QString());
 }
 
 QStringList TForm1::read_settings_file()
 {
     SettingsTargets targets;
     targets.show_port_text = [this](const QString& text) { Edit1->setText(text); };
-    targets.set_port_index = [this](int index) { set_index_silently(ComboBox1, index); };
+    targets.set_port_index = [this](int index) {
+        if (index < PortBox::kFixedCount) {
+            set_index_silently(ComboBox1, index);
+            return;
+        }
+        // A device: the one remembered by its path, whatever its place now.
+        const QString device = station_settings->port_device();
+        if (device.isEmpty())
+            set_index_silently(ComboBox1, -1);
+        else
+            port_box->select_port(device);
+    };
     targets.show_baud_text = [this](const QString& text) { Edit2->setText(text); };
     targets.set_baud_index = [this](int index) { set_index_silently(ComboBox2, index); };
     targets.set_period = [this](int period) { iIntegerOutput1->SetValue(period); };

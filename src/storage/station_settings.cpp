@@ -1,5 +1,7 @@
 #include "station_settings.h"
 
+#include "errors.h"
+
 #include <QDir>
 #include <QStringList>
 
@@ -71,4 +73,20 @@ void StationSettings::set_decimal_places(int address, int places)
         return;
     settings_->setValue(QStringLiteral("decimals/%1").arg(address), places);
     settings_->sync();
+}
+
+QString StationSettings::port_device() const { return settings_->value(QStringLiteral("port/device")).toString(); }
+
+void StationSettings::set_port_device(const QString& path)
+{
+    const QString key = QStringLiteral("port/device");
+    if (path.isEmpty() && !settings_->contains(key))
+        return; // nothing to forget: no file is created for it
+    if (path.isEmpty())
+        settings_->remove(key);
+    else
+        settings_->setValue(key, path);
+    settings_->sync();
+    if (settings_->status() != QSettings::NoError)
+        throw EInOutError(QStringLiteral("Cannot write %1").arg(QDir::toNativeSeparators(file_path())).toStdString());
 }

@@ -1,8 +1,11 @@
 #pragma once
 // The station's own settings, in an INI file beside the database
 // (station.ini), for what save.txt, with its fixed three lines, has no room
-// for: whether to resume polling after a restart, and the addresses found
-// (with their decimal places) to resume with.
+// for: whether to resume polling after a restart, the addresses found (with
+// their decimal places) to resume with, and the serial device chosen in the
+// port box when it is not one of COM1..com16 (save.txt then holds an index
+// past the fixed names, which changes with the devices present, so the
+// device is remembered by its path).
 //
 // Every change is written at once (an atomic rewrite), so a power cut keeps
 // the last state. Main thread only.
@@ -33,6 +36,12 @@ public:
     // Decimal places last learnt for an address; -1 when none is known.
     int decimal_places(int address) const;
     void set_decimal_places(int address, int places);
+
+    // The device path last chosen, or "" when a fixed name was.
+    QString port_device() const;
+    // Remembers `path` ("" forgets it). Throws EInOutError when the file
+    // cannot be written.
+    void set_port_device(const QString& path);
 
 private:
     std::unique_ptr<QSettings> settings_;

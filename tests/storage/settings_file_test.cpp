@@ -5,6 +5,9 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <string>
+#include <string_view>
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -163,9 +166,10 @@ std::string save_message(const QString& path)
     if (pid == 0) {
         ::close(fds[0]);
         std::string msg = (::setgid(65534) == 0 && ::setuid(65534) == 0) ? attempt() : "setuid failed";
-        if (msg.empty())
-            msg = "-";
-        [[maybe_unused]] const auto n = ::write(fds[1], msg.data(), msg.size());
+        // "-" stands for "no error", so that a child that wrote nothing is not
+        // mistaken for a save that succeeded.
+        const std::string_view reply = msg.empty() ? std::string_view("-") : std::string_view(msg);
+        [[maybe_unused]] const auto n = ::write(fds[1], reply.data(), reply.size());
         ::_exit(0);
     }
     ::close(fds[1]);

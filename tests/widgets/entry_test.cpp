@@ -248,8 +248,14 @@ TEST_F(EntryBoxes, ContextMenuItemsFollowTheState)
 {
     auto items = [](QMenu* menu) {
         std::string s;
-        for (QAction* a : menu->actions())
-            s += a->isSeparator() ? std::string("-") : (a->isEnabled() ? "+" : "_") + a->text().toStdString();
+        for (QAction* a : menu->actions()) {
+            if (a->isSeparator()) {
+                s += '-';
+                continue;
+            }
+            s += a->isEnabled() ? '+' : '_';
+            s += a->text().toStdString();
+        }
         return s;
     };
     QApplication::clipboard()->clear();

@@ -1,19 +1,24 @@
 // Runs the station against the simulated demo bus in a temporary working
 // directory, scans, reads all parameters, polls for a while, and saves a
-// picture of every page of both page controls and of the help window.
+// picture of every page of both page controls, of the trend chart, of the
+// settings page with the port list open (taken from the screen, so it needs a
+// display such as Xvfb) and of the help window.
 //   station_shots OUT_DIR [POLL_SECONDS]
 #include "aisim.h"
 #include "form1.h"
 #include "health_view.h"
 #include "help_window.h"
 #include "ifonts.h"
+#include "iPlot.h"
 #include "iTimers.h"
+#include "port_box.h"
 #include "public_set.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QScreen>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTabWidget>
@@ -41,7 +46,8 @@ static void save(QWidget* w, const QString& path)
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("AI仪表集中监控站"));
+    QApplication::setApplicationName(QStringLiteral("ai_station"));
+    QApplication::setApplicationDisplayName(QStringLiteral("AI仪表集中监控站"));
     install_font_substitutions();
     if (argc < 2) {
         std::fprintf(stderr, "usage: station_shots OUT_DIR [POLL_SECONDS]\n");
@@ -99,6 +105,19 @@ int main(int argc, char** argv)
         form.PageControl2->setCurrentIndex(i);
         save(&form, out + QStringLiteral("/lower_%1_%2.png").arg(i + 1).arg(names2[i]));
     }
+    save(form.iPlot[0], out + QStringLiteral("/demo_trend.png"));
+
+    // The settings page with the port list open, as the screen shows it.
+    form.PageControl1->setCurrentWidget(form.TabSheet3);
+    form.port_box->showPopup();
+    pump_until([] { return false; }, 500);
+    const QRect area = form.frameGeometry();
+    const bool grabbed = QGuiApplication::primaryScreen()
+                             ->grabWindow(0, area.x(), area.y(), area.width(), area.height())
+                             .save(out + QStringLiteral("/settings_port_list.png"));
+    std::printf("%s %s\n", grabbed ? "saved" : "FAILED", qPrintable(out + QStringLiteral("/settings_port_list.png")));
+    form.port_box->hidePopup();
+
     save(form.statusBar(), out + QStringLiteral("/status_bar.png"));
     form.show_health_view();
     save(form.health_view, out + QStringLiteral("/bus_health.png"));

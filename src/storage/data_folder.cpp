@@ -1,0 +1,98 @@
+#include "data_folder.h"
+
+#include "errors.h"
+#include "station_db.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+namespace {
+
+const QString kFolderName = QStringLiteral("ai_station");
+
+QString native(const QString& path) { return QDir::toNativeSeparators(path); }
+
+[[noreturn]] void fail(const QString& text) { throw EDatabaseError(text.toStdString()); }
+
+// Copies the template next to its final name first and renames it into
+// place, so that a copy cut short never passes for the database; a database
+// that another start put there meanwhile is kept.
+void copy_template(const QString& from, const QString& to)
+{
+    const QString part = QStringLiteral("%1.part-%2").arg(to).arg(QCoreApplication::applicationPid());
+    QFile::remove(part);
+    QFile source(from);
+    if (!source.copy(part))
+        fail(QStringLiteral("Cannot copy the database template %1 to %2: %3")
+                 .arg(native(from), native(to), source.errorString()));
+    // The template may be installed read-only; the station writes its copy.
+    QFile::setPermissions(part, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
+    if (!QFile::rename(part, to)) {
+        QFile::remove(part);
+        if (!QFileInfo::exists(to))
+            fail(QStringLiteral("Cannot create the database file %1").arg(native(to)));
+    }
+}
+
+} // namespace
+
+DataFolder prepare_data_folder(const DataFolderRequest& request)
+{
+    QStringList looked_in;
+    QString dir;
+    if (!request.chosen_dir.isEmpty()) {
+        dir = request.chosen_dir;
+    } else if (QFileInfo::exists(QDir(request.working_dir).filePath(kDbFileName))) {
+        dir = request.working_dir;
+    } else {
+        looked_in << native(QDir(request.working_dir).absolutePath());
+        dir = request.user_data_dir;
+    }
+    DataFolder folder;
+    folder.path = QDir(dir).absolutePath();
+    looked_in << native(folder.path);
+    if (!QDir().mkpath(folder.path))
+        fail(QStringLiteral("Cannot create the data folder %1").arg(native(folder.path)));
+
+    const QString db = QDir(folder.path).filePath(kDbFileName);
+    if (QFileInfo::exists(db))
+        return folder;
+    for (const QString& candidate : request.templates) {
+        if (QFileInfo(candidate).isFile()) {
+            copy_template(candidate, db);
+            folder.created_from = candidate;
+            return folder;
+        }
+    }
+    QStringList templates;
+    for (const QString& candidate : request.templates)
+        templates << native(candidate);
+    fail(QStringLiteral("The database file %1 is in none of the folders %2, and no installed template was "
+                        "found to create it (looked for %3)")
+             .arg(kDbFileName, looked_in.join(QStringLiteral(", ")),
+                  templates.isEmpty() ? QStringLiteral("none") : templates.join(QStringLiteral(", "))));
+}
+
+QStringList installed_template_paths()
+{
+    const QString relative = kFolderName + QLatin1Char('/') + kDbFileName;
+    QStringList paths;
+    paths << QDir::cleanPath(QCoreApplication::applicationDirPath() + QStringLiteral("/../share/") + relative);
+    // The system data folders; the user's own data home is where the live
+    // database lives, never a template.
+    const QString home = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    for (const QString& base : QStandardPaths::standardLocations(QStandardPaths::GenericDataLocation)) {
+        const QString path = QDir::cleanPath(base + QLatin1Char('/') + relative);
+        if (base != home && !paths.contains(path))
+            paths << path;
+    }
+    return paths;
+}
+
+QString user_data_folder()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QLatin1Char('/') + kFolderName;
+}
