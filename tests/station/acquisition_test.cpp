@@ -480,9 +480,10 @@ TEST_F(Acquisition, PollReplyPlotsFillsItsPanelAndLogsAMeasurement)
     ASSERT_EQ(trend->Channel(3)->Count(), 1);
     ASSERT_EQ(dev->Channel(1)->Count(), 1);
     EXPECT_DOUBLE_EQ(trend->Channel(2)->DataX(0), 1.5);
-    EXPECT_NEAR(trend->Channel(2)->DataY(0), 25.3, 1e-9);
-    EXPECT_NEAR(trend->Channel(3)->DataY(0), 25.0, 1e-9);
-    EXPECT_NEAR(dev->Channel(1)->DataY(0), 0.3, 1e-9);
+    // The charts hold their points as floats.
+    EXPECT_FLOAT_EQ(trend->Channel(2)->DataY(0), 25.3);
+    EXPECT_FLOAT_EQ(trend->Channel(3)->DataY(0), 25.0);
+    EXPECT_FLOAT_EQ(dev->Channel(1)->DataY(0), 0.3);
     EXPECT_EQ(trend->Channel(2)->TitleText(), QStringLiteral("17#"));
     EXPECT_EQ(trend->Channel(3)->TitleText(), QStringLiteral("17#set"));
     EXPECT_EQ(dev->Channel(1)->TitleText(), QStringLiteral("17#"));
@@ -552,9 +553,9 @@ TEST_F(Acquisition, PlottingRuleChannelsAndDeviationClamp)
         TiPlotChannel* sv = f.iPlot[static_cast<size_t>(c.trend)]->Channel(c.pv_channel + 1);
         TiPlotChannel* dev = f.iPlot[static_cast<size_t>(c.deviation_chart)]->Channel(c.dev_channel);
         EXPECT_DOUBLE_EQ(pv->DataX(pv->Count() - 1), 1.5);
-        EXPECT_DOUBLE_EQ(pv->DataY(pv->Count() - 1), c.pv);
-        EXPECT_DOUBLE_EQ(sv->DataY(sv->Count() - 1), c.sv);
-        EXPECT_NEAR(dev->DataY(dev->Count() - 1), c.dev, 1e-9);
+        EXPECT_FLOAT_EQ(pv->DataY(pv->Count() - 1), c.pv);
+        EXPECT_FLOAT_EQ(sv->DataY(sv->Count() - 1), c.sv);
+        EXPECT_FLOAT_EQ(dev->DataY(dev->Count() - 1), c.dev);
         EXPECT_EQ(pv->TitleText(), QStringLiteral("40#"));
         EXPECT_EQ(sv->TitleText(), QStringLiteral("40#set"));
         EXPECT_EQ(dev->TitleText(), QStringLiteral("40#"));
