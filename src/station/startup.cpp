@@ -5,6 +5,8 @@
 #include "iComponent.h"
 #include "browser_pages.h"
 #include "convert.h"
+#include "alarm_log.h"
+#include "alarm_page.h"
 #include "station_db.h"
 #include "iLedRound.h"
 
@@ -22,6 +24,7 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent)
     // Without its database the station does not start: this throws
     // EDatabaseError naming the file and the working directory.
     db = std::make_unique<StationDb>();
+    alarm_log = std::make_unique<AlarmLog>(*db);
     build_layout();
     build_browser_pages();
     FormCreate();
@@ -33,6 +36,7 @@ TForm1::~TForm1()
     // The browser pages refer to the database: they go before it.
     delete measurement_page;
     delete param_page;
+    delete alarm_page;
 }
 
 void TForm1::FormCreate(QObject*)

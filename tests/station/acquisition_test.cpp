@@ -1,6 +1,7 @@
 // Poll cycle, reply dispatch, address boxes and scan, on the real window: sends
 // are recorded as SendData receives them, replies go in through the receive
 // handler, and handlers are called directly instead of waiting for timers.
+#include "alarm_page.h"
 #include "errors.h"
 #include "form_fixture.h"
 #include "frame_codec.h"
@@ -514,6 +515,30 @@ TEST_F(Acquisition, PollReplyPlotsFillsItsPanelAndLogsAMeasurement)
     EXPECT_DOUBLE_EQ(db_value(last.arg(QStringLiteral("mv"))).toDouble(), 45.5);
     EXPECT_DOUBLE_EQ(db_value(last.arg(QStringLiteral("val"))).toDouble(), para_value);
     EXPECT_EQ(db_value(last.arg(QStringLiteral("alm"))).toInt(), 0x84);
+}
+
+// Each instrument's alarms are followed from the status bytes of its poll
+// replies; every change goes to the alarm history and its page.
+TEST_F(Acquisition, PollRepliesLogTheirAlarmTransitions)
+{
+    TForm1& f = ready_form();
+    enable(f, { 1, 2 });
+    f.ComboBox10->setEditText(QStringLiteral("5"));
+    const struct {
+        int address;
+        int status;
+    } replies[] = { { 1, 0x00 }, { 2, 0x40 }, { 1, 0x40 }, { 2, 0x40 }, { 1, 0x60 }, { 2, 0x00 } };
+    for (const auto& r : replies) {
+        poll_until(f, r.address);
+        inject(f, reply_counts(0, 0, 0, r.status, 0));
+    }
+    EXPECT_EQ(db_value(QStringLiteral("SELECT group_concat(address || ' ' || alarm || ' ' || raised, ';') "
+                                      "FROM (SELECT * FROM alarm_log ORDER BY id)"))
+                  .toString(),
+        QStringLiteral("2 HIAL 1;1 HIAL 1;1 LoAL 1;2 HIAL 0"));
+    f.PageControl1->setCurrentWidget(f.TabSheet_alarm);
+    f.alarm_page->refresh();
+    EXPECT_EQ(f.alarm_page->model()->rowCount(), 4);
 }
 
 TEST_F(Acquisition, StoppedInstrumentDoesNotRunTheChartClock)
