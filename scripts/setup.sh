@@ -12,6 +12,7 @@ packages=(
   fonts-arphic-ukai fonts-wqy-microhei fonts-dejavu-core
   sqlite3 locales
   libqcustomplot-dev libqcustomplot2.1-qt6 qt6-charts-dev
+  libqt6opengl6-dev qt6-translations-l10n
 )
 
 missing=()

@@ -4,7 +4,9 @@
 #include "ifonts.h"
 
 #include <QApplication>
+#include <QLibraryInfo>
 #include <QMessageBox>
+#include <QTranslator>
 #include <exception>
 #include <memory>
 
@@ -13,6 +15,11 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("AI仪表集中监控站"));
     install_font_substitutions();
+    // Qt's own dialogs and buttons (file dialog, OK/Cancel) in Chinese, as the
+    // rest of the station; without the translation files they stay English.
+    QTranslator qt_chinese;
+    if (qt_chinese.load(QStringLiteral("qtbase_zh_CN"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QApplication::installTranslator(&qt_chinese);
     std::unique_ptr<TForm1> form;
     try {
         form = std::make_unique<TForm1>();

@@ -4,10 +4,12 @@
 #include "errors.h"
 
 #include <QByteArray>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
@@ -17,9 +19,14 @@ namespace {
 
 constexpr int kTakenChars = 8;
 
-[[noreturn]] void raise_in_out(int err)
+// The runtime's message, then the file and the reason in words.
+[[noreturn]] void raise_in_out(const QString& path, int err, bool writing)
 {
-    throw EInOutError(in_out_message(err).toStdString());
+    throw EInOutError((in_out_message(err)
+        + QStringLiteral("\n设置文件 %1 %2失败：%3")
+              .arg(QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath()),
+                  writing ? QStringLiteral("写入") : QStringLiteral("读取"), in_out_reason(err)))
+                          .toStdString());
 }
 
 // Reads the whole file; the settings file is three short lines.
@@ -28,7 +35,7 @@ QByteArray read_all(const QString& path)
     const QByteArray name = QFile::encodeName(path);
     const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
-        raise_in_out(errno);
+        raise_in_out(path, errno, false);
     QByteArray data;
     char buf[4096];
     for (;;) {
@@ -38,7 +45,7 @@ QByteArray read_all(const QString& path)
                 continue;
             const int err = errno;
             ::close(fd);
-            raise_in_out(err);
+            raise_in_out(path, err, false);
         }
         if (n == 0)
             break;
@@ -88,6 +95,33 @@ QString in_out_message(int errno_value)
     }
 }
 
+QString in_out_reason(int errno_value)
+{
+    switch (errno_value) {
+    case ENOENT:
+        return QStringLiteral("文件不存在");
+    case ENOTDIR:
+        return QStringLiteral("所在目录不存在");
+    case EACCES:
+    case EPERM:
+        return QStringLiteral("没有访问权限");
+    case EROFS:
+        return QStringLiteral("文件系统只读");
+    case ENOSPC:
+    case EDQUOT:
+        return QStringLiteral("磁盘已满");
+    case EMFILE:
+    case ENFILE:
+        return QStringLiteral("打开的文件过多");
+    case ENAMETOOLONG:
+        return QStringLiteral("文件名过长");
+    default:
+        return QStringLiteral("系统错误 %1（%2）")
+            .arg(errno_value)
+            .arg(QString::fromLocal8Bit(std::strerror(errno_value)));
+    }
+}
+
 void read_settings(const QString& path, const SettingsTargets& targets)
 {
     const QByteArray data = read_all(path);
@@ -110,13 +144,24 @@ void read_settings(const QString& path, const SettingsTargets& targets)
         // Each character of the file is one 8-bit character.
         const QByteArray taken = line.left(kTakenChars);
         const QString text = QString::fromLatin1(taken);
-        const std::string raw = taken.toStdString();
+        // The runtime's conversion message, then which line of which file.
+        auto number = [&, n = line_no] {
+            try {
+                return str_to_int(taken.toStdString());
+            } catch (const EConvertError& e) {
+                throw EConvertError(e.what()
+                    + QStringLiteral("\n设置文件 %1 第 %2 行不是整数")
+                          .arg(QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath()))
+                          .arg(n)
+                          .toStdString());
+            }
+        };
         switch (line_no) {
         case 1:
             if (targets.show_port_text)
                 targets.show_port_text(text);
             {
-                const int v = str_to_int(raw);
+                const int v = number();
                 if (targets.set_port_index)
                     targets.set_port_index(v);
             }
@@ -125,13 +170,13 @@ void read_settings(const QString& path, const SettingsTargets& targets)
             if (targets.show_baud_text)
                 targets.show_baud_text(text);
             {
-                const int v = str_to_int(raw);
+                const int v = number();
                 if (targets.set_baud_index)
                     targets.set_baud_index(v);
             }
             break;
         case 3: {
-            const int v = str_to_int(raw);
+            const int v = number();
             if (targets.set_period)
                 targets.set_period(v);
             break;
@@ -158,22 +203,22 @@ void file_save(const QString& path, int port_index, int baud_index, int period)
     ::unlink(tmp.constData()); // a leftover of an interrupted save
     const int fd = ::open(tmp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
     if (fd < 0)
-        raise_in_out(errno);
+        raise_in_out(path, errno, true);
     if (!write_all(fd, content) || ::fsync(fd) != 0) {
         const int err = errno;
         ::close(fd);
         ::unlink(tmp.constData());
-        raise_in_out(err);
+        raise_in_out(path, err, true);
     }
     if (::close(fd) != 0) {
         const int err = errno;
         ::unlink(tmp.constData());
-        raise_in_out(err);
+        raise_in_out(path, err, true);
     }
     if (::rename(tmp.constData(), target.constData()) != 0) {
         const int err = errno;
         ::unlink(tmp.constData());
-        raise_in_out(err);
+        raise_in_out(path, err, true);
     }
     // Make the rename itself durable.
     const int dfd = ::open(dir.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);

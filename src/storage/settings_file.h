@@ -24,14 +24,18 @@ struct SettingsTargets {
 // Throws EInOutError ("File not found", "File access denied", "I/O error <n>")
 // when the file cannot be read, and EConvertError
 // ("'<text>' is not a valid integer value") at the first taken text that is
-// not an integer; the lines before it have been applied by then.
+// not an integer; the lines before it have been applied by then. Each message
+// has a second line naming the file (and the line) and the reason in words.
 void read_settings(const QString& path, const SettingsTargets& targets);
 
 // Rewrites `path` with the three lines, each ended by CR LF. The new content is
 // written to a temporary file in the same directory, flushed to disk and then
 // renamed over `path`, so a failure leaves the previous file as it was.
-// Throws EInOutError with the runtime's message on any failure.
+// Throws EInOutError with the runtime's message on any failure, and a second
+// line naming the file and the reason.
 void file_save(const QString& path, int port_index, int baud_index, int period);
 
 // The runtime's input/output message for a system error number.
 QString in_out_message(int errno_value);
+// The reason in words, for the operator ("文件不存在", ...).
+QString in_out_reason(int errno_value);

@@ -35,7 +35,10 @@ TEST_F(StartUp, WithoutSettingsFileTheWindowOpensWithPortClosed)
 {
     TForm1& f = make_form();
     ASSERT_EQ(errors.size(), 1);
-    EXPECT_EQ(errors[0], "File not found");
+    // The runtime's message, then the file and the reason.
+    EXPECT_EQ(errors[0].section(QLatin1Char('\n'), 0, 0), "File not found");
+    EXPECT_TRUE(errors[0].section(QLatin1Char('\n'), 1).contains(dir.filePath(QStringLiteral("save.txt"))))
+        << errors[0].toStdString();
     EXPECT_FALSE(f.SComm1_485->is_open());
     // Everything before the settings step is set up.
     EXPECT_EQ(f.StringGrid1->Cells(1, 41), "程序段数Pno");
@@ -95,7 +98,8 @@ TEST_F(StartUp, NonIntegerLineStopsBeforeThePortIsOpened)
     write_settings({"0", "x1", "2"});
     TForm1& f = make_form();
     ASSERT_EQ(errors.size(), 1);
-    EXPECT_EQ(errors[0], "'x1' is not a valid integer value");
+    EXPECT_EQ(errors[0].section(QLatin1Char('\n'), 0, 0), "'x1' is not a valid integer value");
+    EXPECT_TRUE(errors[0].contains(QStringLiteral("save.txt"))) << errors[0].toStdString();
     EXPECT_EQ(f.Edit2->text(), "x1");
     EXPECT_FALSE(f.SComm1_485->is_open());
 }

@@ -76,15 +76,16 @@ TEST_F(SettingsFile, ABadLineRaisesTheConversionErrorAfterTheLinesBeforeIt)
     const struct {
         QByteArray file;
         std::string message;
+        int line;
         QStringList applied;
     } cases[] = {
-        { "com4\r\n1\r\n5\r\n", "'com4' is not a valid integer value", { "Edit1=com4" } },
-        { "3\r\n\r\n5\r\n", "'' is not a valid integer value", { "Edit1=3", "ComboBox1=3", "Edit2=" } },
-        { "3\r\n1\r\n5 s\r\n", "'5 s' is not a valid integer value",
+        { "com4\r\n1\r\n5\r\n", "'com4' is not a valid integer value", 1, { "Edit1=com4" } },
+        { "3\r\n\r\n5\r\n", "'' is not a valid integer value", 2, { "Edit1=3", "ComboBox1=3", "Edit2=" } },
+        { "3\r\n1\r\n5 s\r\n", "'5 s' is not a valid integer value", 3,
             { "Edit1=3", "ComboBox1=3", "Edit2=1", "ComboBox2=1" } },
         // The cut happens before the conversion: 8 digits then a letter is fine,
         // a letter within the first 8 is not.
-        { "1234567x9\r\n1\r\n1\r\n", "'1234567x' is not a valid integer value", { "Edit1=1234567x" } },
+        { "1234567x9\r\n1\r\n1\r\n", "'1234567x' is not a valid integer value", 1, { "Edit1=1234567x" } },
     };
     for (const auto& c : cases) {
         write(c.file);
@@ -93,7 +94,12 @@ TEST_F(SettingsFile, ABadLineRaisesTheConversionErrorAfterTheLinesBeforeIt)
             read_settings(path(), a.targets());
             ADD_FAILURE() << "no error for " << c.file.toStdString();
         } catch (const EConvertError& e) {
-            EXPECT_EQ(e.what(), c.message);
+            // The runtime's message, then the file and the line.
+            const QStringList lines = QString::fromUtf8(e.what()).split(QLatin1Char('\n'));
+            EXPECT_EQ(lines[0].toStdString(), c.message);
+            ASSERT_EQ(lines.size(), 2) << e.what();
+            EXPECT_TRUE(lines[1].contains(path())) << e.what();
+            EXPECT_TRUE(lines[1].contains(QStringLiteral("第 %1 行").arg(c.line))) << e.what();
         }
         EXPECT_EQ(a.log, c.applied) << c.file.toStdString();
     }
@@ -106,7 +112,8 @@ TEST_F(SettingsFile, MissingFileRaisesTheInOutError)
         read_settings(path(), a.targets());
         FAIL() << "read a missing file";
     } catch (const EInOutError& e) {
-        EXPECT_STREQ(e.what(), "File not found");
+        EXPECT_EQ(QString::fromUtf8(e.what()),
+            QStringLiteral("File not found\n设置文件 %1 读取失败：文件不存在").arg(path()));
     }
     EXPECT_TRUE(a.log.isEmpty());
 }
@@ -175,7 +182,8 @@ TEST_F(SettingsFile, FailedSaveRaisesAndLeavesTheOldFileIntact)
     ASSERT_EQ(::chmod(dir.constData(), 0555), 0); // read-only directory
     const std::string msg = save_message(path());
     ::chmod(dir.constData(), 0700);
-    EXPECT_EQ(msg, "File access denied");
+    EXPECT_EQ(QString::fromStdString(msg),
+        QStringLiteral("File access denied\n设置文件 %1 写入失败：没有访问权限").arg(path()));
     EXPECT_EQ(content(), QByteArray("3\r\n1\r\n5\r\n"));
     EXPECT_EQ(QDir(tmp_.path()).entryList(QDir::Files), QStringList { QStringLiteral("save.txt") });
 }
@@ -187,7 +195,8 @@ TEST_F(SettingsFile, FailedSaveIntoAMissingDirectoryRaises)
         file_save(p, 0, 2, 2);
         FAIL() << "saved into a missing directory";
     } catch (const EInOutError& e) {
-        EXPECT_STREQ(e.what(), "File not found");
+        EXPECT_EQ(QString::fromUtf8(e.what()),
+            QStringLiteral("File not found\n设置文件 %1 写入失败：文件不存在").arg(p));
     }
 }
 
