@@ -59,15 +59,17 @@ inline float to_float(double v)
 
 } // namespace
 
-// One chunk: its first x, the points and pyramid levels 1..3 over them
-// (about 9.07 bytes a point).
+// One chunk: its first x, the points and pyramid levels 1 and 2 over them
+// (about 9.07 bytes a point). The chunk's own bounds (level 3) live in a
+// vector beside the chunks: a full view of a long history visits every
+// chunk's bounds, and reading them from one array instead of one cache line
+// in each chunk keeps that walk as fast at 10 million points as at 1 million.
 struct TiPlotPointStore::Chunk {
     double x_base;
     float dx[kChunkPoints];
     float y[kChunkPoints];
     ChunkBounds level1[kLevel1PerChunk];
     ChunkBounds level2[kLevel2PerChunk];
-    ChunkBounds level3;
 
     TiPlotBounds absolute(const ChunkBounds& b) const
     {
@@ -102,17 +104,18 @@ void TiPlotPointStore::append(double px, double py)
         init_bounds(b2, dx, fy);
     else
         extend_bounds(b2, dx, fy);
-    if (in_chunk == 0)
-        init_bounds(c.level3, dx, fy);
-    else
-        extend_bounds(c.level3, dx, fy);
     size_ = i + 1;
 
-    // Levels above a chunk exist while the level below has more than one
-    // block; a new level starts as the merge of the two blocks below it.
-    // They hold the stored values, so every level agrees with x() and y().
+    // The chunk's bounds and the levels above: they hold the stored values,
+    // so every level agrees with x() and y(). Levels above a chunk exist
+    // while the level below has more than one block; a new level starts as
+    // the merge of the two blocks below it.
     const double sx = c.x_base + double(dx);
     const double sy = double(fy);
+    if (in_chunk == 0)
+        chunk_bounds_.push_back({ sx, sx, sy, sy });
+    else
+        extend_bounds(chunk_bounds_.back(), sx, sy);
     for (int level = kChunkLevels + 1;; ++level) {
         const std::size_t below_blocks = block_count(level - 1);
         if (below_blocks <= 1)
@@ -161,6 +164,7 @@ const float* TiPlotPointStore::chunk_y(std::size_t chunk) const
 std::size_t TiPlotPointStore::memory_bytes() const
 {
     std::size_t bytes = chunks_.capacity() * sizeof(chunks_[0]) + chunks_.size() * sizeof(Chunk);
+    bytes += chunk_bounds_.capacity() * sizeof(TiPlotBounds);
     bytes += upper_.capacity() * sizeof(upper_[0]);
     for (const auto& v : upper_)
         bytes += v.capacity() * sizeof(TiPlotBounds);
@@ -194,7 +198,7 @@ TiPlotBounds TiPlotPointStore::bounds(int level, std::size_t block) const
         return c.absolute(c.level2[block % kLevel2PerChunk]);
     }
     case 3:
-        return chunks_[block]->absolute(chunks_[block]->level3);
+        return chunk_bounds_[block];
     default:
         return upper_[std::size_t(level - kChunkLevels - 1)][block];
     }

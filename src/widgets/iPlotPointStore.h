@@ -12,9 +12,9 @@
 // about one more. DataX/DataY and the read-out give the stored values.
 //
 // The pyramid is updated as each point is appended: level L holds the x and y
-// bounds of every block of 16^L consecutive points. Levels 1..3 live inside
-// each chunk (as floats, relative like the points), the levels above it in
-// small vectors of doubles.
+// bounds of every block of 16^L consecutive points. Levels 1 and 2 live
+// inside each chunk (as floats, relative like the points), the chunks' own
+// bounds (level 3) and the levels above them in vectors of doubles.
 //
 // Drawing walks the pyramid in point order: a block whose x bounds fall inside
 // one pixel column is drawn as one vertical span (its points form a connected
@@ -71,6 +71,7 @@ public:
 private:
     struct Chunk;
     std::vector<std::unique_ptr<Chunk>> chunks_;
+    std::vector<TiPlotBounds> chunk_bounds_; // level 3, one per chunk
     std::vector<std::vector<TiPlotBounds>> upper_; // levels 4, 5, ...
     std::size_t size_ = 0;
 };
