@@ -608,7 +608,12 @@ TiPlot::Readout TiPlot::readout_at(double x) const
     for (int i = 0; i < channels_.Count(); ++i) {
         const TiPlotChannel& c = *channels_.Items(i);
         const TiPlotAxis* cx = c.XAxis();
-        if (!c.Visible() || !cx)
+        if (!c.Visible() || !cx || c.Count() == 0)
+            continue;
+        // Beyond either end of the channel's points (by more than a few
+        // pixels) there is no value under the mouse.
+        const double slack = 3 * cx->view_span() / std::max(1, plot_area_.width() - 1);
+        if (x < c.XMin() - slack || x > c.XMax() + slack)
             continue;
         const std::ptrdiff_t k = nearest_point(c.Points(), x);
         if (k < 0)

@@ -95,8 +95,9 @@ public:
 
     // The cross-hair read-out, shown while the data cursor ("Cursor 1") is
     // visible and the mouse is over the plot area: the X value under the
-    // mouse and, for each visible channel with points, the point nearest to
-    // it in X (none when that point lies outside the drawn X range).
+    // mouse and, for each visible channel whose points reach that far, the
+    // point nearest to it in X (none beyond the channel's first or last X,
+    // or when that point lies outside the drawn X range).
     struct Readout {
         double x = 0;
         struct Value {

@@ -377,6 +377,13 @@ TEST(PlotReadout, ShowsEachChannelsValueUnderTheMouse)
     paint();
     EXPECT_NE(img, without);
 
+    // Past the newest point there is no value under the mouse.
+    move_to(80);
+    r = plot.current_readout();
+    ASSERT_TRUE(r);
+    EXPECT_NEAR(r->x, 80, 0.1);
+    EXPECT_TRUE(r->values.empty());
+
     // A zoomed view shows only points inside it.
     plot.XAxis(0)->hold_view(60, 40);
     EXPECT_TRUE(plot.readout_at(70).values.empty());
