@@ -182,7 +182,10 @@ OperatorPrompts& OperatorPrompts::instance()
 {
     static OperatorPrompts prompts {
         [](QWidget* parent, const QString& title, const QString& text) {
-            return QMessageBox::question(parent, title, text) == QMessageBox::Yes;
+            // No is the default: Enter alone changes nothing.
+            return QMessageBox::question(
+                       parent, title, text, QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
+                == QMessageBox::Yes;
         },
         [](QWidget* parent, const QString& title, const QString& text) {
             QMessageBox::information(parent, title, text);
@@ -217,6 +220,7 @@ CsvExportBar::CsvExportBar(const QString& default_file, const QString& what, QWi
     lay->addWidget(bom_box_);
     lay->addWidget(progress_, 1);
     lay->addWidget(cancel_);
+    lay->addStretch();
     connect(button_, &QPushButton::clicked, this, [this] {
         const QString path = QFileDialog::getSaveFileName(
             this, QStringLiteral("导出CSV"), default_file_, QStringLiteral("CSV (*.csv)"));
