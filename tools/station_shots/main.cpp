@@ -6,6 +6,7 @@
 #include "form1.h"
 #include "help_window.h"
 #include "ifonts.h"
+#include "iPlot.h"
 #include "iTimers.h"
 #include "public_set.h"
 
@@ -13,6 +14,7 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -69,6 +71,8 @@ int main(int argc, char** argv)
     for (auto [code, value] : {std::pair{51, 60.0}, {52, 2.0}, {53, 180.0}, {54, 3.0}, {55, 120.0}, {56, 2.0}})
         bus.set_param(5, code, value);
     bus.set_pv(3, 25);
+    // Address 1 works above its high limit: a lasting alarm on the panels.
+    bus.set_param(1, 3, 50);
     bus.start_pty(work.filePath(QStringLiteral("com1")).toStdString());
 
     TForm1 form;
@@ -77,9 +81,18 @@ int main(int argc, char** argv)
     pump_until([] { return !scan_active; }, 20000);
     form.Button3Click(form.Button3);
     pump_until([&] { return !form.iTimers1->Enabled(1); }, 120000);
-    pump_until([] { return false; }, poll_seconds * 1000);
+    // Alarm limits moved while polling, so that alarms come and go on the
+    // alarm page: address 1's high alarm clears and returns, address 3 has a
+    // low alarm for a while.
+    pump_until([] { return false; }, poll_seconds * 400);
+    bus.set_param(1, 3, 100);
+    bus.set_param(3, 4, 300);
+    pump_until([] { return false; }, poll_seconds * 200);
+    bus.set_param(1, 3, 50);
+    bus.set_param(3, 4, 0);
+    pump_until([] { return false; }, poll_seconds * 400);
 
-    const QString names1[] = {"online", "parameters", "settings", "data1", "data2", "data3", "about"};
+    const QString names1[] = {"online", "parameters", "settings", "data1", "data2", "data3", "about", "alarms"};
     for (int i = 0; i < form.PageControl1->count(); ++i) {
         form.PageControl1->setCurrentIndex(i);
         // Showing the parameter page moves the lower control; keep the trend in view.
@@ -92,6 +105,22 @@ int main(int argc, char** argv)
         form.PageControl2->setCurrentIndex(i);
         save(&form, out + QStringLiteral("/lower_%1_%2.png").arg(i + 1).arg(names2[i]));
     }
+    // A trend chart over the last ten minutes, with the cross-hair read-out.
+    form.PageControl2->setCurrentIndex(0);
+    TiPlot* trend = form.iPlot[0];
+    trend->choose_span(0);
+    QCoreApplication::processEvents();
+    // The mouse over the middle of the curves.
+    const QRect area = trend->plot_area();
+    const TiPlotXAxis& x = *trend->XAxis(0);
+    const double middle = trend->Channel(0)->XMax() / 2;
+    const QPointF at(area.left() + (middle - x.view_min()) / x.view_span() * (area.width() - 1),
+                     area.top() + area.height() * 0.4);
+    QMouseEvent move(QEvent::MouseMove, at, trend->mapToGlobal(at), Qt::NoButton, Qt::NoButton, {});
+    QCoreApplication::sendEvent(trend, &move);
+    save(&form, out + QStringLiteral("/lower_1_trend1_10min_readout.png"));
+    trend->choose_span(3);
+
     form.N11Click(nullptr);
     save(form.help, out + QStringLiteral("/help_window.png"));
     form.close();
