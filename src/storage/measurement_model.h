@@ -58,7 +58,7 @@ public:
     // Drops the pending edit and disarms.
     void discard_pending();
     bool has_pending() const { return pending_column_ >= 0; }
-    // The pending edit: its row, column, stored value and new value.
+    // The pending edit: its row, column and new value.
     int pending_row() const { return armed_row_; }
     int pending_column() const { return pending_column_; }
     QVariant pending_value() const { return pending_value_; }

@@ -168,6 +168,21 @@ struct Prompts {
     QStringList told;
 };
 
+// The measurement page over the working database, shown, with the
+// questions answered by `prompts`.
+struct ShownLog {
+    explicit ShownLog(const QString& dir)
+        : db(dir)
+        , page(db)
+    {
+        page.resize(700, 300);
+        page.show();
+    }
+    StationDb db;
+    Prompts prompts;
+    MeasurementPage page;
+};
+
 bool editor_open(const QTableView* grid)
 {
     for (const QWidget* w : grid->viewport()->findChildren<QWidget*>())
@@ -181,11 +196,9 @@ bool editor_open(const QTableView* grid)
 TEST_F(BrowserTest, LogRefusesEditsWithoutTheEditStep)
 {
     fill_log(10);
-    StationDb db(dir());
-    Prompts prompts;
-    MeasurementPage page(db);
-    page.resize(700, 300);
-    page.show();
+    ShownLog log(dir());
+    MeasurementPage& page = log.page;
+    Prompts& prompts = log.prompts;
     QTableView* grid = page.grid();
     MeasurementModel* m = page.model();
     page.records()->go_to_record(4);
@@ -222,11 +235,9 @@ TEST_F(BrowserTest, LogRefusesEditsWithoutTheEditStep)
 TEST_F(BrowserTest, EditTakesTheEditButtonAndAConfirmationAndLeavesATrace)
 {
     fill_log(10);
-    StationDb db(dir());
-    Prompts prompts;
-    MeasurementPage page(db);
-    page.resize(700, 300);
-    page.show();
+    ShownLog log(dir());
+    MeasurementPage& page = log.page;
+    Prompts& prompts = log.prompts;
     QTableView* grid = page.grid();
     MeasurementModel* m = page.model();
     auto edit_sv = [&](const QString& typed) {
@@ -269,7 +280,7 @@ TEST_F(BrowserTest, EditTakesTheEditButtonAndAConfirmationAndLeavesATrace)
     EXPECT_EQ(prompts.asked.size(), 2);
     EXPECT_EQ(stored_sv(), 77.5);
     EXPECT_EQ(m->data(m->index(4, MeasurementModel::ColSv)).toString(), QStringLiteral("77.50"));
-    QSqlQuery q(db.connection());
+    QSqlQuery q(log.db.connection());
     ASSERT_TRUE(
         q.exec(QStringLiteral("SELECT changed_at, row_id, field, old_value, new_value FROM mea_audit")));
     ASSERT_TRUE(q.next());

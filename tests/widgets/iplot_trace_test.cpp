@@ -202,6 +202,15 @@ void PrintTo(const SeriesCase& c, std::ostream* os)
     *os << c.name;
 }
 
+void fill(TiPlotPointStore& store, const SeriesCase& c, std::mt19937& rng)
+{
+    double x = 0, y = 0;
+    for (std::size_t i = 0; i < c.points; ++i) {
+        c.next(rng, i, x, y);
+        store.append(x, y);
+    }
+}
+
 class DecimatedTraceTest : public ::testing::TestWithParam<SeriesCase> { };
 
 TEST_P(DecimatedTraceTest, CoversTheSamePixelsAsEverySegment)
@@ -209,11 +218,7 @@ TEST_P(DecimatedTraceTest, CoversTheSamePixelsAsEverySegment)
     const SeriesCase& c = GetParam();
     std::mt19937 rng(1234);
     TiPlotPointStore store;
-    double x = 0, y = 0;
-    for (std::size_t i = 0; i < c.points; ++i) {
-        c.next(rng, i, x, y);
-        store.append(x, y);
-    }
+    fill(store, c, rng);
     std::vector<TiPlotSpan> decimated, every;
     render_trace(store, c.view, decimated);
     render_trace_every_segment(store, c.view, every);
@@ -247,11 +252,7 @@ TEST_P(DecimatedTraceTest, NearestPointMatchesAFullScan)
     const SeriesCase& c = GetParam();
     std::mt19937 rng(99);
     TiPlotPointStore store;
-    double x = 0, y = 0;
-    for (std::size_t i = 0; i < c.points; ++i) {
-        c.next(rng, i, x, y);
-        store.append(x, y);
-    }
+    fill(store, c, rng);
     std::uniform_real_distribution<double> query(c.view.x_min - 10, c.view.x_min + c.view.x_span + 10);
     for (int k = 0; k < 200; ++k) {
         const double q = k == 0 ? store.x(store.size() / 2) : query(rng);
