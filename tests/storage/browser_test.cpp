@@ -178,6 +178,13 @@ struct ShownLog {
         page.resize(700, 300);
         page.show();
     }
+    // Makes (record, column) the grid's current cell.
+    void select(int record, int column)
+    {
+        page.records()->go_to_record(record);
+        QTableView* grid = page.grid();
+        grid->setCurrentIndex(grid->model()->index(record - page.records()->top_record(), column));
+    }
     StationDb db;
     Prompts prompts;
     MeasurementPage page;
@@ -197,12 +204,9 @@ TEST_F(BrowserTest, LogRefusesEditsWithoutTheEditStep)
 {
     fill_log(10);
     ShownLog log(dir());
-    MeasurementPage& page = log.page;
-    Prompts& prompts = log.prompts;
-    QTableView* grid = page.grid();
-    MeasurementModel* m = page.model();
-    page.records()->go_to_record(4);
-    grid->setCurrentIndex(grid->model()->index(4 - page.records()->top_record(), MeasurementModel::ColPv));
+    QTableView* grid = log.page.grid();
+    MeasurementModel* m = log.page.model();
+    log.select(4, MeasurementModel::ColPv);
     grid->setFocus();
     const QModelIndex cell = grid->currentIndex();
     for (int key : { int(Qt::Key_9), int(Qt::Key_F2), int(Qt::Key_Return) }) {
@@ -222,12 +226,12 @@ TEST_F(BrowserTest, LogRefusesEditsWithoutTheEditStep)
     QTest::mouseDClick(grid->viewport(), Qt::LeftButton, {}, grid->visualRect(cell).center());
     QApplication::processEvents();
     EXPECT_FALSE(editor_open(grid)) << "a double click opened an editor";
-    page.navigator()->next();
+    log.page.navigator()->next();
     QApplication::processEvents();
     EXPECT_FALSE(m->setData(m->index(4, MeasurementModel::ColPv), QStringLiteral("999")));
     EXPECT_EQ(query(QStringLiteral("SELECT pv FROM mea_tbl WHERE rowid = 5")).front().toDouble(), 0.005);
     EXPECT_EQ(query(QStringLiteral("SELECT count(*) FROM mea_audit")).front().toInt(), 0);
-    EXPECT_TRUE(prompts.asked.isEmpty());
+    EXPECT_TRUE(log.prompts.asked.isEmpty());
 }
 
 // Editing takes the navigator's edit button and a yes to the question that
@@ -236,15 +240,11 @@ TEST_F(BrowserTest, EditTakesTheEditButtonAndAConfirmationAndLeavesATrace)
 {
     fill_log(10);
     ShownLog log(dir());
-    MeasurementPage& page = log.page;
     Prompts& prompts = log.prompts;
-    QTableView* grid = page.grid();
-    MeasurementModel* m = page.model();
+    MeasurementModel* m = log.page.model();
     auto edit_sv = [&](const QString& typed) {
-        page.records()->go_to_record(4);
-        grid->setCurrentIndex(
-            grid->model()->index(4 - page.records()->top_record(), MeasurementModel::ColSv));
-        page.navigator()->findChild<QToolButton*>(QStringLiteral("nbEdit"))->click();
+        log.select(4, MeasurementModel::ColSv);
+        log.page.navigator()->findChild<QToolButton*>(QStringLiteral("nbEdit"))->click();
         QApplication::processEvents();
         auto* line = qobject_cast<QLineEdit*>(QApplication::focusWidget());
         if (!line)
