@@ -12,6 +12,7 @@ run_packages=(
   qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libgl-dev
   libturbojpeg0-dev
   fonts-arphic-ukai fonts-wqy-microhei fonts-dejavu-core
+  qt6-translations-l10n
 )
 # dpkg-shlibdeps finds the package's dependencies in its binaries.
 package_packages=(dpkg-dev)

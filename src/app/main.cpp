@@ -12,7 +12,9 @@
 #include <QDialog>
 #include <QDir>
 #include <QIcon>
+#include <QLibraryInfo>
 #include <QMessageBox>
+#include <QTranslator>
 #include <exception>
 #include <memory>
 
@@ -45,6 +47,11 @@ int main(int argc, char** argv)
     });
 
     install_font_substitutions();
+    // Qt's own dialogs and buttons (file dialog, OK/Cancel) in Chinese, as the
+    // rest of the station; without the translation files they stay English.
+    QTranslator qt_chinese;
+    if (qt_chinese.load(QStringLiteral("qtbase_zh_CN"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QApplication::installTranslator(&qt_chinese);
     try {
         const DataFolder folder = prepare_data_folder(
             { options.workdir, QDir::currentPath(), user_data_folder(), installed_template_paths() });

@@ -44,6 +44,14 @@ private:
     std::chrono::steady_clock::time_point started_;
 };
 
+// The fixed message first; the second line names the port, the device it
+// resolved to and the reason.
+[[noreturn]] void open_failed(
+    const char* message, const std::string& comm_name, const std::string& device, const std::string& reason)
+{
+    throw ECommsError(std::string(message) + "\n串口 " + comm_name + "（" + device + "）：" + reason);
+}
+
 } // namespace
 
 // The notification endpoint: an object of the main thread whose posted events
@@ -116,31 +124,37 @@ std::string TSComm::resolved_device() const
 void TSComm::OpenComm()
 {
     if (port_)
-        throw ECommsError("This serial port already opened");
+        open_failed("This serial port already opened", comm_name_, opened_device_, "已经打开，正在使用");
 
     const PortTarget target = resolve_port(comm_name_);
     if (target.device.empty())
-        throw ECommsError("Error opening serial port\n" + comm_name_ + ": " + target.why_none);
+        open_failed("Error opening serial port", comm_name_, "无此设备", "设备不存在（" + target.why_none + "）");
+    const std::string& device = target.device;
     CommOpenError why;
     std::string detail;
-    const std::string& device = target.device;
     CommPort* port = comm_open(device, &why, &detail);
     if (!port) {
-        if (why == CommOpenError::permission)
-            throw ECommsError("Error opening serial port\n" + device + ": " + detail
-                + ". The user must be a member of the 'dialout' group (sudo usermod -aG dialout $USER, "
-                  "then log in again).");
-        if (why == CommOpenError::no_such_port) // gone between the look-up and the open
-            throw ECommsError("Error opening serial port\n" + comm_name_ + ": " + detail);
-        throw ECommsError("Error opening serial port");
+        switch (why) {
+        case CommOpenError::no_such_port:
+            open_failed("Error opening serial port", comm_name_, device, "设备不存在（" + detail + "）");
+        case CommOpenError::busy:
+            open_failed(
+                "Error opening serial port", comm_name_, device, "已被其他程序占用（" + detail + "）");
+        case CommOpenError::permission:
+            open_failed("Error opening serial port", comm_name_, device,
+                "没有读写权限（" + detail
+                    + "）。用户需加入 dialout 组：sudo usermod -aG dialout $USER，然后重新登录");
+        default:
+            open_failed("Error opening serial port", comm_name_, device, detail);
+        }
     }
     if (!comm_is_serial(port)) {
         comm_close(port);
-        throw ECommsError("File handle is not a comm handle ");
+        open_failed("File handle is not a comm handle ", comm_name_, device, "不是串口设备");
     }
     if (!comm_setup(port, 4096, 4096)) {
         comm_close(port);
-        throw ECommsError("Cannot setup comm buffer");
+        open_failed("Cannot setup comm buffer", comm_name_, device, "无法设置收发缓冲区");
     }
     port_ = port;
     opened_device_ = device;
@@ -190,7 +204,7 @@ void TSComm::abandon_open(const char* message)
     }
     comm_close(port_);
     port_ = nullptr;
-    throw ECommsError(message);
+    open_failed(message, comm_name_, resolved_device(), "系统资源不足，无法创建串口的线程或事件");
 }
 
 void TSComm::CloseComm()

@@ -33,6 +33,17 @@ TiPlot* make_chart(QWidget* page, const QString& name, bool trend)
     y->setSpan(trend ? 100 : 1.0);
     y->setTrackingStyle(iptsScaleMinMax);
     y->setTrackingAlignFirstStyle(ipafsNone);
+    // The toolbar's time spans (X in minutes; 200 minutes is the form's), and
+    // the cross-hair read-out of the data cursor.
+    plot->set_span_choices({{QStringLiteral("10分钟"), 10},
+                            {QStringLiteral("1小时"), 60},
+                            {QStringLiteral("8小时"), 480},
+                            {QStringLiteral("200分钟"), 200},
+                            {QStringLiteral("全部"), 0}});
+    plot->DataCursorManager().Items(0)->setVisible(true);
+    plot->readout_x_text = [](double minutes) {
+        return QStringLiteral("t = %1 分钟").arg(QString::number(minutes, 'f', 2));
+    };
     return plot;
 }
 
@@ -55,7 +66,7 @@ void TForm1::iplot_init()
         plot->YAxis(0)->setTitleShow(true);
     }
     for (TiPlot* plot : iPlot)
-        plot->XAxis(0)->setTitle(QStringLiteral("采样时间(t)"));
+        plot->XAxis(0)->setTitle(QStringLiteral("采样时间 t (分钟)"));
     for (int i = 0; i < 6; ++i) {
         TiPlot* plot = iPlot[static_cast<size_t>(i)];
         plot->XAxis(0)->setTitleShow(true);

@@ -131,4 +131,5 @@ void TForm1::command_dispose(const LineRequest& request, const std::uint8_t* rep
         panel_label[slot]->setText(QString::number(address));
     }
     append_measurement(address);
+    log_alarms(address);
 }

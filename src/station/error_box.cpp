@@ -50,6 +50,6 @@ void run_guarded(const std::function<void()>& fn)
     } catch (const std::exception& e) {
         ErrorBox::instance().show(QString::fromUtf8(e.what()));
     } catch (...) {
-        ErrorBox::instance().show(QStringLiteral("Unknown error"));
+        ErrorBox::instance().show(QStringLiteral("未知错误"));
     }
 }

@@ -6,6 +6,7 @@
 //   navigation.cpp    menu handlers, about page, help window, FormClose
 // (further concerns add their own file).
 #include "bus_health.h"
+#include "alarm_watch.h"
 #include "reply_matcher.h"
 
 #include <QMainWindow>
@@ -37,6 +38,8 @@ class QWidget;
 class PortBox;
 class Thelp;
 class StationDb;
+class AlarmLog;
+class AlarmPage;
 class MeasurementPage;
 class ParamPage;
 class TStringGrid;
@@ -217,6 +220,9 @@ public:
     std::unique_ptr<StationSettings> station_settings;
     QCheckBox* resume_check = nullptr;
     void append_measurement(int address);
+    // Logs the alarms that came or went with this poll reply's status byte.
+    void log_alarms(int address);
+    AlarmWatch alarm_watch;
     void get_AI_database(int address);
     void ai_para_first();
     void file_save();
@@ -354,8 +360,12 @@ public:
     // The database, opened while the window is created (the station does not
     // start without it), and its browser pages.
     std::unique_ptr<StationDb> db;
+    std::unique_ptr<AlarmLog> alarm_log;
     MeasurementPage* measurement_page = nullptr;
     ParamPage* param_page = nullptr;
+    // The alarm history page, after "about" on the upper page control.
+    QWidget* TabSheet_alarm = nullptr;
+    AlarmPage* alarm_page = nullptr;
 
     // The help window, created when first shown.
     Thelp* help = nullptr;
@@ -439,6 +449,11 @@ int combo_selected_index(QComboBox* box);
 // True when bit `bit` (0 = least significant) of value is 1; false for bits
 // outside 0..7.
 bool gethexbit(std::uint8_t value, int bit);
+
+// A caption as the form draws it: a TiLabel in Kai, 20 pixels, bold, at (x, y)
+// and as large as its text.
+class TiLabel;
+TiLabel* make_kai_label(QWidget* parent, const QString& name, const QString& text, int x, int y);
 
 // Decodes a JPEG held in memory with libjpeg-turbo; a null image when the data
 // does not decode.

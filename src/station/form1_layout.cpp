@@ -7,6 +7,7 @@
 #include "ttimer.h"
 #include "iAnalogOutput.h"
 #include "iIntegerOutput.h"
+#include "iPlot.h"
 #include "iTimers.h"
 
 #include <QCheckBox>
@@ -80,10 +81,20 @@ void paint_background(QWidget* w, const QColor& colour)
     w->setPalette(pal);
 }
 
+// The form's entry-box font: 19 pixels, bold (the box's height follows it).
+QFont entry_font()
+{
+    QFont f(QStringLiteral("MS Sans Serif"));
+    f.setPixelSize(19);
+    f.setBold(true);
+    return f;
+}
+
 // An entry box of the control group: two decimals, -limit..limit, at most 6 characters.
 TiAnalogOutput* make_value_entry(QWidget* parent, const char* name, int x, int y, double limit)
 {
     auto* box = make<TiAnalogOutput>(parent, name, x, y, 120, 26);
+    box->setFont(entry_font());
     box->SetPrecision(2);
     box->SetValueMin(-limit);
     box->SetValueMax(limit);
@@ -303,7 +314,8 @@ void TForm1::build_settings_page()
     ComboBox5->setCurrentIndex(2);
     Button16 = make_button(GroupBox5, "Button16", QStringLiteral("写波特率"), 144, 100, 96);
     make_label(GroupBox5, QStringLiteral("Label_period"), QStringLiteral("采样周期"), 10, 160, 60);
-    iIntegerOutput1 = make<TiIntegerOutput>(GroupBox5, "iIntegerOutput1", 74, 156, 70, 24);
+    iIntegerOutput1 = make<TiIntegerOutput>(GroupBox5, "iIntegerOutput1", 74, 152, 70, 24);
+    iIntegerOutput1->setFont(entry_font());
     iIntegerOutput1->SetValue(2);
     make_label(GroupBox5, QStringLiteral("Label_seconds"), QStringLiteral("秒"), 150, 160, 30);
     resume_check = new QCheckBox(QStringLiteral("重新启动后恢复巡检"), GroupBox5);
@@ -339,16 +351,19 @@ void TForm1::build_control_group()
     Button9 = make_button(GroupBox4, "Button9", QStringLiteral("给定值"), 150, 130, 110, 32);
     make_label(GroupBox4, QStringLiteral("Label_ctrl_addr"), QStringLiteral("控制地址"), 12, 190, 70);
     ComboBox7 = make_combo(GroupBox4, "ComboBox7", {}, QStringLiteral("0"), 90, 186, 80);
-    ComboBox6 = make_combo(TabSheet11, "ComboBox6", {}, QString(), 4, 4, 80);
+    // The chart covers its page; the box sits in its title row, right of the
+    // chart's toolbar, so that every toolbar button stays reachable.
+    const QRect toolbar = iPlot[4]->toolbar_rect().translated(iPlot[4]->pos());
+    ComboBox6 = make_combo(TabSheet11, "ComboBox6", {}, QString(), toolbar.right() + 10, toolbar.top() - 3, 80);
 }
 
 void TForm1::build_status_strip()
 {
-    make_label(Panel3, QStringLiteral("Label_comm"), QStringLiteral("通讯状态"), 36, 6, 70);
-    make_label(Panel3, QStringLiteral("Label_addr_caption"), QStringLiteral("地址"), 120, 6, 40);
-    Label28 = make_label(Panel3, QStringLiteral("Label28"), QStringLiteral("0"), 120, 28, 40);
-    make_label(Panel3, QStringLiteral("Label_seg_caption"), QStringLiteral("程序段"), 190, 6, 60);
-    Label16 = make_label(Panel3, QStringLiteral("Label16"), QStringLiteral("1"), 190, 28, 60);
+    make_kai_label(Panel3, QStringLiteral("Label_comm"), QStringLiteral("通讯状态"), 34, 8);
+    make_kai_label(Panel3, QStringLiteral("Label_addr_caption"), QStringLiteral("地址"), 124, 4);
+    Label28 = make_label(Panel3, QStringLiteral("Label28"), QStringLiteral("0"), 124, 30, 50, 22);
+    make_kai_label(Panel3, QStringLiteral("Label_seg_caption"), QStringLiteral("程序段"), 190, 4);
+    Label16 = make_label(Panel3, QStringLiteral("Label16"), QStringLiteral("1"), 190, 30, 60, 22);
     QFont big = Label28->font();
     big.setPixelSize(16);
     big.setBold(true);

@@ -2,10 +2,13 @@
 // slot rule and the alarm LEDs.
 #include "form1.h"
 #include "icolors.h"
+#include "iLabel.h"
 #include "iLedRectangle.h"
 #include "iLedRound.h"
 #include "iSevenSegmentAnalog.h"
+#include "ifonts.h"
 #include "public_set.h"
+#include "status_bits.h"
 #include "roster.h"
 
 #include <QFrame>
@@ -61,6 +64,16 @@ QLabel* caption(QWidget* parent, const QString& text, int x, int y, int w = 40, 
 
 }  // namespace
 
+TiLabel* make_kai_label(QWidget* parent, const QString& name, const QString& text, int x, int y)
+{
+    auto* label = new TiLabel(parent);
+    label->setObjectName(name);
+    label->setFont(kai_caption_font());
+    label->SetCaption(text);
+    label->move(x, y);
+    return label;
+}
+
 void TForm1::build_main_panel()
 {
     const char* captions[] = {"SV", "PV", "MV", "Time"};
@@ -81,21 +94,22 @@ void TForm1::build_main_panel()
     }
     iSevenSegmentAnalog_sv->setToolTip(QStringLiteral("测量值"));
 
-    const char* led_captions[] = {"Rdy", "LdAL", "HdAL", "LoAL", "HIAL", "oraL"};
-    for (int k = 0; k < 6; ++k) {
+    for (int k = 0; k < kAlarmBitCount; ++k) {
         auto* led = new TiLedRectangle(GroupBox3);
         led->setObjectName(name_of("iLedRectangle", k + 1));
         led->SetActiveColor(tcolor(clRed));
-        led->setGeometry(14 + k * 42, 290, 32, 20);
+        led->setGeometry(20 + k * 42, 290, 20, 20);
         main_alarm_led[static_cast<size_t>(k)] = led;
-        auto* label = caption(GroupBox3, QString::fromLatin1(led_captions[k]), 10 + k * 42, 314, 42);
+        const std::string_view name = alarm_name(kFirstAlarmBit + k);
+        auto* label = caption(GroupBox3, QString::fromLatin1(name.data(), static_cast<qsizetype>(name.size())),
+                              9 + k * 42, 314, 42);
         label->setAlignment(Qt::AlignHCenter);
     }
 
     iLedRound1 = new TiLedRound(Panel3);
     iLedRound1->setObjectName(QStringLiteral("iLedRound1"));
     iLedRound1->SetActiveColor(tcolor(clRed));
-    iLedRound1->setGeometry(8, 6, 22, 22);
+    iLedRound1->setGeometry(6, 6, 25, 25);
 }
 
 void TForm1::build_instrument_panels()
@@ -130,16 +144,16 @@ void TForm1::build_instrument_panels()
             auto* led = new TiLedRectangle(leds);
             led->setObjectName(name_of("iLedRectangle", w.first_led + k));
             led->SetActiveColor(tcolor(clRed));
-            led->setGeometry(6 + k * 21, 8, 18, 16);
+            led->setGeometry(6 + k * 21, 6, 20, 20);
         }
-        caption(box, QStringLiteral("地址"), 8, 206, 40);
+        make_kai_label(box, QStringLiteral("caption_地址"), QStringLiteral("地址"), 8, 206);
         auto* number = new QLabel(QStringLiteral("0"), box);
         number->setObjectName(name_of("Label", w.number_label));
-        number->setGeometry(8, 226, 56, 20);
-        caption(box, QStringLiteral("程序段"), 66, 206, 46);
+        number->setGeometry(8, 230, 46, 20);
+        make_kai_label(box, QStringLiteral("caption_程序段"), QStringLiteral("程序段"), 56, 206);
         auto* segment = new QLabel(QStringLiteral("1"), box);
         segment->setObjectName(name_of("Label", w.segment_label));
-        segment->setGeometry(66, 226, 40, 20);
+        segment->setGeometry(56, 230, 40, 20);
         auto* silent = new QLabel(QStringLiteral("无应答"), box);
         silent->setObjectName(QStringLiteral("silent_label_%1").arg(s));
         silent->setGeometry(96, 0, 52, 13);
@@ -152,7 +166,7 @@ void TForm1::build_instrument_panels()
         run->setObjectName(name_of("iLedRound", w.run_led));
         run->setToolTip(QStringLiteral("运行状态"));
         run->SetActiveColor(tcolor(clRed));
-        run->setGeometry(116, 212, 28, 28);
+        run->setGeometry(122, 214, 25, 25);
     }
 }
 

@@ -6,6 +6,8 @@
 #include "iComponent.h"
 #include "browser_pages.h"
 #include "convert.h"
+#include "alarm_log.h"
+#include "alarm_page.h"
 #include "station_db.h"
 #include "iLedRound.h"
 #include "event_log.h"
@@ -36,6 +38,7 @@ TForm1::TForm1(QWidget* parent, const QString& start_port) : QMainWindow(parent)
     event_log::write("站点", "启动，数据库 " + db->file_path().toStdString());
     station_settings = std::make_unique<StationSettings>(data_dir);
     row_queue = std::make_unique<RowQueue>(*db);
+    alarm_log = std::make_unique<AlarmLog>(*db);
     build_layout();
     data_folder_label->setText(QDir::toNativeSeparators(QFileInfo(db->file_path()).absolutePath()));
     build_browser_pages();
@@ -49,6 +52,7 @@ TForm1::~TForm1()
     // The browser pages refer to the database: they go before it.
     delete measurement_page;
     delete param_page;
+    delete alarm_page;
 }
 
 void TForm1::FormCreate(QObject*)

@@ -1,5 +1,8 @@
 // The station's use of the database and the settings file.
+#include "alarm_log.h"
+#include "alarm_page.h"
 #include "browser_pages.h"
+#include "error_box.h"
 #include "form1.h"
 #include "iIntegerOutput.h"
 #include "param_catalogue.h"
@@ -11,6 +14,7 @@
 #include "settings_file.h"
 #include "station_db.h"
 #include "station_settings.h"
+#include "status_bits.h"
 
 #include <QComboBox>
 #include <QDateTime>
@@ -36,6 +40,21 @@ void TForm1::build_browser_pages()
     segments->lower();
     measurement_page = measurements;
     param_page = params;
+
+    // The alarm history, on its own page after "about" (the form's pages keep
+    // their places).
+    TabSheet_alarm = new QWidget;
+    TabSheet_alarm->setObjectName(QStringLiteral("TabSheet_alarm"));
+    PageControl1->addTab(TabSheet_alarm, QStringLiteral("报警记录"));
+    alarm_page = new AlarmPage(*alarm_log, TabSheet_alarm);
+    auto* layout_alarm = new QVBoxLayout(TabSheet_alarm);
+    layout_alarm->setContentsMargins(2, 2, 2, 2);
+    layout_alarm->addWidget(alarm_page);
+
+    auto show_error = [](const QString& message) { ErrorBox::instance().show(message); };
+    connect(measurements, &MeasurementPage::database_error, this, show_error);
+    connect(params, &ParamPage::database_error, this, show_error);
+    connect(alarm_page, &AlarmPage::database_error, this, show_error);
 }
 
 void TForm1::store_parameter(int address, int code, float value) { row_queue->store_parameter(address, code, value); }
@@ -70,6 +89,18 @@ void TForm1::append_measurement(int address)
     row.val = para_value;
     row.alm = alarm_byte;
     row_queue->append_measurement(row);
+}
+
+void TForm1::log_alarms(int address)
+{
+    const QDateTime now = QDateTime::currentDateTime();
+    std::vector<AlarmEvent> events;
+    for (const AlarmTransition& t : alarm_watch.feed(address, alarm_byte)) {
+        const std::string_view name = alarm_name(t.bit);
+        events.push_back({now, t.address, QString::fromLatin1(name.data(), static_cast<qsizetype>(name.size())),
+                          t.raised});
+    }
+    alarm_log->append(events);
 }
 
 void TForm1::get_AI_database(int address)

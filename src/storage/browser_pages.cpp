@@ -8,10 +8,12 @@
 
 #include <QCheckBox>
 #include <QDateEdit>
+#include <QDir>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPainter>
 #include <QPainterPath>
 #include <QProgressBar>
@@ -22,7 +24,7 @@
 
 namespace {
 
-enum class Glyph { First, Prior, Next, Last };
+enum class Glyph { First, Prior, Next, Last, Edit };
 
 // The navigator's arrow glyphs: a triangle, with a bar for first and last.
 QIcon glyph_icon(Glyph g)
@@ -31,6 +33,14 @@ QIcon glyph_icon(Glyph g)
     pm.fill(Qt::transparent);
     QPainter p(&pm);
     p.setRenderHint(QPainter::Antialiasing);
+    if (g == Glyph::Edit) { // a pencil
+        p.setPen(QPen(Qt::black, 1.2));
+        p.setBrush(QColor(250, 210, 80));
+        p.drawPolygon(
+            QPolygonF { QPointF(3, 13), QPointF(4, 10), QPointF(11, 3), QPointF(13, 5), QPointF(6, 12) });
+        p.drawLine(QPointF(3, 13), QPointF(6, 12));
+        return QIcon(pm);
+    }
     p.setPen(Qt::NoPen);
     p.setBrush(Qt::black);
     const bool left = g == Glyph::First || g == Glyph::Prior;
@@ -119,7 +129,7 @@ void TableCursor::go_to_record(int record)
     grid_->scrollTo(target);
 }
 
-DbNavigator::DbNavigator(RecordCursor* cursor, QWidget* parent)
+DbNavigator::DbNavigator(RecordCursor* cursor, QWidget* parent, bool edit_button)
     : QWidget(parent)
     , cursor_(cursor)
 {
@@ -136,6 +146,12 @@ DbNavigator::DbNavigator(RecordCursor* cursor, QWidget* parent)
     connect(b_prior, &QToolButton::clicked, this, &DbNavigator::prior);
     connect(b_next, &QToolButton::clicked, this, &DbNavigator::next);
     connect(b_last, &QToolButton::clicked, this, &DbNavigator::last);
+    if (edit_button) {
+        auto* b_edit = nav_button(this, Glyph::Edit, QStringLiteral("修改当前记录（需确认，并记入审计表）"),
+            QStringLiteral("nbEdit"));
+        lay->addWidget(b_edit);
+        connect(b_edit, &QToolButton::clicked, this, &DbNavigator::edit_clicked);
+    }
     setFixedSize(sizeHint());
 }
 
@@ -162,27 +178,106 @@ void DbNavigator::last()
 
 // ---------------------------------------------------------------------------
 
+OperatorPrompts& OperatorPrompts::instance()
+{
+    static OperatorPrompts prompts {
+        [](QWidget* parent, const QString& title, const QString& text) {
+            // No is the default: Enter alone changes nothing.
+            return QMessageBox::question(
+                       parent, title, text, QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
+                == QMessageBox::Yes;
+        },
+        [](QWidget* parent, const QString& title, const QString& text) {
+            QMessageBox::information(parent, title, text);
+        },
+    };
+    return prompts;
+}
+
+CsvExportBar::CsvExportBar(const QString& default_file, const QString& what, QWidget* parent)
+    : QWidget(parent)
+    , default_file_(default_file)
+    , what_(what)
+    , job_(new CsvExportJob(this))
+    , button_(new QPushButton(QStringLiteral("导出CSV…"), this))
+    , bom_box_(new QCheckBox(QStringLiteral("带BOM"), this))
+    , progress_(new QProgressBar(this))
+    , cancel_(new QPushButton(QStringLiteral("取消"), this))
+{
+    button_->setObjectName(QStringLiteral("export_button"));
+    bom_box_->setObjectName(QStringLiteral("export_bom_box"));
+    bom_box_->setToolTip(QStringLiteral("在文件开头写入 UTF-8 字节顺序标记，电子表格软件才能正确显示中文"));
+    progress_->setObjectName(QStringLiteral("export_progress"));
+    progress_->setRange(0, 1000);
+    progress_->setTextVisible(true);
+    progress_->setFormat(QStringLiteral("%p%"));
+    progress_->hide();
+    cancel_->setObjectName(QStringLiteral("export_cancel"));
+    cancel_->hide();
+    auto* lay = new QHBoxLayout(this);
+    lay->setContentsMargins(0, 0, 0, 0);
+    lay->addWidget(button_);
+    lay->addWidget(bom_box_);
+    lay->addWidget(progress_, 1);
+    lay->addWidget(cancel_);
+    lay->addStretch();
+    connect(button_, &QPushButton::clicked, this, [this] {
+        const QString path = QFileDialog::getSaveFileName(
+            this, QStringLiteral("导出CSV"), default_file_, QStringLiteral("CSV (*.csv)"));
+        if (!path.isEmpty() && work_maker_)
+            start(path, work_maker_());
+    });
+    connect(cancel_, &QPushButton::clicked, job_, &CsvExportJob::cancel);
+    connect(job_, &CsvExportJob::progress, progress_, &QProgressBar::setValue);
+    connect(job_, &CsvExportJob::finished, this, [this](bool ok, qint64 rows, const QString& message) {
+        progress_->hide();
+        cancel_->hide();
+        button_->setEnabled(true);
+        if (ok)
+            OperatorPrompts::instance().tell(this, QStringLiteral("导出CSV"),
+                QStringLiteral("已导出 %1 条%2到\n%3").arg(rows).arg(what_, QDir::toNativeSeparators(path_)));
+        else if (!message.isEmpty())
+            Q_EMIT failed(message);
+    });
+}
+
+bool CsvExportBar::start(const QString& path, const Work& work)
+{
+    const bool bom = bom_box_->isChecked();
+    if (!job_->start([work, path, bom](const std::function<void(int)>& progress,
+                         const std::atomic<bool>* cancel) { return work(path, bom, progress, cancel); }))
+        return false;
+    path_ = path;
+    progress_->setValue(0);
+    progress_->show();
+    cancel_->show();
+    button_->setEnabled(false);
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+
 MeasurementPage::MeasurementPage(StationDb& db, QWidget* parent)
     : QWidget(parent)
     , model_(new MeasurementModel(db, this))
     , records_(new RecordGrid(model_, this))
     , navigator_(nullptr)
-    , export_job_(new CsvExportJob(this))
-    , db_(db)
+    , export_bar_(new CsvExportBar(QStringLiteral("mea_tbl.csv"), QStringLiteral("测量记录"), this))
+    , db_path_(db.file_path())
 {
     setObjectName(QStringLiteral("TabSheet13"));
     setWindowTitle(QStringLiteral("数据浏览"));
     QTableView* grid = records_->view();
     grid->setObjectName(QStringLiteral("DBGrid5"));
     setup_grid(grid);
+    // No key or click opens an editor on the log; only the edit button does.
+    grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
     for (int c = 0; c < MeasurementModel::ColumnCount; ++c)
         grid->setColumnWidth(
             c, char_width(grid, MeasurementModel::display_width(c), MeasurementModel::field_name(c)));
-    navigator_ = new DbNavigator(records_, this);
+    navigator_ = new DbNavigator(records_, this, true);
     navigator_->setObjectName(QStringLiteral("DBNavigator2"));
 
-    export_button_ = new QPushButton(QStringLiteral("导出CSV…"), this);
-    export_button_->setObjectName(QStringLiteral("export_button"));
     range_box_ = new QCheckBox(QStringLiteral("按日期"), this);
     range_box_->setObjectName(QStringLiteral("export_range_box"));
     from_edit_ = new QDateEdit(QDate::currentDate(), this);
@@ -194,62 +289,74 @@ MeasurementPage::MeasurementPage(StationDb& db, QWidget* parent)
         e->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
         e->setEnabled(false);
     }
-    progress_ = new QProgressBar(this);
-    progress_->setObjectName(QStringLiteral("export_progress"));
-    progress_->setRange(0, 1000);
-    progress_->setTextVisible(true);
-    progress_->setFormat(QStringLiteral("%p%"));
-    progress_->hide();
-    cancel_button_ = new QPushButton(QStringLiteral("取消"), this);
-    cancel_button_->setObjectName(QStringLiteral("export_cancel"));
-    cancel_button_->hide();
+    follow_box_ = new QCheckBox(QStringLiteral("跟随最新"), this);
+    follow_box_->setObjectName(QStringLiteral("follow_box"));
+    follow_box_->setToolTip(QStringLiteral("新记录写入时移到最后一条"));
 
     auto* bottom = new QHBoxLayout;
     bottom->addWidget(navigator_);
-    bottom->addSpacing(16);
-    bottom->addWidget(export_button_);
+    bottom->addWidget(follow_box_);
+    bottom->addSpacing(12);
     bottom->addWidget(range_box_);
     bottom->addWidget(from_edit_);
     bottom->addWidget(new QLabel(QStringLiteral("至"), this));
     bottom->addWidget(to_edit_);
-    bottom->addWidget(progress_, 1);
-    bottom->addWidget(cancel_button_);
-    bottom->addStretch();
+    bottom->addWidget(export_bar_, 1);
     auto* lay = new QVBoxLayout(this);
     lay->setContentsMargins(2, 2, 2, 2);
     lay->setSpacing(2);
     lay->addWidget(records_, 1);
     lay->addLayout(bottom);
 
+    export_bar_->set_work_maker([this] { return export_work(); });
     connect(range_box_, &QCheckBox::toggled, from_edit_, &QWidget::setEnabled);
     connect(range_box_, &QCheckBox::toggled, to_edit_, &QWidget::setEnabled);
-    connect(export_button_, &QPushButton::clicked, this, &MeasurementPage::choose_export_file);
-    connect(cancel_button_, &QPushButton::clicked, export_job_, &CsvExportJob::cancel);
-    connect(export_job_, &CsvExportJob::progress, progress_, &QProgressBar::setValue);
-    connect(export_job_, &CsvExportJob::finished, this, [this](bool ok, qint64, const QString& message) {
-        progress_->hide();
-        cancel_button_->hide();
-        export_button_->setEnabled(true);
-        if (!ok && !message.isEmpty())
-            Q_EMIT database_error(message);
-    });
+    connect(export_bar_, &CsvExportBar::failed, this, &MeasurementPage::database_error);
     connect(model_, &MeasurementModel::database_error, this, &MeasurementPage::database_error);
-    connect(records_, &RecordGrid::current_record_changed, this, &MeasurementPage::post_row);
+    connect(navigator_, &DbNavigator::edit_clicked, this, &MeasurementPage::begin_edit);
+    // Asked once the editor has closed, not inside its commit.
+    connect(
+        model_, &MeasurementModel::edit_ready, this, &MeasurementPage::confirm_edit, Qt::QueuedConnection);
+    connect(records_, &RecordGrid::current_record_changed, this, [this] { model_->arm_edit(-1); });
+    connect(model_, &QAbstractItemModel::rowsInserted, this, [this] {
+        if (follow_box_->isChecked() && model_->armed_row() < 0)
+            records_->go_to_record(records_->record_count() - 1);
+    });
 }
 
-MeasurementPage::~MeasurementPage()
+MeasurementPage::~MeasurementPage() = default;
+
+void MeasurementPage::hideEvent(QHideEvent* event)
 {
-    if (model_->has_pending()) {
-        try {
-            model_->post_pending();
-        } catch (const EStationError&) {
-            // The window is going away; nothing is left to report to.
-        }
+    model_->arm_edit(-1);
+    QWidget::hideEvent(event);
+}
+
+void MeasurementPage::begin_edit()
+{
+    const int record = records_->current_record();
+    if (record < 0)
+        return;
+    model_->arm_edit(record);
+    records_->edit_current();
+}
+
+void MeasurementPage::confirm_edit()
+{
+    if (!model_->has_pending())
+        return;
+    const int row = model_->pending_row();
+    const int col = model_->pending_column();
+    const QString text
+        = QStringLiteral("修改测量记录 %1 的字段 %2：\n%3 → %4\n\n修改将记入审计表 mea_audit。确定修改吗？")
+              .arg(model_->rowid_of(row))
+              .arg(MeasurementModel::field_name(col),
+                  MeasurementModel::display_text(col, model_->stored(row, col)),
+                  MeasurementModel::display_text(col, model_->pending_value()));
+    if (!OperatorPrompts::instance().ask(this, QStringLiteral("修改测量记录"), text)) {
+        model_->discard_pending();
+        return;
     }
-}
-
-void MeasurementPage::post_row()
-{
     try {
         model_->post_pending();
     } catch (const EStationError& e) {
@@ -257,32 +364,20 @@ void MeasurementPage::post_row()
     }
 }
 
-void MeasurementPage::hideEvent(QHideEvent* event)
-{
-    post_row();
-    QWidget::hideEvent(event);
-}
-
-bool MeasurementPage::start_export(const QString& path)
+CsvExportBar::Work MeasurementPage::export_work() const
 {
     std::optional<DateRange> range;
     if (range_box_->isChecked())
         range = DateRange { from_edit_->date(), to_edit_->date() };
-    if (!export_job_->start(db_.file_path(), path, range))
-        return false;
-    progress_->setValue(0);
-    progress_->show();
-    cancel_button_->show();
-    export_button_->setEnabled(false);
-    return true;
+    return [db_path = db_path_, range](const QString& path, bool bom,
+               const std::function<void(int)>& progress, const std::atomic<bool>* cancel) {
+        return export_measurements_csv(db_path, path, range, progress, cancel, bom);
+    };
 }
 
-void MeasurementPage::choose_export_file()
+bool MeasurementPage::start_export(const QString& path)
 {
-    const QString path = QFileDialog::getSaveFileName(
-        this, QStringLiteral("导出CSV"), QStringLiteral("mea_tbl.csv"), QStringLiteral("CSV (*.csv)"));
-    if (!path.isEmpty())
-        start_export(path);
+    return export_bar_->start(path, export_work());
 }
 
 // ---------------------------------------------------------------------------

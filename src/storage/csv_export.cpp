@@ -1,30 +1,28 @@
 #include "csv_export.h"
 
+#include "csv_file.h"
 #include "errors.h"
 #include "measurement_model.h"
 #include "station_db.h"
+#include "status_bits.h"
 
-#include <QFile>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QVariant>
-
-#include <cstdio>
-#include <unistd.h>
 
 namespace {
 
 constexpr int kWindowRows = 5000;
 std::atomic<int> export_counter { 0 };
 
-QByteArray csv_field(const QString& text)
+// The number in front of an address text ("12#仪表" -> 12); empty when the
+// text does not start with one.
+QString address_number(const QString& text)
 {
-    QByteArray b = text.toUtf8();
-    if (b.contains(',') || b.contains('"') || b.contains('\n') || b.contains('\r')) {
-        b.replace("\"", "\"\"");
-        b = '"' + b + '"';
-    }
-    return b;
+    qsizetype n = 0;
+    while (n < text.size() && text[n].isDigit() && text[n].unicode() < 128)
+        ++n;
+    return text.left(n);
 }
 
 QByteArray csv_line(const QSqlQuery& q)
@@ -32,44 +30,45 @@ QByteArray csv_line(const QSqlQuery& q)
     // Columns 1..8 of the query are the eight fields in table order.
     const QDateTime date = db_timestamp_from_text(q.value(1).toString());
     const QDateTime time = db_timestamp_from_text(q.value(2).toString());
+    const QString address = q.value(3).toString();
+    const QVariant alm = q.value(8);
     QByteArray line;
     line += csv_field(date.isValid() ? date.toString(QStringLiteral("yyyy-MM-dd")) : q.value(1).toString());
     line += ',';
     line += csv_field(time.isValid() ? time.toString(QStringLiteral("HH:mm:ss")) : q.value(2).toString());
-    for (int c = MeasurementModel::ColAddress; c < MeasurementModel::ColumnCount; ++c) {
+    line += ',';
+    line += csv_field(address);
+    line += ',';
+    line += csv_field(address_number(address));
+    for (int c = MeasurementModel::ColSv; c < MeasurementModel::ColAlm; ++c) {
         line += ',';
         line += csv_field(MeasurementModel::display_text(c, q.value(c + 1)));
     }
+    line += ',';
+    line += csv_field(alm.isNull() ? QString() : QString::number(alm.toInt()));
+    line += ',';
+    line += csv_field(alm.isNull()
+            ? QString()
+            : QString::fromStdString(alarm_names(static_cast<std::uint8_t>(alm.toInt()))));
     line += '\n';
     return line;
 }
 
-class ConnectionGuard {
-public:
-    explicit ConnectionGuard(QString name)
-        : name_(std::move(name))
-    {
-    }
-    ~ConnectionGuard()
-    {
-        {
-            QSqlDatabase db = QSqlDatabase::database(name_, false);
-            db.close();
-        }
-        QSqlDatabase::removeDatabase(name_);
-    }
-
-private:
-    QString name_;
-};
+[[noreturn]] void fail_read(const QString& db_path, const QSqlQuery& q)
+{
+    throw EDatabaseError(QStringLiteral("无法读取数据库 %1 的测量记录表 mea_tbl：%2")
+                             .arg(db_file_label(db_path), q.lastError().text())
+                             .toStdString());
+}
 
 } // namespace
 
 std::optional<qint64> export_measurements_csv(const QString& db_path, const QString& out_path,
-    std::optional<DateRange> range, const std::function<void(int)>& progress, const std::atomic<bool>* cancel)
+    std::optional<DateRange> range, const std::function<void(int)>& progress, const std::atomic<bool>* cancel,
+    bool bom)
 {
     const QString name = QStringLiteral("csv_export_%1").arg(export_counter.fetch_add(1));
-    ConnectionGuard guard(name);
+    ConnectionRemover remover(name);
     QSqlDatabase db = open_station_connection(db_path, name);
 
     qint64 first = 0;
@@ -79,25 +78,15 @@ std::optional<qint64> export_measurements_csv(const QString& db_path, const QStr
         if (!q.exec(
                 QStringLiteral("SELECT (SELECT min(rowid) FROM mea_tbl), (SELECT max(rowid) FROM mea_tbl)"))
             || !q.next())
-            throw EDatabaseError(("Cannot read mea_tbl: " + q.lastError().text()).toStdString());
+            fail_read(db_path, q);
         if (!q.value(0).isNull()) {
             first = q.value(0).toLongLong();
             last = q.value(1).toLongLong();
         }
     }
 
-    const QString part = out_path + QStringLiteral(".part");
-    QFile out(part);
-    if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        throw EInOutError(("Cannot write " + part + ": " + out.errorString()).toStdString());
-    auto fail_io = [&] {
-        const QString text = out.errorString();
-        out.close();
-        QFile::remove(part);
-        throw EInOutError(("Cannot write " + part + ": " + text).toStdString());
-    };
-    if (out.write("date,time,address,sv,pv,mv,val,alm\n") < 0)
-        fail_io();
+    CsvFile out(out_path, bom);
+    out.write("date,time,address,address_no,sv,pv,mv,val,alm,alarms\n");
 
     QString sql
         = QStringLiteral("SELECT rowid, \"date\", \"time\", address, sv, pv, mv, val, alm FROM mea_tbl "
@@ -110,11 +99,8 @@ std::optional<qint64> export_measurements_csv(const QString& db_path, const QStr
     qint64 after = first - 1;
     int last_permille = -1;
     while (after < last) {
-        if (cancel && cancel->load()) {
-            out.close();
-            QFile::remove(part);
+        if (cancel && cancel->load())
             return std::nullopt;
-        }
         QSqlQuery q(db);
         q.setForwardOnly(true);
         q.prepare(sql);
@@ -124,11 +110,8 @@ std::optional<qint64> export_measurements_csv(const QString& db_path, const QStr
             q.bindValue(2, range->from.toString(QStringLiteral("yyyy-MM-dd")));
             q.bindValue(3, range->to.addDays(1).toString(QStringLiteral("yyyy-MM-dd")));
         }
-        if (!q.exec()) {
-            out.close();
-            QFile::remove(part);
-            throw EDatabaseError(("Cannot read mea_tbl: " + q.lastError().text()).toStdString());
-        }
+        if (!q.exec())
+            fail_read(db_path, q);
         int n = 0;
         QByteArray chunk;
         while (q.next()) {
@@ -137,8 +120,7 @@ std::optional<qint64> export_measurements_csv(const QString& db_path, const QStr
             ++n;
         }
         q.finish();
-        if (out.write(chunk) < 0)
-            fail_io();
+        out.write(chunk);
         rows += n;
         if (n < kWindowRows)
             after = last; // no more rows in the range
@@ -148,14 +130,7 @@ std::optional<qint64> export_measurements_csv(const QString& db_path, const QStr
             last_permille = permille;
         }
     }
-    if (!out.flush() || !out.handle() || ::fsync(out.handle()) != 0)
-        fail_io();
-    out.close();
-    QFile::remove(out_path);
-    if (std::rename(QFile::encodeName(part).constData(), QFile::encodeName(out_path).constData()) != 0) {
-        QFile::remove(part);
-        throw EInOutError(("Cannot write " + out_path).toStdString());
-    }
+    out.commit();
     if (progress && last_permille != 1000)
         progress(1000);
     return rows;
@@ -183,20 +158,19 @@ void CsvExportJob::cancel()
     cancel_ = true;
 }
 
-bool CsvExportJob::start(const QString& db_path, const QString& out_path, std::optional<DateRange> range)
+bool CsvExportJob::start(Work work)
 {
     if (running_)
         return false;
     join();
     cancel_ = false;
     running_ = true;
-    worker_ = std::thread([this, db_path, out_path, range] {
+    worker_ = std::thread([this, work = std::move(work)] {
         bool ok = false;
         qint64 rows = 0;
         QString message;
         try {
-            const auto r = export_measurements_csv(
-                db_path, out_path, range,
+            const auto r = work(
                 [this](int permille) {
                     QMetaObject::invokeMethod(
                         this, [this, permille] { Q_EMIT progress(permille); }, Qt::QueuedConnection);

@@ -1,11 +1,11 @@
 #pragma once
-// Export of mea_tbl to a CSV file, for all rows or a range of dates.
+// Export of mea_tbl to a CSV file, for all rows or a range of dates, and the
+// background job that runs an export off the main thread.
 //
 // The export reads through its own connection in key order, one window of
 // rows per statement (each statement finished before the next), so it never
-// holds a long read transaction while the station appends. It writes to
-// "<out>.part" and renames that over the target at the end: a failed or
-// cancelled export leaves no half-written file under the target's name.
+// holds a long read transaction while the station appends. The file is
+// written whole or not at all (csv_file.h).
 #include <QDate>
 #include <QObject>
 #include <QString>
@@ -21,26 +21,34 @@ struct DateRange {
     QDate to;
 };
 
-// Writes a header line (date,time,address,sv,pv,mv,val,alm) and one line per
-// row: date as yyyy-MM-dd, time as HH:mm:ss, numbers with the browser's
-// decimals, text quoted when it needs it; UTF-8, LF line ends. `progress`
+// Writes a header line (date,time,address,address_no,sv,pv,mv,val,alm,alarms)
+// and one line per row: date as yyyy-MM-dd, time as HH:mm:ss, the address
+// text as logged and its number, numbers with the browser's decimals, the
+// status byte and the names of its alarm bits; text quoted when it needs
+// it; UTF-8, LF line ends, a byte-order mark first when `bom`. `progress`
 // gets 0..1000 as the key range is covered. Returns the number of rows
 // written, or nullopt when `cancel` was raised. Throws EDatabaseError or
-// EInOutError. Runs on any thread (opens its own connection).
+// EInOutError naming the file. Runs on any thread (opens its own connection).
 std::optional<qint64> export_measurements_csv(const QString& db_path, const QString& out_path,
-    std::optional<DateRange> range, const std::function<void(int)>& progress,
-    const std::atomic<bool>* cancel);
+    std::optional<DateRange> range, const std::function<void(int)>& progress, const std::atomic<bool>* cancel,
+    bool bom = false);
 
-// Runs export_measurements_csv on a background thread and reports on the
-// thread that owns the job (the main thread).
+// Runs an export on a background thread and reports on the thread that owns
+// the job (the main thread).
 class CsvExportJob : public QObject {
     Q_OBJECT
 public:
+    // The export: reports 0..1000 through the first argument, stops when the
+    // second turns true; returns the rows written or nullopt when cancelled,
+    // and throws on failure.
+    using Work = std::function<std::optional<qint64>(
+        const std::function<void(int)>& progress, const std::atomic<bool>* cancel)>;
+
     explicit CsvExportJob(QObject* parent = nullptr);
     ~CsvExportJob() override; // cancels and waits
 
     // Starts an export; false when one is already running.
-    bool start(const QString& db_path, const QString& out_path, std::optional<DateRange> range);
+    bool start(Work work);
     void cancel();
     bool running() const { return running_; }
 

@@ -1,7 +1,9 @@
 #include "measurement_model.h"
 
 #include "errors.h"
+#include "measurement_audit.h"
 #include "station_db.h"
+#include "status_bits.h"
 
 #include <QLocale>
 #include <QSqlError>
@@ -10,7 +12,7 @@
 namespace {
 
 const char* const kFields[] = { "date", "time", "address", "sv", "pv", "mv", "val", "alm" };
-const int kWidths[] = { 10, 11, 9, 7, 7, 6, 6, 4 };
+const int kWidths[] = { 10, 11, 9, 7, 7, 6, 6, 10 };
 
 // The locale's long time form without the time-zone name.
 QString long_time_format()
@@ -18,6 +20,12 @@ QString long_time_format()
     QString f = QLocale().timeFormat(QLocale::LongFormat);
     f.remove(QLatin1Char('t'));
     return f.trimmed();
+}
+
+QString read_error(const QString& db_path, const QSqlQuery& q)
+{
+    return QStringLiteral("无法读取数据库 %1 的测量记录表 mea_tbl：%2")
+        .arg(db_file_label(db_path), q.lastError().text());
 }
 
 } // namespace
@@ -65,6 +73,8 @@ QString MeasurementModel::display_text(int column, const QVariant& stored)
         return QString::number(stored.toDouble(), 'f', 2);
     case ColPv:
         return QString::number(stored.toDouble(), 'f', 3);
+    case ColAlm:
+        return QString::fromStdString(alarm_names(static_cast<std::uint8_t>(stored.toInt())));
     default:
         return stored.toString();
     }
@@ -76,7 +86,7 @@ void MeasurementModel::refresh()
     q.setForwardOnly(true);
     if (!q.exec(QStringLiteral("SELECT (SELECT min(rowid) FROM mea_tbl), (SELECT max(rowid) FROM mea_tbl)"))
         || !q.next())
-        throw EDatabaseError(("Cannot read mea_tbl: " + q.lastError().text()).toStdString());
+        throw EDatabaseError(read_error(db_.file_path(), q).toStdString());
     const bool empty = q.value(0).isNull();
     const qint64 first = empty ? 0 : q.value(0).toLongLong();
     const qint64 last = empty ? -1 : q.value(1).toLongLong();
@@ -87,8 +97,9 @@ void MeasurementModel::refresh()
     last_rowid_ = std::min<qint64>(last, first + std::numeric_limits<int>::max() - 1);
     blocks_.clear();
     lru_.clear();
-    pending_row_ = -1;
-    pending_.fill(std::nullopt);
+    armed_row_ = -1;
+    pending_column_ = -1;
+    pending_value_ = QVariant();
     endResetModel();
 }
 
@@ -141,7 +152,7 @@ const MeasurementModel::Block* MeasurementModel::block_for(qint64 rowid) const
     ++block_fetches_;
     if (!q.exec()) {
         // Every painted cell asks again: report a failure once, not per cell.
-        const QString message = QStringLiteral("Cannot read mea_tbl: ") + q.lastError().text();
+        const QString message = read_error(db_.file_path(), q);
         if (message != last_error_) {
             last_error_ = message;
             Q_EMIT database_error(message);
@@ -188,16 +199,20 @@ QVariant MeasurementModel::data(const QModelIndex& index, int role) const
         return QVariant();
     const int col = index.column();
     if (role == Qt::TextAlignmentRole) {
-        const bool number = col >= ColSv;
+        const bool number = col >= ColSv && col != ColAlm;
         return QVariant::fromValue(Qt::Alignment(number ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter);
     }
-    if (role != Qt::DisplayRole && role != Qt::EditRole)
+    if (role != Qt::DisplayRole && role != Qt::EditRole && role != Qt::ToolTipRole)
         return QVariant();
     QVariant v;
-    if (index.row() == pending_row_ && pending_[static_cast<std::size_t>(col)])
-        v = *pending_[static_cast<std::size_t>(col)];
+    if (index.row() == armed_row_ && col == pending_column_)
+        v = pending_value_;
     else
         v = stored_value(index.row(), col);
+    if (col == ColAlm && role != Qt::DisplayRole) // the editor and the tool tip show the byte
+        return v.isNull() ? QString() : QString::number(v.toInt());
+    if (role == Qt::ToolTipRole)
+        return QVariant();
     if (role == Qt::EditRole && (col == ColSv || col == ColPv || col == ColMv || col == ColVal))
         return v.isNull() ? QString() : QString::number(v.toDouble(), 'g', 15);
     return display_text(col, v);
@@ -216,7 +231,8 @@ Qt::ItemFlags MeasurementModel::flags(const QModelIndex& index) const
 {
     if (!index.isValid())
         return Qt::NoItemFlags;
-    return Qt::ItemIsSelectable | Qt::ItemIsEnabled | Qt::ItemIsEditable;
+    const Qt::ItemFlags f = Qt::ItemIsSelectable | Qt::ItemIsEnabled;
+    return index.row() == armed_row_ ? f | Qt::ItemIsEditable : f;
 }
 
 std::optional<QVariant> MeasurementModel::parse_edit(
@@ -269,49 +285,52 @@ std::optional<QVariant> MeasurementModel::parse_edit(
 
 bool MeasurementModel::setData(const QModelIndex& index, const QVariant& value, int role)
 {
-    if (!index.isValid() || role != Qt::EditRole || index.row() >= rowCount())
+    if (!index.isValid() || role != Qt::EditRole || index.row() >= rowCount() || index.row() != armed_row_
+        || has_pending())
         return false;
-    if (pending_row_ >= 0 && pending_row_ != index.row()) {
-        try {
-            post_pending();
-        } catch (const EStationError& e) {
-            Q_EMIT database_error(QString::fromStdString(e.what()));
-            return false;
-        }
-    }
-    const auto parsed = parse_edit(index.column(), value, stored_value(index.row(), index.column()));
+    const QVariant stored = stored_value(index.row(), index.column());
+    const auto parsed = parse_edit(index.column(), value, stored);
     if (!parsed)
         return false;
-    pending_row_ = index.row();
-    pending_[static_cast<std::size_t>(index.column())] = *parsed;
+    if (parsed->isNull() == stored.isNull() && (stored.isNull() || *parsed == stored)) {
+        arm_edit(-1); // nothing changed
+        return true;
+    }
+    pending_column_ = index.column();
+    pending_value_ = *parsed;
     Q_EMIT dataChanged(index, index, { Qt::DisplayRole, Qt::EditRole });
+    Q_EMIT edit_ready();
     return true;
+}
+
+void MeasurementModel::arm_edit(int row)
+{
+    if (has_pending())
+        discard_pending();
+    armed_row_ = row >= 0 && row < rowCount() ? row : -1;
+}
+
+void MeasurementModel::discard_pending()
+{
+    const int row = armed_row_;
+    const int col = pending_column_;
+    armed_row_ = -1;
+    pending_column_ = -1;
+    pending_value_ = QVariant();
+    if (row >= 0 && col >= 0)
+        Q_EMIT dataChanged(index(row, col), index(row, col));
 }
 
 void MeasurementModel::post_pending()
 {
-    if (pending_row_ < 0)
+    if (!has_pending())
         return;
-    QStringList sets;
-    QVariantList values;
-    for (int c = 0; c < ColumnCount; ++c) {
-        if (pending_[static_cast<std::size_t>(c)]) {
-            sets << QStringLiteral("\"%1\" = ?").arg(field_name(c));
-            values << *pending_[static_cast<std::size_t>(c)];
-        }
-    }
-    const qint64 rowid = rowid_of(pending_row_);
-    QSqlQuery q(db_.connection());
-    q.prepare(QStringLiteral("UPDATE mea_tbl SET %1 WHERE rowid = ?").arg(sets.join(QStringLiteral(", "))));
-    for (int i = 0; i < values.size(); ++i)
-        q.bindValue(i, values[i]);
-    q.bindValue(static_cast<int>(values.size()), rowid);
-    if (!q.exec())
-        throw EDatabaseError(("Cannot store the row of mea_tbl: " + q.lastError().text()).toStdString());
-    q.finish();
-    const int row = pending_row_;
-    pending_row_ = -1;
-    pending_.fill(std::nullopt);
+    const qint64 rowid = rowid_of(armed_row_);
+    const std::vector<FieldChange> changes { { field_name(pending_column_), pending_value_ } };
+    // Dropped whatever the outcome: a failed write is reported, not retried.
+    const int row = armed_row_;
+    discard_pending();
+    update_measurement_audited(db_.connection(), db_file_label(db_.file_path()), rowid, changes);
     blocks_.remove(rowid / kBlockRows);
     lru_.removeOne(rowid / kBlockRows);
     Q_EMIT dataChanged(index(row, 0), index(row, ColumnCount - 1));

@@ -11,8 +11,13 @@
 // as an empty row.
 //
 // New rows appended through the StationDb are inserted at the end without
-// moving the current row. Edits are kept for the current row and written when
-// post_pending() runs (the page calls it when the cursor leaves the row).
+// moving the current row.
+//
+// The log is a record: a row takes an edit only after arm_edit() named it
+// (the page's edit button), and setData() refuses every other cell. An
+// accepted edit waits as pending (edit_ready) until the page has asked the
+// operator: post_pending() writes it together with its trace in mea_audit,
+// discard_pending() drops it. Either ends the armed state.
 #include <QAbstractTableModel>
 #include <QDateTime>
 #include <QHash>
@@ -42,25 +47,42 @@ public:
     // another program become visible). Throws EDatabaseError.
     void refresh();
 
-    // Writes the edits of the pending row, if any. Throws EDatabaseError;
-    // the edits stay pending then.
+    // Allows editing the cells of `row` (one row at a time); -1 or a row
+    // outside the table allows none.
+    void arm_edit(int row);
+    int armed_row() const { return armed_row_; }
+
+    // Writes the pending edit with its audit trace, if any, and disarms.
+    // Throws EDatabaseError; the edit is dropped then.
     void post_pending();
-    bool has_pending() const { return pending_row_ >= 0; }
+    // Drops the pending edit and disarms.
+    void discard_pending();
+    bool has_pending() const { return pending_column_ >= 0; }
+    // The pending edit: its row, column and new value.
+    int pending_row() const { return armed_row_; }
+    int pending_column() const { return pending_column_; }
+    QVariant pending_value() const { return pending_value_; }
 
     // Display width in characters of each column (date 10, time 11, ...).
     static int display_width(int column);
     // Field name of a column ("date", "time", "address", ...).
     static QString field_name(int column);
-    // Display text of a stored value in a column ("#0.00", short date, ...).
+    // Display text of a stored value in a column ("#0.00", short date, the
+    // names of the alarm bits for alm, ...).
     static QString display_text(int column, const QVariant& stored);
 
     qint64 rowid_of(int row) const { return first_rowid_ + row; }
+    // The value the row holds in the database (without a pending edit).
+    QVariant stored(int row, int column) const { return stored_value(row, column); }
     // Number of block queries run so far (tests check that browsing stays lazy).
     int block_fetches() const { return block_fetches_; }
 
 Q_SIGNALS:
     // A database error while fetching or posting; the page shows it.
     void database_error(const QString& message) const;
+    // An edit of the armed row was accepted and waits for post_pending() or
+    // discard_pending().
+    void edit_ready();
 
 private:
     struct Block {
@@ -83,6 +105,7 @@ private:
     mutable QList<qint64> lru_;
     mutable int block_fetches_ = 0;
     mutable QString last_error_; // the fetch failure last reported
-    int pending_row_ = -1;
-    std::array<std::optional<QVariant>, ColumnCount> pending_ {};
+    int armed_row_ = -1;
+    int pending_column_ = -1;
+    QVariant pending_value_;
 };

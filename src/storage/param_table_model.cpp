@@ -37,7 +37,9 @@ void ParamTableModel::reload()
     QSqlQuery q(db_.connection());
     q.setForwardOnly(true);
     if (!q.exec(QStringLiteral("SELECT %1 FROM ai_para ORDER BY id").arg(cols.join(QStringLiteral(", ")))))
-        throw EDatabaseError(("Cannot read ai_para: " + q.lastError().text()).toStdString());
+        throw EDatabaseError(QStringLiteral("无法读取数据库 %1 的参数表 ai_para：%2")
+                                 .arg(db_file_label(db_.file_path()), q.lastError().text())
+                                 .toStdString());
     QList<QList<QVariant>> rows;
     std::vector<int> row_of_id;
     while (q.next()) {
@@ -171,7 +173,11 @@ void ParamTableModel::post_pending()
         q.bindValue(i, values[i]);
     q.bindValue(static_cast<int>(values.size()), rows_[pending_row_][0]);
     if (!q.exec())
-        throw EDatabaseError(("Cannot store the row of ai_para: " + q.lastError().text()).toStdString());
+        throw EDatabaseError(QStringLiteral("无法保存数据库 %1 参数表 ai_para 中序号为 %2 的一行：%3")
+                                 .arg(db_file_label(db_.file_path()))
+                                 .arg(rows_[pending_row_][0].toString())
+                                 .arg(q.lastError().text())
+                                 .toStdString());
     q.finish();
     const int row = pending_row_;
     for (int c = 1; c < kColumns; ++c) {

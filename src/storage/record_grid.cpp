@@ -197,6 +197,15 @@ void RecordGrid::go_to_record(int record)
     sync();
 }
 
+void RecordGrid::edit_current()
+{
+    if (current_ < 0)
+        return;
+    go_to_record(current_);
+    view_->setFocus();
+    view_->edit(window_->index(current_ - top_, current_column_));
+}
+
 void RecordGrid::on_view_current_changed(const QModelIndex& current)
 {
     if (syncing_ || !current.isValid())

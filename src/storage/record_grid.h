@@ -66,6 +66,9 @@ public:
     int record_count() const override;
     int current_record() const override { return current_; }
     void go_to_record(int record) override;
+    // Opens the view's editor on the current cell (the source decides
+    // whether the cell takes an edit).
+    void edit_current();
 
 Q_SIGNALS:
     void current_record_changed(int record, int previous);

@@ -4,10 +4,12 @@
 #include "errors.h"
 
 #include <QByteArray>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
@@ -18,9 +20,14 @@ namespace {
 constexpr int kTakenChars = 8;
 constexpr qsizetype kMaxSettingsBytes = 4096;
 
-[[noreturn]] void raise_in_out(int err)
+// The runtime's message, then the file and the reason in words.
+[[noreturn]] void raise_in_out(const QString& path, int err, bool writing)
 {
-    throw EInOutError(in_out_message(err).toStdString());
+    throw EInOutError((in_out_message(err)
+        + QStringLiteral("\n设置文件 %1 %2失败：%3")
+              .arg(QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath()),
+                  writing ? QStringLiteral("写入") : QStringLiteral("读取"), in_out_reason(err)))
+                          .toStdString());
 }
 
 // Reads at most kMaxSettingsBytes: the file is three short lines, and a
@@ -92,6 +99,33 @@ QString in_out_message(int errno_value)
     }
 }
 
+QString in_out_reason(int errno_value)
+{
+    switch (errno_value) {
+    case ENOENT:
+        return QStringLiteral("文件不存在");
+    case ENOTDIR:
+        return QStringLiteral("所在目录不存在");
+    case EACCES:
+    case EPERM:
+        return QStringLiteral("没有访问权限");
+    case EROFS:
+        return QStringLiteral("文件系统只读");
+    case ENOSPC:
+    case EDQUOT:
+        return QStringLiteral("磁盘已满");
+    case EMFILE:
+    case ENFILE:
+        return QStringLiteral("打开的文件过多");
+    case ENAMETOOLONG:
+        return QStringLiteral("文件名过长");
+    default:
+        return QStringLiteral("系统错误 %1（%2）")
+            .arg(errno_value)
+            .arg(QString::fromLocal8Bit(std::strerror(errno_value)));
+    }
+}
+
 SettingsReadResult read_settings(const QString& path, const SettingsTargets& targets)
 {
     SettingsReadResult result;
@@ -100,7 +134,7 @@ SettingsReadResult read_settings(const QString& path, const SettingsTargets& tar
     if (err == ENOENT)
         return result; // a first start: the form's values stand
     if (err != 0) {
-        result.problems << QStringLiteral("无法读取设置文件 %1：%2，使用默认设置").arg(path, in_out_message(err));
+        result.problems << QStringLiteral("无法读取设置文件 %1：%2，使用默认设置").arg(path, in_out_reason(err));
         return result;
     }
     result.found = true;
@@ -162,22 +196,22 @@ void file_save(const QString& path, int port_index, int baud_index, int period)
     ::unlink(tmp.constData()); // a leftover of an interrupted save
     const int fd = ::open(tmp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
     if (fd < 0)
-        raise_in_out(errno);
+        raise_in_out(path, errno, true);
     if (!write_all(fd, content) || ::fsync(fd) != 0) {
         const int err = errno;
         ::close(fd);
         ::unlink(tmp.constData());
-        raise_in_out(err);
+        raise_in_out(path, err, true);
     }
     if (::close(fd) != 0) {
         const int err = errno;
         ::unlink(tmp.constData());
-        raise_in_out(err);
+        raise_in_out(path, err, true);
     }
     if (::rename(tmp.constData(), target.constData()) != 0) {
         const int err = errno;
         ::unlink(tmp.constData());
-        raise_in_out(err);
+        raise_in_out(path, err, true);
     }
     // Make the rename itself durable.
     const int dfd = ::open(dir.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);

@@ -38,8 +38,11 @@ SettingsReadResult read_settings(const QString& path, const SettingsTargets& tar
 // Rewrites `path` with the three lines, each ended by CR LF. The new content is
 // written to a temporary file in the same directory, flushed to disk and then
 // renamed over `path`, so a failure leaves the previous file as it was.
-// Throws EInOutError with the runtime's message on any failure.
+// Throws EInOutError with the runtime's message on any failure, and a second
+// line naming the file and the reason.
 void file_save(const QString& path, int port_index, int baud_index, int period);
 
 // The runtime's input/output message for a system error number.
 QString in_out_message(int errno_value);
+// The reason in words, for the operator ("文件不存在", ...).
+QString in_out_reason(int errno_value);

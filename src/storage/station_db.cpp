@@ -3,6 +3,7 @@
 #include "errors.h"
 #include "param_catalogue.h"
 #include "param_text.h"
+#include "schema.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -46,11 +47,16 @@ QDateTime db_timestamp_from_text(const QString& text)
     return t;
 }
 
+QString db_file_label(const QString& path)
+{
+    const QFileInfo info(path);
+    return QStringLiteral("%1（目录 %2）")
+        .arg(info.fileName(), QDir::toNativeSeparators(info.absolutePath()));
+}
+
 QSqlDatabase open_station_connection(const QString& path, const QString& connection_name)
 {
     const QFileInfo info(path);
-    const QString where = QStringLiteral("the database file %1 in the directory %2")
-                              .arg(info.fileName(), QDir::toNativeSeparators(info.absolutePath()));
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection_name);
     // mode=rw: open an existing file read-write, never create one.
     QUrl url = QUrl::fromLocalFile(info.absoluteFilePath());
@@ -61,10 +67,11 @@ QSqlDatabase open_station_connection(const QString& path, const QString& connect
         db.close();
         db = QSqlDatabase();
         QSqlDatabase::removeDatabase(connection_name);
-        throw EDatabaseError(QStringLiteral("Cannot open %1: %2").arg(where, driver_text).toStdString());
+        throw EDatabaseError(
+            QStringLiteral("无法打开数据库 %1：%2").arg(db_file_label(path), driver_text).toStdString());
     };
     if (!info.exists())
-        fail(QStringLiteral("the file does not exist"));
+        fail(QStringLiteral("文件不存在"));
     if (!db.open())
         fail(db.lastError().text());
     QSqlQuery q(db);
@@ -100,6 +107,11 @@ StationDb::StationDb(const QString& dir, QObject* parent)
     const QString base = dir.isEmpty() ? QDir::currentPath() : dir;
     path_ = QDir(base).absoluteFilePath(kDbFileName);
     QSqlDatabase db = open_station_connection(path_, conn_name_);
+    auto drop_connection = [&] {
+        db.close();
+        db = QSqlDatabase();
+        QSqlDatabase::removeDatabase(conn_name_);
+    };
     QSqlQuery q(db);
     // The poll's writes wait for another writer only briefly: a write that
     // cannot go in joins the row queue instead of freezing the window.
@@ -108,14 +120,17 @@ StationDb::StationDb(const QString& dir, QObject* parent)
             "SELECT \"date\", \"time\", address, sv, pv, mv, val, alm FROM mea_tbl LIMIT 0"))) {
         const QString text = q.lastError().text();
         q = QSqlQuery();
-        db.close();
-        db = QSqlDatabase();
-        QSqlDatabase::removeDatabase(conn_name_);
-        const QFileInfo info(path_);
-        throw EDatabaseError(
-            QStringLiteral("Cannot open the table mea_tbl of the database file %1 in the directory %2: %3")
-                .arg(info.fileName(), QDir::toNativeSeparators(info.absolutePath()), text)
-                .toStdString());
+        drop_connection();
+        throw EDatabaseError(QStringLiteral("无法打开数据库 %1 的表 mea_tbl：%2")
+                                 .arg(db_file_label(path_), text)
+                                 .toStdString());
+    }
+    q = QSqlQuery();
+    try {
+        upgrade_schema(db, db_file_label(path_));
+    } catch (const EDatabaseError&) {
+        drop_connection();
+        throw;
     }
 }
 
@@ -138,7 +153,8 @@ QSqlDatabase StationDb::connection() const
 
 void StationDb::raise(const QString& what, const QString& driver_text) const
 {
-    throw EDatabaseError(QStringLiteral("%1: %2").arg(what, driver_text).toStdString());
+    throw EDatabaseError(
+        QStringLiteral("数据库 %1 %2：%3").arg(db_file_label(path_), what, driver_text).toStdString());
 }
 
 void StationDb::open_parameter_table()
@@ -148,7 +164,7 @@ void StationDb::open_parameter_table()
         cols += QStringLiteral(", ") + field_name(a);
     QSqlQuery q(connection());
     if (!q.exec(QStringLiteral("SELECT %1 FROM ai_para ORDER BY id LIMIT 1").arg(cols)))
-        raise(QStringLiteral("Table ai_para of %1 cannot be opened").arg(path_), q.lastError().text());
+        raise(QStringLiteral("的参数表 ai_para 无法打开"), q.lastError().text());
     q.finish();
 }
 
@@ -162,14 +178,13 @@ void StationDb::store_parameter(int address, int code, float value)
         if (!q->prepare(QStringLiteral("UPDATE ai_para SET %1 = ? WHERE id = ?").arg(field_name(address)))) {
             const QString text = q->lastError().text();
             q.reset();
-            raise(QStringLiteral("Cannot store parameter %1 of address %2").arg(code).arg(address), text);
+            raise(QStringLiteral("无法保存地址 %1 的参数 %2").arg(address).arg(code), text);
         }
     }
     q->bindValue(0, static_cast<double>(value));
     q->bindValue(1, code + 1);
     if (!q->exec())
-        raise(QStringLiteral("Cannot store parameter %1 of address %2").arg(code).arg(address),
-            q->lastError().text());
+        raise(QStringLiteral("无法保存地址 %1 的参数 %2").arg(address).arg(code), q->lastError().text());
     const bool changed = q->numRowsAffected() > 0;
     q->finish();
     if (changed)
@@ -180,7 +195,7 @@ void StationDb::append_measurements(const std::vector<MeasurementRow>& rows)
 {
     QSqlDatabase db = connection();
     if (!db.transaction())
-        raise(QStringLiteral("Cannot append to mea_tbl"), db.lastError().text());
+        raise(QStringLiteral("无法写入测量记录表 mea_tbl"), db.lastError().text());
     std::vector<qint64> ids;
     ids.reserve(rows.size());
     try {
@@ -193,7 +208,7 @@ void StationDb::append_measurements(const std::vector<MeasurementRow>& rows)
     if (!db.commit()) {
         const QString text = db.lastError().text();
         db.rollback();
-        raise(QStringLiteral("Cannot append to mea_tbl"), text);
+        raise(QStringLiteral("无法写入测量记录表 mea_tbl"), text);
     }
     for (qint64 id : ids)
         Q_EMIT measurement_appended(id);
@@ -215,7 +230,7 @@ qint64 StationDb::insert_row(const MeasurementRow& row)
                                "VALUES (?, ?, ?, ?, ?, ?, ?, ?)"))) {
             const QString text = insert_->lastError().text();
             insert_.reset();
-            raise(QStringLiteral("Cannot append to mea_tbl"), text);
+            raise(QStringLiteral("无法写入测量记录表 mea_tbl"), text);
         }
     }
     const QString stamp = db_timestamp_text(row.when);
@@ -230,7 +245,7 @@ qint64 StationDb::insert_row(const MeasurementRow& row)
     if (!insert_->exec()) {
         const QString text = insert_->lastError().text();
         insert_->finish();
-        raise(QStringLiteral("Cannot append to mea_tbl"), text);
+        raise(QStringLiteral("无法写入测量记录表 mea_tbl"), text);
     }
     const qint64 rowid = insert_->lastInsertId().toLongLong();
     insert_->finish();
@@ -249,10 +264,10 @@ ParamColumn StationDb::load_param_column(int address, int dec_places)
     q.setForwardOnly(true);
     if (!q.prepare(QStringLiteral("SELECT id, %1 FROM ai_para WHERE id BETWEEN 2 AND ? ORDER BY id")
                        .arg(field_name(address))))
-        raise(QStringLiteral("Cannot read ai_para"), q.lastError().text());
+        raise(QStringLiteral("无法读取参数表 ai_para"), q.lastError().text());
     q.bindValue(0, kParamCount);
     if (!q.exec())
-        raise(QStringLiteral("Cannot read ai_para"), q.lastError().text());
+        raise(QStringLiteral("无法读取参数表 ai_para"), q.lastError().text());
     while (q.next()) {
         const int code = q.value(0).toInt() - 1;
         const QVariant v = q.value(1);

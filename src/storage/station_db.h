@@ -59,10 +59,11 @@ struct ParamColumn {
 class StationDb : public QObject {
     Q_OBJECT
 public:
-    // Opens `dir`/control_db.sqlite (dir = the working directory by default)
-    // and checks that mea_tbl exists. Throws EDatabaseError naming the file and
-    // the directory when the file is missing, unreadable, not writable, not a
-    // database, or has no mea_tbl. Never creates the file.
+    // Opens `dir`/control_db.sqlite (dir = the working directory by default),
+    // checks that mea_tbl exists and brings the layout to the newest version
+    // (schema.h). Throws EDatabaseError naming the file and the directory when
+    // the file is missing, unreadable, not writable, not a database, has no
+    // mea_tbl, or cannot be upgraded. Never creates the file.
     explicit StationDb(const QString& dir = QString(), QObject* parent = nullptr);
     ~StationDb() override;
 
@@ -118,6 +119,29 @@ private:
 // export): read-write URI open, never creating the file, with a busy timeout.
 // Throws EDatabaseError. The caller removes it with QSqlDatabase::removeDatabase.
 QSqlDatabase open_station_connection(const QString& path, const QString& connection_name);
+
+// Closes and removes a named connection when it goes out of scope. Declare
+// it before the QSqlDatabase handle it guards, so that the handle goes first.
+class ConnectionRemover {
+public:
+    explicit ConnectionRemover(QString name)
+        : name_(std::move(name))
+    {
+    }
+    ~ConnectionRemover()
+    {
+        QSqlDatabase::database(name_, false).close();
+        QSqlDatabase::removeDatabase(name_);
+    }
+    ConnectionRemover(const ConnectionRemover&) = delete;
+    ConnectionRemover& operator=(const ConnectionRemover&) = delete;
+
+private:
+    QString name_;
+};
+
+// "control_db.sqlite（目录 /the/folder）": how messages name the database file.
+QString db_file_label(const QString& path);
 
 // Timestamp text stored in the date and time fields: "yyyy-MM-dd HH:mm:ss.zzz".
 QString db_timestamp_text(const QDateTime& when);

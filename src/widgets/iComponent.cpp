@@ -50,7 +50,7 @@ void run_widget_guarded(const std::function<void()>& action)
     } catch (const std::exception& e) {
         report(QString::fromUtf8(e.what()));
     } catch (...) {
-        report(QStringLiteral("Unknown error"));
+        report(QStringLiteral("未知错误"));
     }
 }
 

@@ -1,9 +1,15 @@
 #include "iPlot.h"
 
+#include "errors.h"
+#include "iComponent.h"
+
+#include <QDir>
 #include <QFileDialog>
 #include <QFontMetrics>
 #include <QHelpEvent>
 #include <QImage>
+#include <QImageWriter>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
@@ -37,6 +43,7 @@ TiPlot::TiPlot(QWidget* parent)
     cursors_.Add(QStringLiteral("Cursor 1"));
     labels_.Add(QStringLiteral("Title"));
     setAttribute(Qt::WA_OpaquePaintEvent);
+    setMouseTracking(true);
     resize(sizeHint());
 }
 
@@ -152,13 +159,18 @@ void TiPlot::zoom_by(double factor)
     });
 }
 
-bool TiPlot::save_png(const QString& path)
+bool TiPlot::save_png(const QString& path, QString* why)
 {
     QImage image(size(), QImage::Format_RGB32);
     QPainter p(&image);
     paint_plot(p, size());
     p.end();
-    return image.save(path, "PNG");
+    QImageWriter writer(path, "PNG");
+    if (writer.write(image))
+        return true;
+    if (why)
+        *why = writer.errorString();
+    return false;
 }
 
 // ---------------------------------------------------------------------------
@@ -168,6 +180,7 @@ namespace {
 
 constexpr int kMargin = 6;
 constexpr int kButton = 18;
+constexpr int kSpanButton = 58;
 constexpr int kButtonGap = 3;
 
 QString tick_text(double v, int decimals)
@@ -184,7 +197,7 @@ QFont legend_font()
     return f;
 }
 
-void draw_tool_icon(QPainter& p, const QRect& r, TiPlot::ToolButton b, bool paused)
+void draw_tool_icon(QPainter& p, const QRect& r, TiPlot::ToolButton b, bool paused, const QString& span_text)
 {
     p.save();
     p.setRenderHint(QPainter::Antialiasing, true);
@@ -224,6 +237,17 @@ void draw_tool_icon(QPainter& p, const QRect& r, TiPlot::ToolButton b, bool paus
         p.drawLine(QPointF(c.x() + 5.5, c.y() - 5), QPointF(c.x() + 5.5, c.y() + 5));
         break;
     }
+    case TiPlot::tbSpan: {
+        QFont f = legend_font();
+        p.setFont(f);
+        p.setPen(ink);
+        p.drawText(QRectF(r).adjusted(2, 0, -10, 0), Qt::AlignCenter, span_text);
+        QPolygonF tri { QPointF(r.right() - 8, c.y() - 1.5), QPointF(r.right() - 3, c.y() - 1.5),
+            QPointF(r.right() - 5.5, c.y() + 1.5) };
+        p.setPen(Qt::NoPen);
+        p.drawPolygon(tri);
+        break;
+    }
     case TiPlot::tbSave: {
         p.setBrush(Qt::NoBrush);
         p.setPen(QPen(ink, 1.2));
@@ -252,6 +276,8 @@ const char* tool_tip(TiPlot::ToolButton b, bool paused)
         return "缩小";
     case TiPlot::tbTrack:
         return "回到最新数据";
+    case TiPlot::tbSpan:
+        return "时间跨度";
     case TiPlot::tbSave:
         return "保存为 PNG 图片";
     case TiPlot::tbCount:
@@ -266,10 +292,26 @@ QRect TiPlot::tool_button_rect(ToolButton button) const
 {
     if (toolbars_.Count() == 0 || !toolbars_.Items(0)->Visible() || button >= tbCount)
         return {};
-    const int step = kButton + kButtonGap;
-    if (toolbars_.Items(0)->Orientation() == ioVertical)
-        return QRect(kMargin, kMargin + int(button) * step, kButton, kButton);
-    return QRect(kMargin + int(button) * step, kMargin, kButton, kButton);
+    auto shown = [this](int b) { return b != tbSpan || !span_choices_.empty(); };
+    if (!shown(button))
+        return {};
+    const bool vertical = toolbars_.Items(0)->Orientation() == ioVertical;
+    auto width = [](int b) { return b == tbSpan ? kSpanButton : kButton; };
+    int pos = kMargin;
+    for (int b = 0; b < button; ++b)
+        if (shown(b))
+            pos += (vertical ? kButton : width(b)) + kButtonGap;
+    if (vertical)
+        return QRect(kMargin, pos, width(button), kButton);
+    return QRect(pos, kMargin, width(button), kButton);
+}
+
+QRect TiPlot::toolbar_rect() const
+{
+    QRect all;
+    for (int b = 0; b < tbCount; ++b)
+        all |= tool_button_rect(ToolButton(b));
+    return all;
 }
 
 void TiPlot::paint_plot(QPainter& p, const QSize& size) const
@@ -280,13 +322,17 @@ void TiPlot::paint_plot(QPainter& p, const QSize& size) const
     p.fillRect(QRect(0, 0, w, h), background_);
 
     // Toolbar.
+    const int chosen = chosen_span();
+    const QString span_text = chosen >= 0 ? span_choices_[std::size_t(chosen)].label
+        : x_axes_.Count() > 0             ? tick_text(x_axes_.Items(0)->Span(), 0)
+                                          : QString();
     int top = kMargin;
     int left = kMargin;
     for (int b = 0; b < tbCount; ++b) {
         const QRect r = tool_button_rect(ToolButton(b));
         if (r.isEmpty())
             continue;
-        draw_tool_icon(p, r, ToolButton(b), paused_);
+        draw_tool_icon(p, r, ToolButton(b), paused_, span_text);
         top = std::max(top, r.bottom() + 1);
         if (toolbars_.Items(0)->Orientation() == ioVertical)
             left = std::max(left, r.right() + 1 + kMargin);
@@ -345,6 +391,7 @@ void TiPlot::paint_plot(QPainter& p, const QSize& size) const
     const int plot_right = w - kMargin - (legend_w ? legend_w + 8 : 0) - 1;
     const QRect plot(
         QPoint(plot_left, plot_top), QPoint(std::max(plot_left, plot_right), std::max(plot_top, bottom)));
+    plot_area_ = plot;
 
     TiPlotTicks x_ticks;
     if (xa) {
@@ -470,7 +517,194 @@ void TiPlot::paint_plot(QPainter& p, const QSize& size) const
             y += row;
         }
     }
+    draw_readout(p, plot);
     p.restore();
+}
+
+// ---------------------------------------------------------------------------
+// Time spans
+
+void TiPlot::set_span_choices(std::vector<SpanChoice> choices)
+{
+    span_choices_ = std::move(choices);
+    request_repaint();
+}
+
+void TiPlot::choose_span(int index)
+{
+    if (index < 0 || index >= int(span_choices_.size()))
+        return;
+    const double span = span_choices_[std::size_t(index)].span;
+    for (int i = 0; i < x_axes_.Count(); ++i) {
+        TiPlotXAxis& axis = *x_axes_.Items(i);
+        // The X range of the points drawn against this axis.
+        double lo = HUGE_VAL, hi = -HUGE_VAL;
+        for (int k = 0; k < channels_.Count(); ++k) {
+            const TiPlotChannel& c = *channels_.Items(k);
+            if (c.XAxis() == &axis && c.Count() > 0) {
+                lo = std::min(lo, c.XMin());
+                hi = std::max(hi, c.XMax());
+            }
+        }
+        axis.setTrackingKeepsAll(span <= 0);
+        if (span <= 0) {
+            if (lo < hi) {
+                axis.setMin(lo);
+                axis.setSpan(hi - lo);
+            }
+            continue;
+        }
+        axis.setSpan(span);
+        if (lo <= hi) {
+            const double newest = axis.FirstValueReceived() ? axis.LastValue() : hi;
+            axis.setMin(std::max(lo, newest - span));
+        }
+    }
+    resume_tracking();
+}
+
+int TiPlot::chosen_span() const
+{
+    if (x_axes_.Count() == 0)
+        return -1;
+    const TiPlotXAxis& axis = *x_axes_.Items(0);
+    for (std::size_t i = 0; i < span_choices_.size(); ++i) {
+        const double span = span_choices_[i].span;
+        if (axis.TrackingKeepsAll() ? span <= 0 : span == axis.Span())
+            return int(i);
+    }
+    return -1;
+}
+
+void TiPlot::show_span_menu()
+{
+    QMenu menu(this);
+    const int chosen = chosen_span();
+    for (std::size_t i = 0; i < span_choices_.size(); ++i) {
+        QAction* a = menu.addAction(span_choices_[i].label);
+        a->setCheckable(true);
+        a->setChecked(int(i) == chosen);
+        a->setData(int(i));
+    }
+    if (QAction* picked = menu.exec(mapToGlobal(tool_button_rect(tbSpan).bottomLeft())))
+        choose_span(picked->data().toInt());
+}
+
+// ---------------------------------------------------------------------------
+// Cross-hair read-out
+
+double TiPlot::x_at(int pixel) const
+{
+    const TiPlotXAxis* xa = x_axes_.Count() > 0 ? x_axes_.Items(0) : nullptr;
+    if (!xa || plot_area_.width() < 2)
+        return 0;
+    return xa->view_min() + double(pixel - plot_area_.left()) / (plot_area_.width() - 1) * xa->view_span();
+}
+
+TiPlot::Readout TiPlot::readout_at(double x) const
+{
+    Readout r;
+    r.x = x;
+    for (int i = 0; i < channels_.Count(); ++i) {
+        const TiPlotChannel& c = *channels_.Items(i);
+        const TiPlotAxis* cx = c.XAxis();
+        if (!c.Visible() || !cx || c.Count() == 0)
+            continue;
+        // Beyond either end of the channel's points (by more than a few
+        // pixels) there is no value under the mouse.
+        const double slack = 3 * cx->view_span() / std::max(1, plot_area_.width() - 1);
+        if (x < c.XMin() - slack || x > c.XMax() + slack)
+            continue;
+        const std::ptrdiff_t k = nearest_point(c.Points(), x);
+        if (k < 0)
+            continue;
+        const double px = c.Points().x(std::size_t(k));
+        if (px < cx->view_min() || px > cx->view_min() + cx->view_span())
+            continue;
+        r.values.push_back({ i, px, c.Points().y(std::size_t(k)) });
+    }
+    return r;
+}
+
+std::optional<TiPlot::Readout> TiPlot::current_readout() const
+{
+    if (cursors_.Count() == 0 || !cursors_.Items(0)->Visible() || !mouse_ || !plot_area_.contains(*mouse_))
+        return std::nullopt;
+    return readout_at(x_at(mouse_->x()));
+}
+
+void TiPlot::draw_readout(QPainter& p, const QRect& plot) const
+{
+    const std::optional<Readout> r = current_readout();
+    if (!r)
+        return;
+    const QPoint m = *mouse_;
+    p.save();
+    p.setClipRect(plot);
+    p.setPen(QPen(QColor(220, 220, 220), 0, Qt::DashLine));
+    p.drawLine(m.x(), plot.top(), m.x(), plot.bottom());
+    p.drawLine(plot.left(), m.y(), plot.right(), m.y());
+
+    // A ring on each channel's point, then the values in a box by the mouse.
+    const QFont f = legend_font();
+    const QFontMetrics fm(f);
+    QStringList lines { readout_x_text ? readout_x_text(r->x) : tick_text(r->x, 3) };
+    for (const Readout::Value& v : r->values) {
+        const TiPlotChannel& c = *channels_.Items(v.channel);
+        const TiPlotAxis* cx = c.XAxis();
+        const TiPlotAxis* cy = c.YAxis();
+        if (cx && cy) {
+            const double px = plot.left() + (v.x - cx->view_min()) / cx->view_span() * (plot.width() - 1);
+            const double py = plot.top()
+                + (cy->view_min() + cy->view_span() - v.y) / cy->view_span() * (plot.height() - 1);
+            p.setPen(QPen(c.Color(), 1.5));
+            p.setBrush(Qt::NoBrush);
+            p.drawEllipse(QPointF(px, py), 3.5, 3.5);
+        }
+        const int decimals = cy
+            ? compute_ticks(cy->view_min(), cy->view_span(), std::max(1, plot.height()), 28).decimals + 2
+            : 3;
+        lines << (c.TitleText().isEmpty() ? c.Name() : c.TitleText()) + QStringLiteral("  ")
+                + tick_text(v.y, decimals);
+    }
+    int text_w = 0;
+    for (const QString& l : lines)
+        text_w = std::max(text_w, fm.horizontalAdvance(l));
+    const int row = fm.height() + 1;
+    const QSize box_size(text_w + 26, int(lines.size()) * row + 6);
+    QPoint at = m + QPoint(12, 12);
+    if (at.x() + box_size.width() > plot.right())
+        at.setX(m.x() - 12 - box_size.width());
+    if (at.y() + box_size.height() > plot.bottom())
+        at.setY(std::max(plot.top(), m.y() - 12 - box_size.height()));
+    const QRect box(at, box_size);
+    p.setPen(QColor(160, 160, 160));
+    p.setBrush(QColor(20, 20, 20, 220));
+    p.drawRect(box.adjusted(0, 0, -1, -1));
+    p.setFont(f);
+    for (int i = 0; i < lines.size(); ++i) {
+        const QRect line(box.left() + 20, box.top() + 3 + i * row, text_w + 4, row);
+        if (i > 0)
+            p.fillRect(box.left() + 5, line.center().y() - 1, 11, 3,
+                channels_.Items(r->values[std::size_t(i - 1)].channel)->Color());
+        p.setPen(Qt::white);
+        p.drawText(line, Qt::AlignLeft | Qt::AlignVCenter, lines[i]);
+    }
+    p.restore();
+}
+
+void TiPlot::mouseMoveEvent(QMouseEvent* event)
+{
+    mouse_ = event->position().toPoint();
+    request_repaint();
+    QWidget::mouseMoveEvent(event);
+}
+
+void TiPlot::leaveEvent(QEvent* event)
+{
+    mouse_.reset();
+    request_repaint();
+    QWidget::leaveEvent(event);
 }
 
 void TiPlot::paintEvent(QPaintEvent*)
@@ -505,11 +739,19 @@ void TiPlot::mousePressEvent(QMouseEvent* event)
         case tbTrack:
             resume_tracking();
             break;
+        case tbSpan:
+            show_span_menu();
+            break;
         case tbSave: {
             const QString path = QFileDialog::getSaveFileName(
                 this, QStringLiteral("保存图表"), QStringLiteral("chart.png"), QStringLiteral("PNG (*.png)"));
-            if (!path.isEmpty())
-                save_png(path);
+            run_widget_guarded([&] {
+                QString why;
+                if (!path.isEmpty() && !save_png(path, &why))
+                    throw EInOutError(QStringLiteral("无法保存图片 %1：%2")
+                                          .arg(QDir::toNativeSeparators(path), why)
+                                          .toStdString());
+            });
             break;
         }
         case tbCount:

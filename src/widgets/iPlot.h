@@ -16,6 +16,10 @@
 
 #include <QWidget>
 
+#include <functional>
+#include <optional>
+#include <vector>
+
 class TiPlot : public QWidget {
     Q_OBJECT
 public:
@@ -61,12 +65,55 @@ public:
     bool tracking_paused() const;
     void zoom_in();
     void zoom_out();
-    bool save_png(const QString& path);
+    // Writes the chart as drawn; false with the reason in `why` on failure.
+    bool save_png(const QString& path, QString* why = nullptr);
 
-    enum ToolButton { tbPause, tbZoomIn, tbZoomOut, tbTrack, tbSave, tbCount };
-    // Rectangle of a toolbar button in a chart of the given size (empty when
-    // the chart has no visible toolbar).
+    // The time spans the toolbar offers for the X axes ("10分钟" = 10, ...);
+    // a span of 0 or less stands for all history. Without choices the
+    // toolbar has no span button.
+    struct SpanChoice {
+        QString label;
+        double span;
+    };
+    void set_span_choices(std::vector<SpanChoice> choices);
+    const std::vector<SpanChoice>& span_choices() const { return span_choices_; }
+    // Shows the chosen span on every X axis and drops pause and zoom. A span
+    // becomes the axes' Span, placed so that the newest point is at the right
+    // end when the history is longer, else the oldest at the left; all
+    // history spans every point and keeps widening as points arrive.
+    void choose_span(int index);
+    // The choice matching the first X axis (all history while it keeps all),
+    // or -1.
+    int chosen_span() const;
+
+    enum ToolButton { tbPause, tbZoomIn, tbZoomOut, tbTrack, tbSpan, tbSave, tbCount };
+    // Rectangle of a toolbar button (empty when the chart has no visible
+    // toolbar, or for the span button without span choices).
     QRect tool_button_rect(ToolButton button) const;
+    // All the toolbar's buttons together.
+    QRect toolbar_rect() const;
+
+    // The cross-hair read-out, shown while the data cursor ("Cursor 1") is
+    // visible and the mouse is over the plot area: the X value under the
+    // mouse and, for each visible channel whose points reach that far, the
+    // point nearest to it in X (none beyond the channel's first or last X,
+    // or when that point lies outside the drawn X range).
+    struct Readout {
+        double x = 0;
+        struct Value {
+            int channel;
+            double x, y;
+        };
+        std::vector<Value> values;
+    };
+    Readout readout_at(double x) const;
+    // The read-out under the mouse, if it is shown now.
+    std::optional<Readout> current_readout() const;
+    // Text of the X value in the read-out (default: the number).
+    std::function<QString(double)> readout_x_text;
+
+    // The plot area of the last paint, in widget coordinates.
+    QRect plot_area() const { return plot_area_; }
 
     // Draws the whole chart with `painter` into (0, 0, size).
     void paint_plot(QPainter& painter, const QSize& size) const;
@@ -79,10 +126,15 @@ public:
 protected:
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void leaveEvent(QEvent* event) override;
     bool event(QEvent* event) override;
 
 private:
     void zoom_by(double factor);
+    void show_span_menu();
+    double x_at(int pixel) const;
+    void draw_readout(QPainter& p, const QRect& plot) const;
 
     TiPlotCollection<TiPlotToolBar> toolbars_;
     TiPlotCollection<TiPlotLegend> legends_;
@@ -95,4 +147,7 @@ private:
     QColor background_ = Qt::black;
     bool paused_ = false;
     bool repaint_pending_ = false;
+    std::vector<SpanChoice> span_choices_;
+    std::optional<QPoint> mouse_;
+    mutable QRect plot_area_;
 };

@@ -75,6 +75,15 @@ void TiPlotAxis::track(double v)
 {
     if (!tracking_enabled_ || std::isnan(v))
         return;
+    last_ = v;
+    if (keep_all_) {
+        const double end = std::max(min_ + span_, v);
+        const double start = first_received_ ? std::min(min_, v) : v;
+        first_received_ = true;
+        setMin(start);
+        setSpan(end - start);
+        return;
+    }
     double a = min_;
     double e = span_;
     if (!first_received_) {
@@ -129,7 +138,10 @@ double TiPlotAxis::view_min() const
     if (view_scale_ == 1.0)
         return min_;
     const double shown = view_span();
-    return horizontal_ ? min_ + span_ - shown : min_ + (span_ - shown) / 2;
+    if (shown >= span_ || !first_received_)
+        return horizontal_ ? min_ + span_ - shown : min_ + (span_ - shown) / 2;
+    const double anchored = horizontal_ ? last_ - shown : last_ - shown / 2;
+    return std::clamp(anchored, min_, min_ + span_ - shown);
 }
 
 double TiPlotAxis::view_span() const

@@ -59,11 +59,22 @@ public:
     // first value ever received is placed by TrackingAlignFirstStyle first.
     void track(double v);
     bool FirstValueReceived() const { return first_received_; }
+    // The last value tracked (0 before the first).
+    double LastValue() const { return last_; }
+    // While on, tracked values widen the axis instead of moving it: a larger
+    // value moves the end up to it, a smaller one the start down to it, so
+    // the axis always spans everything it received since (the toolbar's
+    // "all history"). Min and Span stay settable.
+    bool TrackingKeepsAll() const { return keep_all_; }
+    void setTrackingKeepsAll(bool on) { keep_all_ = on; }
 
     // The range drawn. Normally Min .. Min + Span. The toolbar may scale it
-    // (a horizontal axis keeps its right end, where the newest values
-    // arrive; a vertical one keeps its centre) and may hold a fixed view of
-    // its own (paused) while tracking goes on underneath.
+    // and may hold a fixed view of its own (paused) while tracking goes on
+    // underneath. Zoomed in while live, the view stays inside Min .. Min +
+    // Span and keeps the last tracked value in sight: a horizontal axis puts
+    // it at the right end (history to its left) once there is history enough,
+    // a vertical one centres it. Zoomed out, a horizontal axis keeps its right
+    // end and a vertical one its centre.
     double view_min() const;
     double view_span() const;
     double view_scale() const { return view_scale_; }
@@ -86,6 +97,8 @@ private:
     TiPlotAlignFirstStyle align_first_;
     double compress_max_ = 0;
     bool first_received_ = false;
+    double last_ = 0;
+    bool keep_all_ = false;
     std::optional<std::pair<double, double>> view_;
     double view_scale_ = 1.0;
 };

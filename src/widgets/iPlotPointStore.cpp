@@ -1,6 +1,7 @@
 #include "iPlotPointStore.h"
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 
 namespace {
@@ -10,9 +11,22 @@ constexpr std::size_t kChunkMask = TiPlotPointStore::kChunkPoints - 1;
 constexpr std::size_t kLevel1PerChunk = TiPlotPointStore::kChunkPoints >> TiPlotPointStore::kFanBits;
 constexpr std::size_t kLevel2PerChunk = TiPlotPointStore::kChunkPoints >> (2 * TiPlotPointStore::kFanBits);
 
-inline void init_bounds(TiPlotBounds& b, double x, double y)
+// Bounds inside a chunk: x as offsets from the chunk's first x, y as stored.
+struct ChunkBounds {
+    float dx_min, dx_max, y_min, y_max;
+};
+
+inline void init_bounds(ChunkBounds& b, float dx, float y)
 {
-    b = { x, x, y, y };
+    b = { dx, dx, y, y };
+}
+
+inline void extend_bounds(ChunkBounds& b, float dx, float y)
+{
+    b.dx_min = std::min(b.dx_min, dx);
+    b.dx_max = std::max(b.dx_max, dx);
+    b.y_min = std::min(b.y_min, y);
+    b.y_max = std::max(b.y_max, y);
 }
 
 inline void extend_bounds(TiPlotBounds& b, double x, double y)
@@ -34,15 +48,33 @@ inline std::size_t level_shift(int level)
     return std::size_t(level) * TiPlotPointStore::kFanBits;
 }
 
+// A double as a float without leaving the float range (a conversion from
+// outside it is undefined); NaN and the infinities pass unchanged.
+inline float to_float(double v)
+{
+    if (std::isfinite(v))
+        v = std::clamp(v, double(-FLT_MAX), double(FLT_MAX));
+    return float(v);
+}
+
 } // namespace
 
-// One chunk: the points and pyramid levels 1..3 over them (18.1 bytes/point).
+// One chunk: its first x, the points and pyramid levels 1 and 2 over them
+// (about 9.07 bytes a point). The chunk's own bounds (level 3) live in a
+// vector beside the chunks: a full view of a long history visits every
+// chunk's bounds, and reading them from one array instead of one cache line
+// in each chunk keeps that walk as fast at 10 million points as at 1 million.
 struct TiPlotPointStore::Chunk {
-    double x[kChunkPoints];
-    double y[kChunkPoints];
-    TiPlotBounds level1[kLevel1PerChunk];
-    TiPlotBounds level2[kLevel2PerChunk];
-    TiPlotBounds level3;
+    double x_base;
+    float dx[kChunkPoints];
+    float y[kChunkPoints];
+    ChunkBounds level1[kLevel1PerChunk];
+    ChunkBounds level2[kLevel2PerChunk];
+
+    TiPlotBounds absolute(const ChunkBounds& b) const
+    {
+        return { x_base + double(b.dx_min), x_base + double(b.dx_max), double(b.y_min), double(b.y_max) };
+    }
 };
 
 TiPlotPointStore::TiPlotPointStore() = default;
@@ -52,30 +84,38 @@ void TiPlotPointStore::append(double px, double py)
 {
     const std::size_t i = size_;
     const std::size_t in_chunk = i & kChunkMask;
-    if (in_chunk == 0)
+    if (in_chunk == 0) {
         chunks_.push_back(std::make_unique<Chunk>());
+        chunks_.back()->x_base = std::isfinite(px) ? px : 0.0;
+    }
     Chunk& c = *chunks_.back();
-    c.x[in_chunk] = px;
-    c.y[in_chunk] = py;
+    const float dx = to_float(px - c.x_base);
+    const float fy = to_float(py);
+    c.dx[in_chunk] = dx;
+    c.y[in_chunk] = fy;
 
-    TiPlotBounds& b1 = c.level1[in_chunk >> kFanBits];
-    TiPlotBounds& b2 = c.level2[in_chunk >> (2 * kFanBits)];
+    ChunkBounds& b1 = c.level1[in_chunk >> kFanBits];
+    ChunkBounds& b2 = c.level2[in_chunk >> (2 * kFanBits)];
     if ((in_chunk & (kFan - 1)) == 0)
-        init_bounds(b1, px, py);
+        init_bounds(b1, dx, fy);
     else
-        extend_bounds(b1, px, py);
+        extend_bounds(b1, dx, fy);
     if ((in_chunk & (kFan * kFan - 1)) == 0)
-        init_bounds(b2, px, py);
+        init_bounds(b2, dx, fy);
     else
-        extend_bounds(b2, px, py);
-    if (in_chunk == 0)
-        init_bounds(c.level3, px, py);
-    else
-        extend_bounds(c.level3, px, py);
+        extend_bounds(b2, dx, fy);
     size_ = i + 1;
 
-    // Levels above a chunk exist while the level below has more than one
-    // block; a new level starts as the merge of the two blocks below it.
+    // The chunk's bounds and the levels above: they hold the stored values,
+    // so every level agrees with x() and y(). Levels above a chunk exist
+    // while the level below has more than one block; a new level starts as
+    // the merge of the two blocks below it.
+    const double sx = c.x_base + double(dx);
+    const double sy = double(fy);
+    if (in_chunk == 0)
+        chunk_bounds_.push_back({ sx, sx, sy, sy });
+    else
+        extend_bounds(chunk_bounds_.back(), sx, sy);
     for (int level = kChunkLevels + 1;; ++level) {
         const std::size_t below_blocks = block_count(level - 1);
         if (below_blocks <= 1)
@@ -89,28 +129,34 @@ void TiPlotPointStore::append(double px, double py)
         std::vector<TiPlotBounds>& v = upper_[k];
         const std::size_t block = i >> level_shift(level);
         if (block == v.size())
-            v.push_back({ px, px, py, py });
+            v.push_back({ sx, sx, sy, sy });
         else
-            extend_bounds(v[block], px, py);
+            extend_bounds(v[block], sx, sy);
     }
 }
 
 double TiPlotPointStore::x(std::size_t index) const
 {
-    return chunks_[index >> level_shift(kChunkLevels)]->x[index & kChunkMask];
+    const Chunk& c = *chunks_[index >> level_shift(kChunkLevels)];
+    return c.x_base + double(c.dx[index & kChunkMask]);
 }
 
 double TiPlotPointStore::y(std::size_t index) const
 {
-    return chunks_[index >> level_shift(kChunkLevels)]->y[index & kChunkMask];
+    return double(chunks_[index >> level_shift(kChunkLevels)]->y[index & kChunkMask]);
 }
 
-const double* TiPlotPointStore::chunk_x(std::size_t chunk) const
+double TiPlotPointStore::chunk_x_base(std::size_t chunk) const
 {
-    return chunks_[chunk]->x;
+    return chunks_[chunk]->x_base;
 }
 
-const double* TiPlotPointStore::chunk_y(std::size_t chunk) const
+const float* TiPlotPointStore::chunk_dx(std::size_t chunk) const
+{
+    return chunks_[chunk]->dx;
+}
+
+const float* TiPlotPointStore::chunk_y(std::size_t chunk) const
 {
     return chunks_[chunk]->y;
 }
@@ -118,6 +164,7 @@ const double* TiPlotPointStore::chunk_y(std::size_t chunk) const
 std::size_t TiPlotPointStore::memory_bytes() const
 {
     std::size_t bytes = chunks_.capacity() * sizeof(chunks_[0]) + chunks_.size() * sizeof(Chunk);
+    bytes += chunk_bounds_.capacity() * sizeof(TiPlotBounds);
     bytes += upper_.capacity() * sizeof(upper_[0]);
     for (const auto& v : upper_)
         bytes += v.capacity() * sizeof(TiPlotBounds);
@@ -142,12 +189,16 @@ TiPlotBounds TiPlotPointStore::bounds(int level, std::size_t block) const
         const double px = x(block), py = y(block);
         return { px, px, py, py };
     }
-    case 1:
-        return chunks_[block / kLevel1PerChunk]->level1[block % kLevel1PerChunk];
-    case 2:
-        return chunks_[block / kLevel2PerChunk]->level2[block % kLevel2PerChunk];
+    case 1: {
+        const Chunk& c = *chunks_[block / kLevel1PerChunk];
+        return c.absolute(c.level1[block % kLevel1PerChunk]);
+    }
+    case 2: {
+        const Chunk& c = *chunks_[block / kLevel2PerChunk];
+        return c.absolute(c.level2[block % kLevel2PerChunk]);
+    }
     case 3:
-        return chunks_[block]->level3;
+        return chunk_bounds_[block];
     default:
         return upper_[std::size_t(level - kChunkLevels - 1)][block];
     }
@@ -214,12 +265,13 @@ private:
         const std::size_t chunk = i / TiPlotPointStore::kChunkPoints;
         if (chunk != chunk_) {
             chunk_ = chunk;
-            chunk_x_ = store_.chunk_x(chunk);
+            chunk_base_ = store_.chunk_x_base(chunk);
+            chunk_dx_ = store_.chunk_dx(chunk);
             chunk_y_ = store_.chunk_y(chunk);
         }
         const std::size_t k = i % TiPlotPointStore::kChunkPoints;
-        const double px = to_px(chunk_x_[k]);
-        return { px, to_py(chunk_y_[k]), col(px) };
+        const double px = to_px(chunk_base_ + double(chunk_dx_[k]));
+        return { px, to_py(double(chunk_y_[k])), col(px) };
     }
 
     void visit(int level, std::size_t block)
@@ -346,8 +398,9 @@ private:
     double x_scale_ = 0, y_scale_ = 0, y_top_ = 0;
     int touched_min_ = view_.width, touched_max_ = -1;
     std::size_t chunk_ = std::size_t(-1);
-    const double* chunk_x_ = nullptr;
-    const double* chunk_y_ = nullptr;
+    double chunk_base_ = 0;
+    const float* chunk_dx_ = nullptr;
+    const float* chunk_y_ = nullptr;
     Pt prev_pt_ {};
     std::size_t prev_index_ = 0;
     int prev_col_ = 0;
@@ -375,4 +428,40 @@ void render_trace_every_segment(
     TraceRasterizer r(store, view, out);
     if (r.usable())
         r.walk_every_point();
+}
+
+namespace {
+
+// Branch and bound over the pyramid, newest blocks first.
+void nearest_in(const TiPlotPointStore& store, int level, std::size_t block, double x, double& best,
+    std::ptrdiff_t& best_index)
+{
+    const TiPlotBounds b = store.bounds(level, block);
+    const double gap = x < b.x_min ? b.x_min - x : (x > b.x_max ? x - b.x_max : 0.0);
+    if (!(gap < best))
+        return; // farther than the best (or NaN bounds: nothing to find there)
+    if (level == 0) {
+        best = gap;
+        best_index = std::ptrdiff_t(block);
+        return;
+    }
+    const std::size_t first = block << TiPlotPointStore::kFanBits;
+    const std::size_t end
+        = std::min(store.block_count(level - 1), first + (std::size_t(1) << TiPlotPointStore::kFanBits));
+    for (std::size_t c = end; c-- > first;)
+        nearest_in(store, level - 1, c, x, best, best_index);
+}
+
+} // namespace
+
+std::ptrdiff_t nearest_point(const TiPlotPointStore& store, double x)
+{
+    if (store.size() == 0 || std::isnan(x))
+        return -1;
+    double best = HUGE_VAL;
+    std::ptrdiff_t best_index = -1;
+    const int top = store.top_level();
+    for (std::size_t b = store.block_count(top); b-- > 0;)
+        nearest_in(store, top, b, x, best, best_index);
+    return best_index;
 }

@@ -2,11 +2,19 @@
 // Point storage of a plot channel and the drawing of its trace.
 //
 // A channel keeps every point for the life of the program, so a channel may
-// hold millions of points. Points are stored as two doubles in fixed chunks of
-// 4096 (no reallocation, no copy as the history grows), and a min/max pyramid
-// is updated as each point is appended: level L holds the x and y bounds of
-// every block of 16^L consecutive points. Levels 1..3 live inside each chunk,
-// the levels above it in small vectors.
+// hold tens of millions of points. Points are stored in fixed chunks of 4096
+// (no reallocation, no copy as the history grows; the oldest span of history
+// is a whole chunk at the front, so dropping it later is cheap). A chunk holds
+// its first x as a double and every point as two floats: x as the offset from
+// that first x (time runs forward, so the offsets stay small and keep their
+// fine digits however large x grows) and y itself (seven significant digits,
+// far finer than a pixel). That is 8 bytes a point; the min/max pyramid adds
+// about one more. DataX/DataY and the read-out give the stored values.
+//
+// The pyramid is updated as each point is appended: level L holds the x and y
+// bounds of every block of 16^L consecutive points. Levels 1 and 2 live
+// inside each chunk (as floats, relative like the points), the chunks' own
+// bounds (level 3) and the levels above them in vectors of doubles.
 //
 // Drawing walks the pyramid in point order: a block whose x bounds fall inside
 // one pixel column is drawn as one vertical span (its points form a connected
@@ -34,13 +42,18 @@ public:
     TiPlotPointStore(const TiPlotPointStore&) = delete;
     TiPlotPointStore& operator=(const TiPlotPointStore&) = delete;
 
+    // Stores (x, y) as described above: y beyond the float range is held as
+    // the largest float of its sign; NaN stays NaN.
     void append(double x, double y);
     std::size_t size() const { return size_; }
+    // The stored point (x to the float offset from its chunk's first x).
     double x(std::size_t index) const;
     double y(std::size_t index) const;
-    // The x and y arrays of one chunk (kChunkPoints entries, filled up to size()).
-    const double* chunk_x(std::size_t chunk) const;
-    const double* chunk_y(std::size_t chunk) const;
+    // One chunk's first x and its x offsets and y values (kChunkPoints
+    // entries, filled up to size()).
+    double chunk_x_base(std::size_t chunk) const;
+    const float* chunk_dx(std::size_t chunk) const;
+    const float* chunk_y(std::size_t chunk) const;
 
     // Bytes held for the points and the pyramid (chunks and vectors).
     std::size_t memory_bytes() const;
@@ -58,6 +71,7 @@ public:
 private:
     struct Chunk;
     std::vector<std::unique_ptr<Chunk>> chunks_;
+    std::vector<TiPlotBounds> chunk_bounds_; // level 3, one per chunk
     std::vector<std::vector<TiPlotBounds>> upper_; // levels 4, 5, ...
     std::size_t size_ = 0;
 };
@@ -84,3 +98,9 @@ void render_trace(const TiPlotPointStore& store, const TiPlotTraceView& view, st
 // and for tiny series; cost grows with the number of points.
 void render_trace_every_segment(
     const TiPlotPointStore& store, const TiPlotTraceView& view, std::vector<TiPlotSpan>& out);
+
+// The index of the point whose x lies nearest `x` (the newest of equally near
+// ones), or -1 for an empty store or a NaN x. Searches the pyramid, pruning
+// blocks whose x bounds are farther than the best point found: a few dozen
+// blocks when x runs forward, whatever the number of points.
+std::ptrdiff_t nearest_point(const TiPlotPointStore& store, double x);

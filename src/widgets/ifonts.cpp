@@ -13,3 +13,11 @@ void install_font_substitutions()
     QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"),
         QStringList { QStringLiteral("DejaVu Sans"), QStringLiteral("WenQuanYi Micro Hei") });
 }
+
+QFont kai_caption_font()
+{
+    QFont f(QString::fromUtf8(kai_font_family));
+    f.setPixelSize(20);
+    f.setBold(true);
+    return f;
+}

@@ -24,7 +24,8 @@ struct Row {
     int alm = 0;
 };
 
-// How long the faulty bus is polled; STATION_ATTRIBUTION_SECONDS runs it longer.
+// How long the faulty bus is polled; STATION_ATTRIBUTION_SECONDS runs it
+// longer, STATION_ATTRIBUTION_SEED draws other faults.
 int run_seconds()
 {
     const char* s = std::getenv("STATION_ATTRIBUTION_SECONDS");
@@ -53,7 +54,8 @@ TEST_F(StationE2E, EveryLoggedRowHoldsAnAnswerOfItsOwnInstrument)
     std::mutex mu;
     std::map<int, std::vector<aisim::ReplyRecord>> answers; // poll answers per address
     start(addresses, 1, 10.0, [&](aisim::BusOptions& o) {
-        o.seed = 15;
+        const char* seed = std::getenv("STATION_ATTRIBUTION_SEED"); // another fault sequence
+        o.seed = seed ? static_cast<std::uint64_t>(std::atoll(seed)) : 15;
         o.on_reply = [&](const aisim::ReplyRecord& r) {
             if (r.code != 0)
                 return;

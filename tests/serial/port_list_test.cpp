@@ -118,7 +118,8 @@ TEST_F(PortNames, OpeningANameWithoutDeviceSaysSoAndOpensNothing)
             ADD_FAILURE() << "opened";
         } catch (const ECommsError& e) {
             const std::string text = e.what();
-            EXPECT_EQ(text.rfind(std::string("Error opening serial port\n") + name + ": ", 0), 0u) << text;
+            EXPECT_EQ(text.rfind(std::string("Error opening serial port\n串口 ") + name + "（无此设备）：设备不存在", 0), 0u)
+                << text;
         }
         EXPECT_FALSE(comm.is_open());
     }

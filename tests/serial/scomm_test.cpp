@@ -382,7 +382,8 @@ struct OpenErrorCase {
     const char* name;
     // Prepares the failure; returns what must be undone before the port can open.
     std::function<std::function<void()>(TSComm& comm, const std::string& slave)> provoke;
-    const char* message;
+    const char* message; // the fixed first line
+    const char* reason; // in the second line, after the port and its device
     bool stays_open;
 };
 
@@ -394,19 +395,19 @@ TEST(SerialOpen, FailuresGiveTheirMessageAndLeaveNothingBehind)
                 comm.OpenComm();
                 return std::function<void()>([&comm] { comm.CloseComm(); });
             },
-            "This serial port already opened", true },
+            "This serial port already opened", "已经打开", true },
         { "no such port",
             [](TSComm& comm, const std::string&) {
                 comm.SetCommName("/dev/no-such-serial-port");
                 return std::function<void()>([] {});
             },
-            "Error opening serial port\n/dev/no-such-serial-port: No such file or directory", false },
+            "Error opening serial port", "设备不存在", false },
         { "not a serial line",
             [](TSComm& comm, const std::string&) {
                 comm.SetCommName("/dev/null");
                 return std::function<void()>([] {});
             },
-            "File handle is not a comm handle ", false },
+            "File handle is not a comm handle ", "不是串口设备", false },
         { "held by another component",
             [](TSComm&, const std::string& slave) {
                 auto other = std::make_shared<TSComm>();
@@ -414,14 +415,14 @@ TEST(SerialOpen, FailuresGiveTheirMessageAndLeaveNothingBehind)
                 other->OpenComm();
                 return std::function<void()>([other] { other->CloseComm(); });
             },
-            "Error opening serial port", false },
+            "Error opening serial port", "占用", false },
         { "held by another program",
             [](TSComm&, const std::string& slave) {
                 const int fd = ::open(slave.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
                 EXPECT_EQ(flock(fd, LOCK_EX | LOCK_NB), 0);
                 return std::function<void()>([fd] { ::close(fd); });
             },
-            "Error opening serial port", false },
+            "Error opening serial port", "占用", false },
     };
     PtyPair pty;
     ASSERT_TRUE(pty.ok());
@@ -438,7 +439,13 @@ TEST(SerialOpen, FailuresGiveTheirMessageAndLeaveNothingBehind)
             comm.OpenComm();
             ADD_FAILURE() << "OpenComm succeeded";
         } catch (const ECommsError& e) {
-            EXPECT_STREQ(e.what(), c.message);
+            const std::string text = e.what();
+            const std::size_t eol = text.find('\n');
+            EXPECT_EQ(text.substr(0, eol), c.message);
+            ASSERT_NE(eol, std::string::npos) << text;
+            const std::string second = text.substr(eol + 1);
+            EXPECT_NE(second.find(comm.CommName()), std::string::npos) << text;
+            EXPECT_NE(second.find(c.reason), std::string::npos) << text;
         }
         EXPECT_EQ(comm.is_open(), c.stays_open);
         EXPECT_EQ(open_fd_count(), fds_provoked) << "the failed open left a descriptor";

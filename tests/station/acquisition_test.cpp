@@ -1,6 +1,7 @@
 // Poll cycle, reply dispatch, address boxes and scan, on the real window: sends
 // are recorded as SendData receives them, replies go in through the receive
 // handler, and handlers are called directly instead of waiting for timers.
+#include "alarm_page.h"
 #include "errors.h"
 #include "form_fixture.h"
 #include "frame_codec.h"
@@ -480,9 +481,10 @@ TEST_F(Acquisition, PollReplyPlotsFillsItsPanelAndLogsAMeasurement)
     ASSERT_EQ(trend->Channel(3)->Count(), 1);
     ASSERT_EQ(dev->Channel(1)->Count(), 1);
     EXPECT_DOUBLE_EQ(trend->Channel(2)->DataX(0), 1.5);
-    EXPECT_NEAR(trend->Channel(2)->DataY(0), 25.3, 1e-9);
-    EXPECT_NEAR(trend->Channel(3)->DataY(0), 25.0, 1e-9);
-    EXPECT_NEAR(dev->Channel(1)->DataY(0), 0.3, 1e-9);
+    // The charts hold their points as floats.
+    EXPECT_FLOAT_EQ(trend->Channel(2)->DataY(0), 25.3);
+    EXPECT_FLOAT_EQ(trend->Channel(3)->DataY(0), 25.0);
+    EXPECT_FLOAT_EQ(dev->Channel(1)->DataY(0), 0.3);
     EXPECT_EQ(trend->Channel(2)->TitleText(), QStringLiteral("17#"));
     EXPECT_EQ(trend->Channel(3)->TitleText(), QStringLiteral("17#set"));
     EXPECT_EQ(dev->Channel(1)->TitleText(), QStringLiteral("17#"));
@@ -513,6 +515,30 @@ TEST_F(Acquisition, PollReplyPlotsFillsItsPanelAndLogsAMeasurement)
     EXPECT_DOUBLE_EQ(db_value(last.arg(QStringLiteral("mv"))).toDouble(), 45.5);
     EXPECT_DOUBLE_EQ(db_value(last.arg(QStringLiteral("val"))).toDouble(), para_value);
     EXPECT_EQ(db_value(last.arg(QStringLiteral("alm"))).toInt(), 0x84);
+}
+
+// Each instrument's alarms are followed from the status bytes of its poll
+// replies; every change goes to the alarm history and its page.
+TEST_F(Acquisition, PollRepliesLogTheirAlarmTransitions)
+{
+    TForm1& f = ready_form();
+    enable(f, { 1, 2 });
+    f.ComboBox10->setEditText(QStringLiteral("5"));
+    const struct {
+        int address;
+        int status;
+    } replies[] = { { 1, 0x00 }, { 2, 0x40 }, { 1, 0x40 }, { 2, 0x40 }, { 1, 0x60 }, { 2, 0x00 } };
+    for (const auto& r : replies) {
+        poll_until(f, r.address);
+        inject(f, reply_counts(0, 0, 0, r.status, 0));
+    }
+    EXPECT_EQ(db_value(QStringLiteral("SELECT group_concat(address || ' ' || alarm || ' ' || raised, ';') "
+                                      "FROM (SELECT * FROM alarm_log ORDER BY id)"))
+                  .toString(),
+        QStringLiteral("2 HIAL 1;1 HIAL 1;1 LoAL 1;2 HIAL 0"));
+    f.PageControl1->setCurrentWidget(f.TabSheet_alarm);
+    f.alarm_page->refresh();
+    EXPECT_EQ(f.alarm_page->model()->rowCount(), 4);
 }
 
 TEST_F(Acquisition, StoppedInstrumentDoesNotRunTheChartClock)
@@ -552,9 +578,9 @@ TEST_F(Acquisition, PlottingRuleChannelsAndDeviationClamp)
         TiPlotChannel* sv = f.iPlot[static_cast<size_t>(c.trend)]->Channel(c.pv_channel + 1);
         TiPlotChannel* dev = f.iPlot[static_cast<size_t>(c.deviation_chart)]->Channel(c.dev_channel);
         EXPECT_DOUBLE_EQ(pv->DataX(pv->Count() - 1), 1.5);
-        EXPECT_DOUBLE_EQ(pv->DataY(pv->Count() - 1), c.pv);
-        EXPECT_DOUBLE_EQ(sv->DataY(sv->Count() - 1), c.sv);
-        EXPECT_NEAR(dev->DataY(dev->Count() - 1), c.dev, 1e-9);
+        EXPECT_FLOAT_EQ(pv->DataY(pv->Count() - 1), c.pv);
+        EXPECT_FLOAT_EQ(sv->DataY(sv->Count() - 1), c.sv);
+        EXPECT_FLOAT_EQ(dev->DataY(dev->Count() - 1), c.dev);
         EXPECT_EQ(pv->TitleText(), QStringLiteral("40#"));
         EXPECT_EQ(sv->TitleText(), QStringLiteral("40#set"));
         EXPECT_EQ(dev->TitleText(), QStringLiteral("40#"));

@@ -1,9 +1,18 @@
+#include "alarm_page.h"
 #include "form_fixture.h"
 #include "help_window.h"
+#include "iAnalogOutput.h"
+#include "iIntegerOutput.h"
+#include "iLabel.h"
+#include "iLedRectangle.h"
+#include "iLedRound.h"
+#include "iPlot.h"
+#include "ifonts.h"
 
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QCoreApplication>
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QLabel>
@@ -38,7 +47,8 @@ TEST_F(Form1Test, PagesInTabOrderWithTheirCaptions)
     EXPECT_EQ(form.objectName(), "Form1");
     EXPECT_EQ(captions(form.PageControl1),
               (QStringList{"TabSheet10=在线AI", "TabSheet2=读写参数", "TabSheet3=系统设置", "TabSheet4=数据显示1",
-                           "TabSheet6=数据显示2", "TabSheet5=数据显示3", "TabSheet12=about"}));
+                           "TabSheet6=数据显示2", "TabSheet5=数据显示3", "TabSheet12=about",
+                           "TabSheet_alarm=报警记录"}));
     EXPECT_EQ(captions(form.PageControl2),
               (QStringList{"TabSheet7=波形0-3", "TabSheet8=波形4-7", "TabSheet9=波形8-11", "TabSheet13=数据浏览",
                            "TabSheet14=仪表参数", "TabSheet1=偏差0-3", "TabSheet11=偏差4-7",
@@ -137,4 +147,85 @@ TEST_F(Form1Test, AboutPageDecodesItsJpeg)
     // Data that is not a JPEG gives an empty picture instead of a failure.
     EXPECT_TRUE(decode_jpeg(QByteArray("not a jpeg")).isNull());
     EXPECT_TRUE(decode_jpeg(QByteArray()).isNull());
+}
+
+// Every pixel of every chart toolbar button can be clicked: on each page that
+// holds a chart, the widget under each pixel is the chart itself.
+TEST_F(Form1Test, NoWidgetCoversAChartToolbar)
+{
+    TForm1& form = make_form();
+    for (QWidget* page : {form.TabSheet1, form.TabSheet11})
+        form.PageControl2->setTabVisible(form.PageControl2->indexOf(page), true);
+    form.show();
+    for (TiPlot* plot : form.iPlot) {
+        form.PageControl2->setCurrentWidget(plot->parentWidget());
+        QCoreApplication::processEvents();
+        ASSERT_TRUE(plot->isVisible()) << plot->objectName().toStdString();
+        int buttons = 0;
+        for (int b = 0; b < TiPlot::tbCount; ++b) {
+            const QRect r = plot->tool_button_rect(TiPlot::ToolButton(b));
+            if (r.isEmpty())
+                continue;
+            ++buttons;
+            QStringList covering;
+            for (int y = r.top(); y <= r.bottom(); ++y)
+                for (int x = r.left(); x <= r.right(); ++x) {
+                    QWidget* w = form.childAt(plot->mapTo(&form, QPoint(x, y)));
+                    if (w == plot)
+                        continue;
+                    // Named by the nearest widget with a name (a box's inner editor has none).
+                    while (w && w->objectName().isEmpty())
+                        w = w->parentWidget();
+                    const QString name = w ? w->objectName() : QStringLiteral("nothing");
+                    if (!covering.contains(name))
+                        covering << name;
+                }
+            EXPECT_TRUE(covering.isEmpty()) << plot->objectName().toStdString() << " button " << b
+                                            << " covered by " << covering.join(QLatin1Char(' ')).toStdString();
+        }
+        EXPECT_EQ(buttons, TiPlot::tbCount) << "pause, zoom in and out, tracking, span, save";
+    }
+}
+
+// The captions, lamps and entry boxes look as the form draws them.
+TEST_F(Form1Test, CaptionsLampsAndEntryBoxesHaveTheFormsLook)
+{
+    TForm1& form = make_form();
+    // Captions: TiLabel in Kai, 20 pixels, bold.
+    const struct {
+        const char* text;
+        int count;
+    } captions[] = {{"地址", 13}, {"程序段", 13}, {"通讯状态", 1}};
+    const QString kai = QFontInfo(QFont(QString::fromUtf8(kai_font_family))).family();
+    for (const auto& c : captions) {
+        int found = 0;
+        for (TiLabel* label : form.findChildren<TiLabel*>()) {
+            if (label->Caption() != QString::fromUtf8(c.text))
+                continue;
+            ++found;
+            EXPECT_EQ(QFontInfo(label->font()).family(), kai) << c.text;
+            EXPECT_EQ(label->font().pixelSize(), 20) << c.text;
+            EXPECT_TRUE(label->font().bold()) << c.text;
+        }
+        EXPECT_EQ(found, c.count) << c.text;
+        for (QLabel* plain : form.findChildren<QLabel*>()) {
+            if (!form.alarm_page->isAncestorOf(plain)) { // its filter says "地址" in the dialog font
+                EXPECT_NE(plain->text(), QString::fromUtf8(c.text)) << "a plain label still says " << c.text;
+            }
+        }
+    }
+    // Lamps: round 25 x 25, rectangles 20 x 20.
+    const QList<TiLedRound*> rounds = form.findChildren<TiLedRound*>();
+    EXPECT_EQ(rounds.size(), 13);
+    for (TiLedRound* led : rounds)
+        EXPECT_EQ(led->size(), QSize(25, 25)) << led->objectName().toStdString();
+    const QList<TiLedRectangle*> rects = form.findChildren<TiLedRectangle*>();
+    EXPECT_EQ(rects.size(), 78);
+    for (TiLedRectangle* led : rects)
+        EXPECT_EQ(led->size(), QSize(20, 20)) << led->objectName().toStdString();
+    // Entry boxes: 19 pixels, bold.
+    for (QWidget* box : std::initializer_list<QWidget*>{form.iAnalogOutput1, form.iAnalogOutput2, form.iIntegerOutput1}) {
+        EXPECT_EQ(box->font().pixelSize(), 19) << box->objectName().toStdString();
+        EXPECT_TRUE(box->font().bold()) << box->objectName().toStdString();
+    }
 }

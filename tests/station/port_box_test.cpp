@@ -132,10 +132,10 @@ TEST_F(PortBoxTest, APortGivenAtStartOpensOrSaysWhyItCannot)
         { "fixed name in any case", "com1", 0, true, {} },
         { "stable device name", stable, -1, true, {} },
         { "unplugged adapter", "/dev/serial/by-id/usb-unplugged-if00-port0", -1, false,
-          { QStringLiteral("Error opening serial port\n/dev/serial/by-id/usb-unplugged-if00-port0: "),
+          { QStringLiteral("Error opening serial port\n串口 /dev/serial/by-id/usb-unplugged-if00-port0（无此设备）"),
             QStringLiteral("No such file or directory") } },
         { "COM name with no device", "COM9", 8, false,
-          { QStringLiteral("Error opening serial port\ncom9: no such device"), dir.path() } },
+          { QStringLiteral("Error opening serial port\n串口 com9（无此设备）"), QStringLiteral("no such device"), dir.path() } },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -1,16 +1,22 @@
 #include "browser_pages.h"
+#include "csv_export.h"
 #include "measurement_model.h"
 #include "param_table_model.h"
 #include "station_db.h"
 #include "storage_fixture.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QLocale>
 #include <QScrollBar>
+#include <QSignalSpy>
 #include <QSqlError>
+#include <QTest>
+#include <QToolButton>
 #include <QWheelEvent>
 
 namespace {
@@ -56,7 +62,10 @@ TEST_F(BrowserTest, MeasurementPageIsLazyAndJumpsToTheLastRow)
     EXPECT_EQ(text(19999, MeasurementModel::ColPv), QStringLiteral("20.000"));
     EXPECT_EQ(text(19999, MeasurementModel::ColMv), QStringLiteral("12.50"));
     EXPECT_EQ(text(19999, MeasurementModel::ColVal), QStringLiteral("3.00"));
-    EXPECT_EQ(text(19999, MeasurementModel::ColAlm), QStringLiteral("32"));
+    // The status byte shows as the names of its alarm bits (32: bit 5).
+    EXPECT_EQ(text(19999, MeasurementModel::ColAlm), QStringLiteral("LoAL"));
+    EXPECT_EQ(
+        m->data(m->index(19999, MeasurementModel::ColAlm), Qt::ToolTipRole).toString(), QStringLiteral("32"));
     EXPECT_EQ(text(19999, MeasurementModel::ColAddress), QStringLiteral("20#仪表"));
     const QDateTime t(QDate(2026, 1, 1), QTime(5, 33, 19));
     EXPECT_EQ(text(19999, MeasurementModel::ColDate), QLocale().toString(t.date(), QLocale::ShortFormat));
@@ -140,25 +149,188 @@ TEST_F(BrowserTest, WalStaysBoundedWhileThePageIsBrowsedDuringAppends)
     EXPECT_LT(biggest, 2 * 1024 * 1024) << biggest;
 }
 
-TEST_F(BrowserTest, MeasurementEditIsStoredWhenTheCursorLeavesTheRow)
+// Answers the pages' questions and records them.
+struct Prompts {
+    Prompts()
+        : saved(OperatorPrompts::instance())
+    {
+        OperatorPrompts::instance().ask = [this](QWidget*, const QString&, const QString& text) {
+            asked << text;
+            return answer;
+        };
+        OperatorPrompts::instance().tell
+            = [this](QWidget*, const QString&, const QString& text) { told << text; };
+    }
+    ~Prompts() { OperatorPrompts::instance() = saved; }
+    OperatorPrompts saved;
+    bool answer = false;
+    QStringList asked;
+    QStringList told;
+};
+
+// The measurement page over the working database, shown, with the
+// questions answered by `prompts`.
+struct ShownLog {
+    explicit ShownLog(const QString& dir)
+        : db(dir)
+        , page(db)
+    {
+        page.resize(700, 300);
+        page.show();
+    }
+    // Makes (record, column) the grid's current cell.
+    void select(int record, int column)
+    {
+        page.records()->go_to_record(record);
+        QTableView* grid = page.grid();
+        grid->setCurrentIndex(grid->model()->index(record - page.records()->top_record(), column));
+    }
+    StationDb db;
+    Prompts prompts;
+    MeasurementPage page;
+};
+
+bool editor_open(const QTableView* grid)
+{
+    for (const QWidget* w : grid->viewport()->findChildren<QWidget*>())
+        if (w->isVisible())
+            return true;
+    return false;
+}
+
+// The log is a record: typing on it, with any key that would open an editor
+// on an ordinary grid, changes nothing and leaves no trace.
+TEST_F(BrowserTest, LogRefusesEditsWithoutTheEditStep)
+{
+    fill_log(10);
+    ShownLog log(dir());
+    QTableView* grid = log.page.grid();
+    MeasurementModel* m = log.page.model();
+    log.select(4, MeasurementModel::ColPv);
+    grid->setFocus();
+    const QModelIndex cell = grid->currentIndex();
+    for (int key : { int(Qt::Key_9), int(Qt::Key_F2), int(Qt::Key_Return) }) {
+        QKeyEvent press(
+            QEvent::KeyPress, key, Qt::NoModifier, key == Qt::Key_9 ? QStringLiteral("9") : QString());
+        QApplication::sendEvent(grid, &press);
+        QApplication::processEvents();
+        EXPECT_FALSE(editor_open(grid)) << "key " << key << " opened an editor";
+        if (QWidget* editor = grid->indexWidget(cell))
+            ADD_FAILURE() << "editor " << editor->metaObject()->className();
+        if (auto* line = qobject_cast<QLineEdit*>(QApplication::focusWidget())) {
+            line->setText(QStringLiteral("999"));
+            QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+            QApplication::sendEvent(line, &enter);
+        }
+    }
+    QTest::mouseDClick(grid->viewport(), Qt::LeftButton, {}, grid->visualRect(cell).center());
+    QApplication::processEvents();
+    EXPECT_FALSE(editor_open(grid)) << "a double click opened an editor";
+    log.page.navigator()->next();
+    QApplication::processEvents();
+    EXPECT_FALSE(m->setData(m->index(4, MeasurementModel::ColPv), QStringLiteral("999")));
+    EXPECT_EQ(query(QStringLiteral("SELECT pv FROM mea_tbl WHERE rowid = 5")).front().toDouble(), 0.005);
+    EXPECT_EQ(query(QStringLiteral("SELECT count(*) FROM mea_audit")).front().toInt(), 0);
+    EXPECT_TRUE(log.prompts.asked.isEmpty());
+}
+
+// Editing takes the navigator's edit button and a yes to the question that
+// shows the old and the new value; every edit made leaves a row in mea_audit.
+TEST_F(BrowserTest, EditTakesTheEditButtonAndAConfirmationAndLeavesATrace)
+{
+    fill_log(10);
+    ShownLog log(dir());
+    Prompts& prompts = log.prompts;
+    MeasurementModel* m = log.page.model();
+    auto edit_sv = [&](const QString& typed) {
+        log.select(4, MeasurementModel::ColSv);
+        log.page.navigator()->findChild<QToolButton*>(QStringLiteral("nbEdit"))->click();
+        QApplication::processEvents();
+        auto* line = qobject_cast<QLineEdit*>(QApplication::focusWidget());
+        if (!line)
+            return false;
+        line->setText(typed);
+        QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+        QApplication::sendEvent(line, &enter);
+        // The delegate commits in a queued call, and the question comes in
+        // another after it.
+        QApplication::processEvents();
+        QApplication::processEvents();
+        return true;
+    };
+    auto stored_sv
+        = [&] { return query(QStringLiteral("SELECT sv FROM mea_tbl WHERE rowid = 5")).front().toDouble(); };
+
+    // Answered no: nothing changes.
+    ASSERT_TRUE(edit_sv(QStringLiteral("77.5"))) << "the edit button opens an editor";
+    ASSERT_EQ(prompts.asked.size(), 1);
+    EXPECT_TRUE(prompts.asked[0].contains(QStringLiteral("5.13"))) << prompts.asked[0].toStdString();
+    EXPECT_TRUE(prompts.asked[0].contains(QStringLiteral("77.50"))) << prompts.asked[0].toStdString();
+    EXPECT_EQ(stored_sv(), 5.125);
+    EXPECT_EQ(m->data(m->index(4, MeasurementModel::ColSv)).toString(), QStringLiteral("5.13"));
+    EXPECT_EQ(m->armed_row(), -1) << "one edit per press of the button";
+
+    // A text that is no number is refused without a question.
+    ASSERT_TRUE(edit_sv(QStringLiteral("abc")));
+    EXPECT_EQ(prompts.asked.size(), 1);
+
+    // Answered yes: stored, with its trace.
+    prompts.answer = true;
+    ASSERT_TRUE(edit_sv(QStringLiteral("77.5")));
+    EXPECT_EQ(prompts.asked.size(), 2);
+    EXPECT_EQ(stored_sv(), 77.5);
+    EXPECT_EQ(m->data(m->index(4, MeasurementModel::ColSv)).toString(), QStringLiteral("77.50"));
+    QSqlQuery q(log.db.connection());
+    ASSERT_TRUE(
+        q.exec(QStringLiteral("SELECT changed_at, row_id, field, old_value, new_value FROM mea_audit")));
+    ASSERT_TRUE(q.next());
+    EXPECT_TRUE(db_timestamp_from_text(q.value(0).toString()).isValid());
+    EXPECT_EQ(q.value(1).toLongLong(), 5);
+    EXPECT_EQ(q.value(2).toString(), QStringLiteral("sv"));
+    EXPECT_EQ(q.value(3).toDouble(), 5.125);
+    EXPECT_EQ(q.value(4).toDouble(), 77.5);
+    EXPECT_FALSE(q.next()) << "one trace per changed field";
+    q.finish();
+
+    // The armed row is the only one: another row refuses the same edit.
+    m->arm_edit(4);
+    EXPECT_FALSE(m->setData(m->index(3, MeasurementModel::ColSv), QStringLiteral("1")));
+    m->arm_edit(-1);
+}
+
+TEST_F(BrowserTest, FollowsTheNewestRowWhenAsked)
+{
+    fill_log(100);
+    StationDb db(dir());
+    MeasurementPage page(db);
+    page.resize(700, 300);
+    page.show();
+    page.records()->go_to_record(10);
+    db.append_measurement({ QDateTime::currentDateTime(), 7, 1, 2, 3, 4, 5 });
+    EXPECT_EQ(page.records()->current_record(), 10) << "the operator's place is kept by default";
+    page.follow_box()->setChecked(true);
+    db.append_measurement({ QDateTime::currentDateTime(), 7, 1, 2, 3, 4, 5 });
+    EXPECT_EQ(page.records()->current_record(), 101);
+    EXPECT_EQ(page.records()->top_record() + page.records()->rows_on_screen(), 102);
+}
+
+TEST_F(BrowserTest, PageExportTellsHowManyRowsItWrote)
 {
     fill_log(10);
     StationDb db(dir());
+    Prompts prompts;
     MeasurementPage page(db);
-    page.show();
-    MeasurementModel* m = page.model();
-    page.records()->go_to_record(4);
-    EXPECT_TRUE(m->setData(m->index(4, MeasurementModel::ColSv), QStringLiteral("77.5")));
-    EXPECT_TRUE(m->setData(m->index(4, MeasurementModel::ColAlm), QStringLiteral("200")));
-    EXPECT_FALSE(m->setData(m->index(4, MeasurementModel::ColAlm), QStringLiteral("256")));
-    EXPECT_FALSE(m->setData(m->index(4, MeasurementModel::ColPv), QStringLiteral("abc")));
-    EXPECT_EQ(m->data(m->index(4, MeasurementModel::ColSv)).toString(), QStringLiteral("77.50"));
-    EXPECT_EQ(query(QStringLiteral("SELECT sv FROM mea_tbl WHERE rowid = 5")).front().toDouble(), 5.125);
-    page.navigator()->next();
-    EXPECT_EQ(query(QStringLiteral("SELECT sv FROM mea_tbl WHERE rowid = 5")).front().toDouble(), 77.5);
-    EXPECT_EQ(query(QStringLiteral("SELECT alm FROM mea_tbl WHERE rowid = 5")).front().toInt(), 200);
-    EXPECT_EQ(query(QStringLiteral("SELECT pv FROM mea_tbl WHERE rowid = 5")).front().toDouble(), 0.005);
-    EXPECT_EQ(m->data(m->index(4, MeasurementModel::ColSv)).toString(), QStringLiteral("77.50"));
+    page.export_bar()->bom_box()->setChecked(true);
+    QSignalSpy done(page.export_job(), &CsvExportJob::finished);
+    ASSERT_TRUE(page.start_export(file("page.csv")));
+    ASSERT_TRUE(done.wait(10000));
+    ASSERT_EQ(prompts.told.size(), 1);
+    EXPECT_TRUE(prompts.told[0].contains(QStringLiteral("已导出 10 条测量记录")))
+        << prompts.told[0].toStdString();
+    EXPECT_TRUE(prompts.told[0].contains(file("page.csv"))) << prompts.told[0].toStdString();
+    QFile f(file("page.csv"));
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(f.readAll().startsWith("\xEF\xBB\xBF"));
 }
 
 TEST_F(BrowserTest, ParamPageShowsTheTableAndFollowsStores)

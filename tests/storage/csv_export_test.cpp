@@ -44,8 +44,18 @@ TEST_F(CsvExportTest, ExportsAllRowsOrADateRange)
     ASSERT_EQ(rows, 5);
     const QList<QByteArray> lines = read(file("all.csv")).split('\n');
     ASSERT_EQ(lines.size(), 7); // header, 5 rows, empty after the last LF
-    EXPECT_EQ(lines[0], "date,time,address,sv,pv,mv,val,alm");
-    EXPECT_EQ(lines[2], QStringLiteral("2026-05-01,23:59:59,1#仪表,101.00,100.500,45.68,1.00,4").toUtf8());
+    EXPECT_EQ(lines[0], "date,time,address,address_no,sv,pv,mv,val,alm,alarms");
+    EXPECT_EQ(
+        lines[2], QStringLiteral("2026-05-01,23:59:59,1#仪表,1,101.00,100.500,45.68,1.00,4,Rdy").toUtf8());
+    // The status byte 12 carries two alarm bits; the address number stands
+    // beside its text.
+    const QList<QByteArray> fields = lines[4].split(',');
+    ASSERT_EQ(fields.size(), 10);
+    EXPECT_EQ(fields[2], QStringLiteral("3#仪表").toUtf8());
+    EXPECT_EQ(fields[3], "3");
+    EXPECT_EQ(fields[8], "12");
+    EXPECT_EQ(fields[9], "Rdy LdAL");
+    EXPECT_FALSE(read(file("all.csv")).startsWith("\xEF\xBB\xBF"));
     EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
     ASSERT_FALSE(seen.empty());
     EXPECT_EQ(seen.back(), 1000);
@@ -70,6 +80,16 @@ TEST_F(CsvExportTest, ExportsAllRowsOrADateRange)
     }
 }
 
+TEST_F(CsvExportTest, ByteOrderMarkOnRequest)
+{
+    ASSERT_EQ(export_measurements_csv(db_path(), file("bom.csv"), std::nullopt, {}, nullptr, true), 5);
+    const QByteArray data = read(file("bom.csv"));
+    EXPECT_TRUE(data.startsWith("\xEF\xBB\xBF"
+                                "date,time,"))
+        << data.left(16).toHex().toStdString();
+    EXPECT_EQ(data.count('\n'), 6);
+}
+
 TEST_F(CsvExportTest, CancelledOrFailedExportLeavesNoFile)
 {
     std::atomic<bool> cancel { true };
@@ -89,8 +109,13 @@ TEST_F(CsvExportTest, BackgroundJobReportsProgressAndTheResult)
     CsvExportJob job;
     QSignalSpy progress(&job, &CsvExportJob::progress);
     QSignalSpy done(&job, &CsvExportJob::finished);
-    ASSERT_TRUE(job.start(db_path(), file("bg.csv"), std::nullopt));
-    EXPECT_FALSE(job.start(db_path(), file("bg2.csv"), std::nullopt)); // one at a time
+    auto work = [this](const QString& out) {
+        return [this, out](const std::function<void(int)>& report, const std::atomic<bool>* cancel) {
+            return export_measurements_csv(db_path(), out, std::nullopt, report, cancel);
+        };
+    };
+    ASSERT_TRUE(job.start(work(file("bg.csv"))));
+    EXPECT_FALSE(job.start(work(file("bg2.csv")))); // one at a time
     ASSERT_TRUE(done.wait(10000));
     EXPECT_TRUE(done.front()[0].toBool());
     EXPECT_EQ(done.front()[1].toLongLong(), 5);
@@ -99,10 +124,10 @@ TEST_F(CsvExportTest, BackgroundJobReportsProgressAndTheResult)
     EXPECT_EQ(progress.back()[0].toInt(), 1000);
     EXPECT_EQ(read(file("bg.csv")).count('\n'), 6);
     // A failure comes back as a message.
-    ASSERT_TRUE(job.start(db_path(), file("no/such/dir.csv"), std::nullopt));
+    ASSERT_TRUE(job.start(work(file("no/such/dir.csv"))));
     ASSERT_TRUE(done.wait(10000));
     EXPECT_FALSE(done.back()[0].toBool());
-    EXPECT_FALSE(done.back()[2].toString().isEmpty());
+    EXPECT_TRUE(done.back()[2].toString().contains(QStringLiteral("dir.csv"))) << done.back()[2].toString().toStdString();
 }
 
 } // namespace

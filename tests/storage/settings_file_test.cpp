@@ -191,7 +191,8 @@ TEST_F(SettingsFile, FailedSaveRaisesAndLeavesTheOldFileIntact)
     ASSERT_EQ(::chmod(dir.constData(), 0555), 0); // read-only directory
     const std::string msg = save_message(path());
     ::chmod(dir.constData(), 0700);
-    EXPECT_EQ(msg, "File access denied");
+    EXPECT_EQ(QString::fromStdString(msg),
+        QStringLiteral("File access denied\n设置文件 %1 写入失败：没有访问权限").arg(path()));
     EXPECT_EQ(content(), QByteArray("3\r\n1\r\n5\r\n"));
     EXPECT_EQ(QDir(tmp_.path()).entryList(QDir::Files), QStringList { QStringLiteral("save.txt") });
 }
@@ -203,7 +204,8 @@ TEST_F(SettingsFile, FailedSaveIntoAMissingDirectoryRaises)
         file_save(p, 0, 2, 2);
         FAIL() << "saved into a missing directory";
     } catch (const EInOutError& e) {
-        EXPECT_STREQ(e.what(), "File not found");
+        EXPECT_EQ(QString::fromUtf8(e.what()),
+            QStringLiteral("File not found\n设置文件 %1 写入失败：文件不存在").arg(p));
     }
 }
 

@@ -5,12 +5,14 @@
 
 #include <QImageReader>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <limits>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -202,10 +204,11 @@ TEST(PlotToolbar, PauseHoldsViewZoomScalesResumeFollowsTracking)
     c->AddXY(300, 50); // first value: Min 300
     ASSERT_DOUBLE_EQ(x->Min(), 300);
 
-    // Live zoom keeps the newest end of the X axis and the centre of the Y axis.
+    // Live zoom keeps the newest point in view, inside the axis range: here
+    // at the start of the X axis, and in the middle of the Y axis.
     plot.zoom_in();
     EXPECT_DOUBLE_EQ(x->view_span(), 100);
-    EXPECT_DOUBLE_EQ(x->view_min(), 400);
+    EXPECT_DOUBLE_EQ(x->view_min(), 300);
     EXPECT_DOUBLE_EQ(plot.YAxis(0)->view_span(), 50);
     EXPECT_DOUBLE_EQ(plot.YAxis(0)->view_min(), 25);
     EXPECT_DOUBLE_EQ(x->Span(), 200) << "zoom never changes the tracked axis";
@@ -217,11 +220,11 @@ TEST(PlotToolbar, PauseHoldsViewZoomScalesResumeFollowsTracking)
     ASSERT_TRUE(plot.tracking_paused());
     c->AddXY(800, 50);
     EXPECT_DOUBLE_EQ(x->Min(), 600);
-    EXPECT_DOUBLE_EQ(x->view_min(), 400);
+    EXPECT_DOUBLE_EQ(x->view_min(), 300);
     EXPECT_DOUBLE_EQ(x->view_span(), 100);
 
-    plot.zoom_out(); // paused: around the centre 450
-    EXPECT_DOUBLE_EQ(x->view_min(), 350);
+    plot.zoom_out(); // paused: around the centre 350
+    EXPECT_DOUBLE_EQ(x->view_min(), 250);
     EXPECT_DOUBLE_EQ(x->view_span(), 200);
 
     plot.resume_scrolling(); // follows again at the live zoom (100)
@@ -232,6 +235,162 @@ TEST(PlotToolbar, PauseHoldsViewZoomScalesResumeFollowsTracking)
     plot.resume_tracking();
     EXPECT_DOUBLE_EQ(x->view_min(), 600);
     EXPECT_DOUBLE_EQ(x->view_span(), 200);
+}
+
+// A chart set up as the station's trend charts (200-minute X axis from 0,
+// Y 0..100) after five minutes of points every 2 s.
+struct FiveMinuteChart {
+    TiPlot plot;
+    TiPlotChannel* pv = nullptr;
+    FiveMinuteChart()
+    {
+        plot.resize(725, 320);
+        plot.XAxis(0)->setSpan(200);
+        pv = plot.AddChannel(QStringLiteral("Channel 1"), Qt::red);
+        for (int t = 0; t <= 150; ++t)
+            pv->AddXY(t * 2 / 60.0, 20 + t * 0.1);
+    }
+};
+
+// The newest point must stay in view while live, however far one zooms in,
+// and the trace must be drawn there.
+TEST(PlotToolbar, LiveZoomKeepsTheNewestPointInView)
+{
+    FiveMinuteChart c;
+    const double newest_x = c.pv->DataX(c.pv->Count() - 1);
+    const double newest_y = c.pv->DataY(c.pv->Count() - 1);
+    for (int zoom = 1; zoom <= 5; ++zoom) {
+        c.plot.zoom_in();
+        const TiPlotAxis& x = *c.plot.XAxis(0);
+        const TiPlotAxis& y = *c.plot.YAxis(0);
+        SCOPED_TRACE(zoom);
+        EXPECT_LE(x.view_min(), newest_x);
+        EXPECT_GE(x.view_min() + x.view_span(), newest_x);
+        EXPECT_LE(y.view_min(), newest_y);
+        EXPECT_GE(y.view_min() + y.view_span(), newest_y);
+        EXPECT_DOUBLE_EQ(x.view_span(), 200 / std::pow(2.0, zoom));
+    }
+    QImage img(c.plot.size(), QImage::Format_RGB32);
+    QPainter p(&img);
+    c.plot.paint_plot(p, c.plot.size());
+    p.end();
+    int red = 0;
+    for (int yy = 0; yy < img.height(); ++yy)
+        for (int xx = 0; xx < img.width(); ++xx)
+            red += img.pixel(xx, yy) == qRgb(255, 0, 0) ? 1 : 0;
+    EXPECT_GT(red, 100) << "the curve is drawn in the zoomed view";
+
+    // Zooming further in than the data reaches keeps the newest point at the
+    // right end once the history is longer than the view.
+    for (int t = 151; t <= 600; ++t)
+        c.pv->AddXY(t * 2 / 60.0, 35);
+    EXPECT_DOUBLE_EQ(c.plot.XAxis(0)->view_min() + c.plot.XAxis(0)->view_span(), 20.0);
+}
+
+// The span button: a chosen span shows the newest history (the oldest at the
+// left while the history is shorter), all history widens with every point,
+// and a choice drops pause and zoom.
+TEST(PlotToolbar, SpanChoicesShowTheNewestHistoryOrAllOfIt)
+{
+    FiveMinuteChart c; // points at x 0 .. 5
+    c.plot.set_span_choices({ { QStringLiteral("10分钟"), 10 }, { QStringLiteral("1小时"), 60 },
+        { QStringLiteral("200分钟"), 200 }, { QStringLiteral("全部"), 0 } });
+    TiPlotAxis& x = *c.plot.XAxis(0);
+    EXPECT_EQ(c.plot.chosen_span(), 2);
+    EXPECT_FALSE(c.plot.tool_button_rect(TiPlot::tbSpan).isEmpty());
+    EXPECT_TRUE(c.plot.toolbar_rect().contains(c.plot.tool_button_rect(TiPlot::tbSave)));
+    c.plot.zoom_in();
+    c.plot.pause_tracking();
+
+    const struct {
+        int choice;
+        double add_up_to; // points every 2 s up to this x first (0: none)
+        double want_min, want_span;
+    } steps[] = {
+        { 0, 0, 0, 10 }, // shorter history: from its start
+        { -1, 30, 20, 10 }, // live: scrolls with the newest point
+        { 2, 0, 0, 200 },
+        { 3, 0, 0, 30 }, // all history
+        { -1, 40, 0, 40 }, // and it widens
+        { 1, 0, 0, 60 },
+        { -1, 100, 40, 60 },
+    };
+    double last = 5;
+    for (const auto& s : steps) {
+        for (; last < s.add_up_to - 1e-9; last += 2 / 60.0)
+            c.pv->AddXY(last + 2 / 60.0, 25);
+        if (s.choice >= 0) {
+            c.plot.choose_span(s.choice);
+            EXPECT_EQ(c.plot.chosen_span(), s.choice);
+        }
+        SCOPED_TRACE(s.choice);
+        EXPECT_NEAR(x.Min(), s.want_min, 0.05);
+        EXPECT_NEAR(x.Span(), s.want_span, 0.05);
+        EXPECT_FALSE(c.plot.tracking_paused());
+        EXPECT_DOUBLE_EQ(x.view_span(), x.Span()) << "no zoom left";
+    }
+}
+
+// The cross-hair read-out: the X under the mouse and each channel's nearest
+// point, only while the data cursor is visible and the mouse is over the plot.
+TEST(PlotReadout, ShowsEachChannelsValueUnderTheMouse)
+{
+    TiPlot plot;
+    plot.resize(725, 320);
+    TiPlotChannel* up = plot.AddChannel(QStringLiteral("Channel 1"), Qt::red);
+    TiPlotChannel* down = plot.AddChannel(QStringLiteral("Channel 2"), Qt::yellow);
+    TiPlotChannel* empty = plot.AddChannel(QStringLiteral("Channel 3"), Qt::blue);
+    for (int i = 0; i <= 100; ++i) {
+        up->AddXY(i * 0.5, i);
+        down->AddXY(i * 0.5, 100 - i);
+    }
+    QImage img(plot.size(), QImage::Format_RGB32);
+    auto paint = [&] {
+        QPainter p(&img);
+        plot.paint_plot(p, plot.size());
+    };
+    paint();
+    const QRect area = plot.plot_area();
+    ASSERT_GT(area.width(), 100);
+    auto move_to = [&](double x) {
+        const QPointF at(area.left() + x / 100 * (area.width() - 1), area.center().y());
+        QMouseEvent move(QEvent::MouseMove, at, plot.mapToGlobal(at), Qt::NoButton, Qt::NoButton, {});
+        QCoreApplication::sendEvent(&plot, &move);
+    };
+
+    move_to(20);
+    EXPECT_FALSE(plot.current_readout()) << "the data cursor is hidden by default";
+    plot.DataCursorManager().Items(0)->setVisible(true);
+    std::optional<TiPlot::Readout> r = plot.current_readout();
+    ASSERT_TRUE(r);
+    EXPECT_NEAR(r->x, 20, 0.1);
+    ASSERT_EQ(r->values.size(), 2u) << "a channel without points has no value";
+    EXPECT_EQ(r->values[0].channel, 0);
+    EXPECT_DOUBLE_EQ(r->values[0].x, 20);
+    EXPECT_DOUBLE_EQ(r->values[0].y, 40);
+    EXPECT_EQ(r->values[1].channel, 1);
+    EXPECT_DOUBLE_EQ(r->values[1].y, 60);
+    (void)empty;
+
+    // Drawn: the cross-hair changes the picture.
+    const QImage without = img;
+    paint();
+    EXPECT_NE(img, without);
+
+    // Past the newest point there is no value under the mouse.
+    move_to(80);
+    r = plot.current_readout();
+    ASSERT_TRUE(r);
+    EXPECT_NEAR(r->x, 80, 0.1);
+    EXPECT_TRUE(r->values.empty());
+
+    // A zoomed view shows only points inside it.
+    plot.XAxis(0)->hold_view(60, 40);
+    EXPECT_TRUE(plot.readout_at(70).values.empty());
+
+    QEvent leave(QEvent::Leave);
+    QCoreApplication::sendEvent(&plot, &leave);
+    EXPECT_FALSE(plot.current_readout());
 }
 
 TEST(PlotToolbar, SavePngWritesTheChart)

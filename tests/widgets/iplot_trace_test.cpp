@@ -9,7 +9,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <functional>
+#include <limits>
 #include <random>
 #include <string>
 #include <vector>
@@ -52,14 +54,37 @@ TEST(PlotPointStore, PyramidBoundsMatchThePointsAtEverySize)
     }
 }
 
-TEST(PlotPointStore, HoldsAMillionPointsInUnderTwentyBytesEach)
+TEST(PlotPointStore, HoldsAMillionPointsInUnderTenBytesEach)
 {
     TiPlotPointStore store;
     for (int i = 0; i < 1'000'000; ++i)
         store.append(i * 0.5, (i % 977) * 0.25);
-    EXPECT_LT(double(store.memory_bytes()) / double(store.size()), 20.0);
+    EXPECT_LE(double(store.memory_bytes()) / double(store.size()), 10.0);
     EXPECT_EQ(store.x(999'999), 999'999 * 0.5);
     EXPECT_EQ(store.y(977 + 3), 0.75);
+}
+
+// Points are held as floats: x relative to its chunk's first x, so a clock in
+// minutes keeps its fine steps however long it runs; y to seven digits; values
+// beyond the float range are held at its end, NaN stays NaN.
+TEST(PlotPointStore, KeepsTheDigitsAChartNeeds)
+{
+    TiPlotPointStore store;
+    const double step = 2.0 / 60; // a 2-s poll in minutes
+    for (int i = 0; i < 3 * 4096; ++i)
+        store.append(1e6 + i * step, 25.3 + (i % 10) * 0.001);
+    for (std::size_t i :
+        { std::size_t(0), std::size_t(4095), std::size_t(4096), std::size_t(3 * 4096 - 1) }) {
+        EXPECT_NEAR(store.x(i), 1e6 + double(i) * step, 1e-6) << i;
+        EXPECT_NEAR(store.y(i), 25.3 + double(i % 10) * 0.001, 2e-6) << i;
+    }
+    TiPlotPointStore edges;
+    edges.append(0, 1e300);
+    edges.append(1, -1e300);
+    edges.append(2, std::nan(""));
+    EXPECT_EQ(edges.y(0), double(std::numeric_limits<float>::max()));
+    EXPECT_EQ(edges.y(1), -double(std::numeric_limits<float>::max()));
+    EXPECT_TRUE(std::isnan(edges.y(2)));
 }
 
 struct SeriesCase {
@@ -177,6 +202,15 @@ void PrintTo(const SeriesCase& c, std::ostream* os)
     *os << c.name;
 }
 
+void fill(TiPlotPointStore& store, const SeriesCase& c, std::mt19937& rng)
+{
+    double x = 0, y = 0;
+    for (std::size_t i = 0; i < c.points; ++i) {
+        c.next(rng, i, x, y);
+        store.append(x, y);
+    }
+}
+
 class DecimatedTraceTest : public ::testing::TestWithParam<SeriesCase> { };
 
 TEST_P(DecimatedTraceTest, CoversTheSamePixelsAsEverySegment)
@@ -184,11 +218,7 @@ TEST_P(DecimatedTraceTest, CoversTheSamePixelsAsEverySegment)
     const SeriesCase& c = GetParam();
     std::mt19937 rng(1234);
     TiPlotPointStore store;
-    double x = 0, y = 0;
-    for (std::size_t i = 0; i < c.points; ++i) {
-        c.next(rng, i, x, y);
-        store.append(x, y);
-    }
+    fill(store, c, rng);
     std::vector<TiPlotSpan> decimated, every;
     render_trace(store, c.view, decimated);
     render_trace_every_segment(store, c.view, every);
@@ -214,6 +244,30 @@ TEST_P(DecimatedTraceTest, CoversTheSamePixelsAsEverySegment)
 
 INSTANTIATE_TEST_SUITE_P(Plot, DecimatedTraceTest, ::testing::ValuesIn(kSeries),
     [](const auto& param_info) { return std::string(param_info.param.name); });
+
+// The pyramid search finds the point nearest in x, the newest of equally near
+// ones, whatever the series does.
+TEST_P(DecimatedTraceTest, NearestPointMatchesAFullScan)
+{
+    const SeriesCase& c = GetParam();
+    std::mt19937 rng(99);
+    TiPlotPointStore store;
+    fill(store, c, rng);
+    std::uniform_real_distribution<double> query(c.view.x_min - 10, c.view.x_min + c.view.x_span + 10);
+    for (int k = 0; k < 200; ++k) {
+        const double q = k == 0 ? store.x(store.size() / 2) : query(rng);
+        std::ptrdiff_t want = -1;
+        double best = HUGE_VAL;
+        for (std::size_t i = 0; i < store.size(); ++i)
+            if (std::abs(store.x(i) - q) <= best) {
+                best = std::abs(store.x(i) - q);
+                want = std::ptrdiff_t(i);
+            }
+        ASSERT_EQ(nearest_point(store, q), want) << "query " << q;
+    }
+    EXPECT_EQ(nearest_point(store, std::nan("")), -1);
+    EXPECT_EQ(nearest_point(TiPlotPointStore(), 1.0), -1);
+}
 
 TEST(PlotTrace, SinglePointAndPointsOnTheAxisEdgesAreDrawn)
 {

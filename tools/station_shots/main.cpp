@@ -19,6 +19,7 @@
 #include <QDir>
 #include <QFile>
 #include <QScreen>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTabWidget>
@@ -77,6 +78,8 @@ int main(int argc, char** argv)
     for (auto [code, value] : {std::pair{51, 60.0}, {52, 2.0}, {53, 180.0}, {54, 3.0}, {55, 120.0}, {56, 2.0}})
         bus.set_param(5, code, value);
     bus.set_pv(3, 25);
+    // Address 1 works above its high limit: a lasting alarm on the panels.
+    bus.set_param(1, 3, 50);
     bus.start_pty(work.filePath(QStringLiteral("com1")).toStdString());
 
     TForm1 form;
@@ -90,9 +93,18 @@ int main(int argc, char** argv)
     aisim::Faults faults;
     faults.drop = faults.corrupt = faults.split = faults.late = faults.noise = 0.03;
     bus.set_faults(faults);
-    pump_until([] { return false; }, poll_seconds * 1000);
+    // Alarm limits moved while polling, so that alarms come and go on the
+    // alarm page: address 1's high alarm clears and returns, address 3 has a
+    // low alarm for a while.
+    pump_until([] { return false; }, poll_seconds * 400);
+    bus.set_param(1, 3, 100);
+    bus.set_param(3, 4, 300);
+    pump_until([] { return false; }, poll_seconds * 200);
+    bus.set_param(1, 3, 50);
+    bus.set_param(3, 4, 0);
+    pump_until([] { return false; }, poll_seconds * 400);
 
-    const QString names1[] = {"online", "parameters", "settings", "data1", "data2", "data3", "about"};
+    const QString names1[] = {"online", "parameters", "settings", "data1", "data2", "data3", "about", "alarms"};
     for (int i = 0; i < form.PageControl1->count(); ++i) {
         form.PageControl1->setCurrentIndex(i);
         // Showing the parameter page moves the lower control; keep the trend in view.
@@ -111,9 +123,9 @@ int main(int argc, char** argv)
     form.PageControl1->setCurrentWidget(form.TabSheet3);
     form.port_box->showPopup();
     pump_until([] { return false; }, 500);
-    const QRect area = form.frameGeometry();
+    const QRect frame = form.frameGeometry();
     const bool grabbed = QGuiApplication::primaryScreen()
-                             ->grabWindow(0, area.x(), area.y(), area.width(), area.height())
+                             ->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height())
                              .save(out + QStringLiteral("/settings_port_list.png"));
     std::printf("%s %s\n", grabbed ? "saved" : "FAILED", qPrintable(out + QStringLiteral("/settings_port_list.png")));
     form.port_box->hidePopup();
@@ -122,6 +134,22 @@ int main(int argc, char** argv)
     form.show_health_view();
     save(form.health_view, out + QStringLiteral("/bus_health.png"));
     form.health_view->close();
+
+    // A trend chart over the last ten minutes, with the cross-hair read-out.
+    form.PageControl2->setCurrentIndex(0);
+    TiPlot* trend = form.iPlot[0];
+    trend->choose_span(0);
+    QCoreApplication::processEvents();
+    // The mouse over the middle of the curves.
+    const QRect area = trend->plot_area();
+    const TiPlotXAxis& x = *trend->XAxis(0);
+    const double middle = trend->Channel(0)->XMax() / 2;
+    const QPointF at(area.left() + (middle - x.view_min()) / x.view_span() * (area.width() - 1),
+                     area.top() + area.height() * 0.4);
+    QMouseEvent move(QEvent::MouseMove, at, trend->mapToGlobal(at), Qt::NoButton, Qt::NoButton, {});
+    QCoreApplication::sendEvent(trend, &move);
+    save(&form, out + QStringLiteral("/lower_1_trend1_10min_readout.png"));
+    trend->choose_span(3);
 
     form.N11Click(nullptr);
     save(form.help, out + QStringLiteral("/help_window.png"));

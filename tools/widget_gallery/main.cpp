@@ -21,18 +21,10 @@
 
 namespace {
 
-QFont kai_font()
-{
-    QFont f(QString::fromUtf8(kai_font_family));
-    f.setPixelSize(20);
-    f.setBold(true);
-    return f;
-}
-
 TiLabel* kai_label(const QString& caption)
 {
     auto* label = new TiLabel;
-    label->setFont(kai_font());
+    label->setFont(kai_caption_font());
     label->SetCaption(caption);
     return label;
 }

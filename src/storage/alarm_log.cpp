@@ -1,0 +1,172 @@
+#include "alarm_log.h"
+
+#include "csv_file.h"
+#include "errors.h"
+#include "station_db.h"
+
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QVariant>
+
+namespace {
+
+std::atomic<int> export_counter { 0 };
+
+// The WHERE clause of a filter and its bound values, in order.
+struct Where {
+    QString sql;
+    QVariantList values;
+};
+
+Where where_of(const AlarmFilter& f)
+{
+    Where w;
+    QStringList parts;
+    if (f.address) {
+        parts << QStringLiteral("address = ?");
+        w.values << *f.address;
+    }
+    if (f.from) {
+        parts << QStringLiteral("\"time\" >= ?");
+        w.values << f.from->toString(QStringLiteral("yyyy-MM-dd"));
+    }
+    if (f.to) {
+        parts << QStringLiteral("\"time\" < ?");
+        w.values << f.to->addDays(1).toString(QStringLiteral("yyyy-MM-dd"));
+    }
+    if (!parts.isEmpty())
+        w.sql = QStringLiteral(" WHERE ") + parts.join(QStringLiteral(" AND "));
+    return w;
+}
+
+[[noreturn]] void fail(const QString& db_path, const QString& what, const QSqlQuery& q)
+{
+    throw EDatabaseError(QStringLiteral("数据库 %1 %2：%3")
+                             .arg(db_file_label(db_path), what, q.lastError().text())
+                             .toStdString());
+}
+
+AlarmEvent event_of(const QSqlQuery& q)
+{
+    return { db_timestamp_from_text(q.value(0).toString()), q.value(1).toInt(), q.value(2).toString(),
+        q.value(3).toInt() != 0 };
+}
+
+const QString kRead = QStringLiteral("无法读取报警记录表 alarm_log");
+
+} // namespace
+
+AlarmLog::AlarmLog(StationDb& db, QObject* parent)
+    : QObject(parent)
+    , db_(db)
+{
+}
+
+void AlarmLog::append(const std::vector<AlarmEvent>& events)
+{
+    if (events.empty())
+        return;
+    QSqlDatabase c = db_.connection();
+    const QString what = QStringLiteral("无法写入报警记录表 alarm_log");
+    QSqlQuery q(c);
+    if (!q.exec(QStringLiteral("BEGIN IMMEDIATE")))
+        fail(db_.file_path(), what, q);
+    auto rollback = [&] {
+        const QString reason = q.lastError().text();
+        q.finish();
+        QSqlQuery(c).exec(QStringLiteral("ROLLBACK"));
+        throw EDatabaseError(QStringLiteral("数据库 %1 %2：%3")
+                                 .arg(db_file_label(db_.file_path()), what, reason)
+                                 .toStdString());
+    };
+    if (!q.prepare(
+            QStringLiteral("INSERT INTO alarm_log (\"time\", address, alarm, raised) VALUES (?, ?, ?, ?)")))
+        rollback();
+    for (const AlarmEvent& e : events) {
+        q.bindValue(0, db_timestamp_text(e.when));
+        q.bindValue(1, e.address);
+        q.bindValue(2, e.alarm);
+        q.bindValue(3, e.raised ? 1 : 0);
+        if (!q.exec())
+            rollback();
+    }
+    q.finish();
+    if (!q.exec(QStringLiteral("COMMIT")))
+        rollback();
+    Q_EMIT appended();
+}
+
+std::vector<AlarmEvent> AlarmLog::newest(const AlarmFilter& filter, int limit) const
+{
+    const Where w = where_of(filter);
+    QSqlQuery q(db_.connection());
+    q.setForwardOnly(true);
+    q.prepare(
+        QStringLiteral("SELECT \"time\", address, alarm, raised FROM alarm_log%1 ORDER BY \"time\" DESC, "
+                       "id DESC LIMIT %2")
+            .arg(w.sql)
+            .arg(std::max(limit, 0)));
+    for (int i = 0; i < w.values.size(); ++i)
+        q.bindValue(i, w.values[i]);
+    if (!q.exec())
+        fail(db_.file_path(), kRead, q);
+    std::vector<AlarmEvent> out;
+    while (q.next())
+        out.push_back(event_of(q));
+    q.finish();
+    return out;
+}
+
+qint64 AlarmLog::count(const AlarmFilter& filter) const
+{
+    const Where w = where_of(filter);
+    QSqlQuery q(db_.connection());
+    q.setForwardOnly(true);
+    q.prepare(QStringLiteral("SELECT count(*) FROM alarm_log%1").arg(w.sql));
+    for (int i = 0; i < w.values.size(); ++i)
+        q.bindValue(i, w.values[i]);
+    if (!q.exec() || !q.next())
+        fail(db_.file_path(), kRead, q);
+    const qint64 n = q.value(0).toLongLong();
+    q.finish();
+    return n;
+}
+
+std::optional<qint64> export_alarms_csv(const QString& db_path, const QString& out_path,
+    const AlarmFilter& filter, bool bom, const std::function<void(int)>& progress,
+    const std::atomic<bool>* cancel)
+{
+    const QString name = QStringLiteral("alarm_export_%1").arg(export_counter.fetch_add(1));
+    ConnectionRemover remover(name);
+    QSqlDatabase db = open_station_connection(db_path, name);
+    const Where w = where_of(filter);
+    QSqlQuery q(db);
+    q.setForwardOnly(true);
+    q.prepare(QStringLiteral("SELECT \"time\", address, alarm, raised FROM alarm_log%1 ORDER BY \"time\", id")
+                  .arg(w.sql));
+    for (int i = 0; i < w.values.size(); ++i)
+        q.bindValue(i, w.values[i]);
+    if (!q.exec())
+        fail(db_path, kRead, q);
+    CsvFile out(out_path, bom);
+    out.write("time,address,alarm,state\n");
+    QByteArray chunk;
+    qint64 rows = 0;
+    while (q.next()) {
+        const AlarmEvent e = event_of(q);
+        chunk += csv_field(e.when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))) + ','
+            + QByteArray::number(e.address) + ',' + csv_field(e.alarm) + ','
+            + (e.raised ? "raised" : "cleared") + '\n';
+        if (++rows % 5000 == 0) {
+            out.write(std::exchange(chunk, {}));
+            if (cancel && cancel->load())
+                return std::nullopt;
+        }
+    }
+    q.finish();
+    out.write(chunk);
+    out.commit();
+    if (progress)
+        progress(1000);
+    return rows;
+}

@@ -1,0 +1,64 @@
+#pragma once
+// The alarm history: one row of alarm_log per alarm transition of one
+// instrument (when, address, which alarm, raised or cleared), kept beside
+// the measurement log in the same database.
+#include <QDate>
+#include <QDateTime>
+#include <QObject>
+#include <QString>
+
+#include <atomic>
+#include <functional>
+#include <optional>
+#include <vector>
+
+class StationDb;
+
+struct AlarmEvent {
+    QDateTime when;
+    int address = 0;
+    QString alarm; // the bit's mnemonic, "HIAL", ...
+    bool raised = false;
+    bool operator==(const AlarmEvent&) const = default;
+};
+
+// Which transitions to list: one address or all, and an inclusive range of
+// days (local dates as logged) or all.
+struct AlarmFilter {
+    std::optional<int> address;
+    std::optional<QDate> from;
+    std::optional<QDate> to;
+};
+
+class AlarmLog : public QObject {
+    Q_OBJECT
+public:
+    explicit AlarmLog(StationDb& db, QObject* parent = nullptr);
+
+    // Appends the events in one transaction. Throws EDatabaseError naming the
+    // file and the reason; nothing is kept then.
+    void append(const std::vector<AlarmEvent>& events);
+
+    // The newest `limit` events that pass the filter, newest first, and how
+    // many pass it in all. Throw EDatabaseError.
+    std::vector<AlarmEvent> newest(const AlarmFilter& filter, int limit) const;
+    qint64 count(const AlarmFilter& filter) const;
+
+    StationDb& db() const { return db_; }
+
+Q_SIGNALS:
+    void appended();
+
+private:
+    StationDb& db_;
+};
+
+// Writes the events that pass the filter, oldest first, to `out_path` as
+// CSV: time,address,alarm,state (state "raised" or "cleared"), UTF-8 with LF
+// line ends, a byte-order mark first when `bom` (for spreadsheets). Reads
+// through its own connection; runs on any thread. Returns the number of rows,
+// or nullopt when `cancel` was raised. Throws EDatabaseError or EInOutError
+// naming the file.
+std::optional<qint64> export_alarms_csv(const QString& db_path, const QString& out_path,
+    const AlarmFilter& filter, bool bom, const std::function<void(int)>& progress,
+    const std::atomic<bool>* cancel);
