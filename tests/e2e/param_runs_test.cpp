@@ -94,7 +94,7 @@ TEST_F(StationE2E, ParameterRunsMoveTablesBetweenTheGridAndTheInstruments)
     form->StringGrid1->setCells(2, 5, QStringLiteral("-50.00"));
     ASSERT_TRUE(form->Button14->isEnabled());
     form->Button14->click();
-    ASSERT_TRUE(wait_for([&] { return !form->iTimers1->Enabled(2); }, 15000));
+    ASSERT_TRUE(wait_for([&] { return !form->iTimers1->Enabled(2); }, 30000));
     ASSERT_TRUE(errors.isEmpty()) << errors.join(QLatin1Char('\n')).toStdString();
     EXPECT_EQ(bus->stats().writes_refused, 0u);
     std::map<int, double> expected1 = before1;
