@@ -54,6 +54,7 @@ ParamCompareDialog::ParamCompareDialog(const std::vector<int>& addresses, int ad
     table_->setHorizontalHeaderLabels({ QStringLiteral("代码"), QStringLiteral("名称"), QStringLiteral("甲"),
                                         QStringLiteral("乙") });
     table_->verticalHeader()->setVisible(false);
+    table_->verticalHeader()->setDefaultSectionSize(22);
     table_->horizontalHeader()->setStretchLastSection(true);
     table_->setColumnWidth(0, 50);
     table_->setColumnWidth(1, 170);
@@ -66,11 +67,11 @@ ParamCompareDialog::ParamCompareDialog(const std::vector<int>& addresses, int ad
     auto* bar = new QHBoxLayout;
     bar->addWidget(compare_button_);
     bar->addWidget(differences_only_);
-    bar->addWidget(count_label_, 1);
+    bar->addWidget(count_label_);
+    bar->addWidget(status_label_, 1);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(sides);
     layout->addLayout(bar);
-    layout->addWidget(status_label_);
     layout->addWidget(table_, 1);
     resize(620, 560);
 
