@@ -384,7 +384,9 @@ void TForm1::iTimers1Timer2(QObject*)
         cur_addr = column_write.target;
         scomm485_write_command(make_write_frame(static_cast<std::uint8_t>(cur_addr), cur_code, para_value),
                                RequestKind::WriteRun);
-        expect_readback(cur_addr, cur_code, para_value);
+        // Counted under the instrument even when a new address has moved it;
+        // the codes read back all go before the address.
+        expect_readback(column_write.address, cur_code, para_value);
         ++column_write.sent;
         ++column_write.requests;
         // After a new address the instrument answers there: what follows goes

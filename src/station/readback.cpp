@@ -22,6 +22,8 @@ const QColor kUnverifiedColour(255, 230, 120);
 
 } // namespace
 
+// A run's write to `address` went out: it counts in the run's tally, and
+// unless it moves the instrument its read-back goes out on the next tick.
 void TForm1::expect_readback(int address, int code, float value)
 {
     run_tally.written(address);

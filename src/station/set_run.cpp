@@ -24,16 +24,16 @@ std::vector<SetStep> copy_steps(const ParamSet& set, const std::vector<int>& tar
     for (int target : targets) {
         for (const auto& [code, value] : set.values)
             if (is_read_back(code))
-                steps.push_back({ target, code, value, true });
+                steps.push_back({ target, code, value, true, target });
         if (!with_address_and_baud)
             continue;
         int address = target;
         if (const auto it = set.values.find(34); it != set.values.end()) {
-            steps.push_back({ address, 34, it->second, true });
+            steps.push_back({ address, 34, it->second, true, target });
             address = static_cast<int>(it->second);
         }
         if (const auto it = set.values.find(35); it != set.values.end())
-            steps.push_back({ address, 35, it->second, true });
+            steps.push_back({ address, 35, it->second, true, target });
     }
     return steps;
 }
@@ -42,7 +42,7 @@ std::vector<SetStep> inspection_steps(int address)
 {
     std::vector<SetStep> steps;
     for (int code = kFirstSetCode; code <= run_code_base; ++code)
-        steps.push_back({ address, code, 0, false });
+        steps.push_back({ address, code, 0, false, address });
     return steps;
 }
 
@@ -55,7 +55,7 @@ void add_segment_reads(std::vector<SetStep>& steps, size_t from, int address, in
     after = std::clamp(after, std::min(from, steps.size()), steps.size());
     std::vector<SetStep> reads;
     for (int code = run_code_base + 1; code <= last_code; ++code)
-        reads.push_back({ address, code, 0, false });
+        reads.push_back({ address, code, 0, false, address });
     steps.insert(steps.begin() + static_cast<std::ptrdiff_t>(after), reads.begin(), reads.end());
 }
 
@@ -158,7 +158,7 @@ void TForm1::set_run_tick(QObject*)
             para_value = step.value;
             parachange();
             scomm485_write_command(make_write_frame(address, cur_code, para_value), RequestKind::WriteRun);
-            expect_readback(step.address, step.code, para_value);
+            expect_readback(step.instrument, step.code, para_value);
         } else {
             scomm485_write_command(make_read_frame(address, cur_code), RequestKind::Inspect);
         }

@@ -16,10 +16,11 @@
 inline constexpr int kSilentWritesLimit = 3;
 
 struct SetStep {
-    int address = 0;
+    int address = 0; // where the request goes
     int code = 0;
     float value = 0; // written value (writes)
     bool write = false;
+    int instrument = 0; // whose step it is (the baud rate goes to a new address)
 };
 
 // The writes that copy `set` to each target in turn, in ascending code order.

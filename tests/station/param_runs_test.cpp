@@ -398,6 +398,7 @@ TEST_F(Runs, ColumnWriteFollowsANewAddressAndSaysSo)
     EXPECT_EQ(writes.back().code, 35);
     EXPECT_EQ(writes.back().address, 7);
     EXPECT_EQ(f.Label15->text(), "数据下载完成");
+    EXPECT_EQ(f.verify_label->toolTip(), "写入 52 项，读回核对 50 项，全部相符"); // all under instrument 3
     ASSERT_EQ(errors.size(), 1);
     EXPECT_TRUE(errors[0].contains("由 3 改为 7")) << errors[0].toStdString();
 }
