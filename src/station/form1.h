@@ -247,6 +247,9 @@ public:
     ReadbackLedger readbacks;
     WriteTally run_tally;
     SetRun set_run;
+    // Sends a run's write of `value` (clamped) to `address` and counts it for
+    // `instrument`, whose read-back then falls due.
+    void send_run_write(int address, int code, float value, int instrument);
     void expect_readback(int address, int code, float value);
     bool send_due_readback();
     bool run_replies_pending() const;

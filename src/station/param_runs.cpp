@@ -7,7 +7,6 @@
 #include "run_texts.h"
 #include "scomm.h"
 
-#include "codec_state.h"
 #include "convert.h"
 #include "frame_codec.h"
 #include "iTimers.h"
@@ -378,15 +377,9 @@ void TForm1::iTimers1Timer2(QObject*)
     }
     if (column_write.next < codes.size()) {
         ++column_write.next;
-        cur_code = code;
-        para_value = value;
-        parachange();
-        cur_addr = column_write.target;
-        scomm485_write_command(make_write_frame(static_cast<std::uint8_t>(cur_addr), cur_code, para_value),
-                               RequestKind::WriteRun);
         // Counted under the instrument even when a new address has moved it;
         // the codes read back all go before the address.
-        expect_readback(column_write.address, cur_code, para_value);
+        send_run_write(column_write.target, code, value, column_write.address);
         ++column_write.sent;
         ++column_write.requests;
         // After a new address the instrument answers there: what follows goes
@@ -409,7 +402,7 @@ void TForm1::note_write_outcome(const ReplyOutcome& outcome)
 {
     if (!column_write.active)
         return;
-    if (outcome.result == ReplyOutcome::Result::Reply && reply_check_ok(outcome.reply.data())) {
+    if (readable_reply(outcome)) {
         ++column_write.answered;
         column_write.silent_in_row = 0;
         return;
@@ -483,16 +476,14 @@ void TForm1::iTimers1Timer5(QObject*)
         const int index = edit_next++;
         cur_addr = edit_addr[index];
         cur_code = edit_code[index];
+        float value = 0;
         try {
-            para_value = grid_write_value(cur_code, edit_text[index], dec_places_of(cur_addr));
+            value = grid_write_value(cur_code, edit_text[index], dec_places_of(cur_addr));
         } catch (const std::exception& e) {
             throw EStationError("选择写跳过地址 " + std::to_string(cur_addr) + " 的参数 "
                 + param_name(cur_code) + "：" + e.what() + "，未发送");
         }
-        parachange();
-        scomm485_write_command(make_write_frame(static_cast<std::uint8_t>(cur_addr), cur_code, para_value),
-                               RequestKind::WriteRun);
-        expect_readback(cur_addr, cur_code, para_value);
+        send_run_write(cur_addr, cur_code, value, cur_addr);
         return;
     }
     if (run_replies_pending())

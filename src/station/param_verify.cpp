@@ -57,11 +57,16 @@ std::string ReadbackCheck::cell_hint() const
     return head + "，未能读回核对：" + why;
 }
 
+bool readable_reply(const ReplyOutcome& outcome)
+{
+    return outcome.result == ReplyOutcome::Result::Reply && reply_check_ok(outcome.reply.data());
+}
+
 ReadbackCheck judge_readback(const WrittenValue& write, const ReplyOutcome& outcome)
 {
     ReadbackCheck check;
     check.write = write;
-    if (outcome.result != ReplyOutcome::Result::Reply || !reply_check_ok(outcome.reply.data())) {
+    if (!readable_reply(outcome)) {
         check.why = why_not_checked(outcome);
         return check;
     }

@@ -38,6 +38,9 @@ struct ReadbackCheck {
     std::string cell_hint() const;
 };
 
+// A reply came and its check nibble holds.
+bool readable_reply(const ReplyOutcome& outcome);
+
 // The verdict on a decided read-back of `write`. No reply, a void or
 // unreadable reply, or a manual-output read-back that carries the program
 // segment instead leave the write unverified.

@@ -5,9 +5,11 @@
 // goes into the run's tally, and a problem goes to the record of events.
 #include "errors.h"
 #include "form1.h"
+#include "codec_state.h"
 #include "frame_codec.h"
 #include "param_catalogue.h"
 #include "param_verify.h"
+#include "parameters.h"
 #include "public_set.h"
 #include "roster.h"
 #include "string_grid.h"
@@ -21,6 +23,17 @@ const QColor kMismatchColour(255, 150, 150);
 const QColor kUnverifiedColour(255, 230, 120);
 
 } // namespace
+
+void TForm1::send_run_write(int address, int code, float value, int instrument)
+{
+    cur_addr = address;
+    cur_code = code;
+    para_value = value;
+    parachange();
+    scomm485_write_command(make_write_frame(static_cast<std::uint8_t>(address), code, para_value),
+                           RequestKind::WriteRun);
+    expect_readback(instrument, code, para_value);
+}
 
 // A run's write to `address` went out: it counts in the run's tally, and
 // unless it moves the instrument its read-back goes out on the next tick.

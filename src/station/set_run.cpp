@@ -2,13 +2,11 @@
 // and reading instruments' sets for a comparison.
 #include "set_run.h"
 
-#include "codec_state.h"
 #include "errors.h"
 #include "form1.h"
 #include "frame_codec.h"
 #include "iTimers.h"
 #include "param_verify.h"
-#include "parameters.h"
 #include "param_catalogue.h"
 #include "param_set_file.h"
 #include "public_set.h"
@@ -151,16 +149,12 @@ void TForm1::set_run_tick(QObject*)
         ++set_run.next;
     if (set_run.next < set_run.steps.size()) {
         const SetStep step = set_run.steps[set_run.next++];
-        cur_addr = step.address;
-        cur_code = step.code;
-        const auto address = static_cast<std::uint8_t>(step.address);
         if (step.write) {
-            para_value = step.value;
-            parachange();
-            scomm485_write_command(make_write_frame(address, cur_code, para_value), RequestKind::WriteRun);
-            expect_readback(step.instrument, step.code, para_value);
+            send_run_write(step.address, step.code, step.value, step.instrument);
         } else {
-            scomm485_write_command(make_read_frame(address, cur_code), RequestKind::Inspect);
+            cur_addr = step.address;
+            cur_code = step.code;
+            scomm485_write_command(make_read_frame(static_cast<std::uint8_t>(cur_addr), cur_code), RequestKind::Inspect);
         }
         ++set_run.requests;
         Label67->setText(command_text(cur_code));
@@ -178,8 +172,7 @@ void TForm1::note_set_run_outcome(const ReplyOutcome& outcome)
     if (!set_run.active)
         return;
     const LineRequest& request = outcome.request;
-    const bool answered
-        = outcome.result == ReplyOutcome::Result::Reply && reply_check_ok(outcome.reply.data());
+    const bool answered = readable_reply(outcome);
     if (request.kind == RequestKind::WriteRun && !set_run.inspecting) {
         int& silent = set_run.silent_in_row[request.address];
         silent = answered ? 0 : silent + 1;

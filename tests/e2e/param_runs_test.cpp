@@ -13,19 +13,6 @@
 #include <QPushButton>
 #include <map>
 
-namespace {
-
-// Every parameter of an instrument, codes 1..410, as the simulator holds it.
-std::map<int, double> snapshot(const aisim::Bus& bus, int address)
-{
-    std::map<int, double> values;
-    for (int code = 1; code <= kLastParamCode; ++code)
-        values[code] = bus.param(address, code);
-    return values;
-}
-
-} // namespace
-
 // After a scan, "遍读" brings every simulated instrument's table into the grid
 // and ai_para; a column edited and written back, and a selected write of three
 // edited cells, change the simulator's parameters and nothing else.

@@ -28,14 +28,6 @@
 
 namespace {
 
-std::map<int, double> snapshot(const aisim::Bus& bus, int address)
-{
-    std::map<int, double> values;
-    for (int code = 1; code <= kLastParamCode; ++code)
-        values[code] = bus.param(address, code);
-    return values;
-}
-
 class ParamSetsE2E : public StationE2E {
 protected:
     // The station on the bus with shorter ticks and pause than its own (as in
