@@ -33,6 +33,7 @@ public:
 
     QTableWidget* table() const { return table_; }
     QLabel* count_label() const { return count_label_; }
+    QLabel* status_label() const { return status_label_; }
     QCheckBox* differences_only() const { return differences_only_; }
 
 private:

@@ -32,10 +32,6 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
-#ifndef STATION_VERSION
-#define STATION_VERSION "unknown"
-#endif
-
 namespace {
 
 const std::vector<SetSourceKind> kExportSources = { SetSourceKind::GridColumn, SetSourceKind::Database };
@@ -332,7 +328,11 @@ void TForm1::CompareSetsClick(QObject*)
                 if (source.kind != SetSourceKind::Instrument)
                     continue;
                 const auto it = read.find(source.address);
-                sets[side] = it != read.end() ? it->second : ParamSet {};
+                if (it == read.end()) {
+                    view->show_status(QStringLiteral("仪表 %1 没有应答，未比较").arg(source.address));
+                    return;
+                }
+                sets[side] = it->second;
             }
             show(sets);
         });

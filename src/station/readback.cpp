@@ -1,11 +1,11 @@
 // Read-back verification on the window. A run's parameter write is read back
 // on the run's next tick; a command's (set value, manual output; run, hand
 // and stop are no parameter writes) as soon as the command's reply window is
-// decided. The verdict marks the grid cell,
-// goes into the run's tally, and a problem goes to the record of events.
+// decided. The verdict marks the grid cell, goes into the run's tally, and a
+// problem goes to the record of events.
+#include "codec_state.h"
 #include "errors.h"
 #include "form1.h"
-#include "codec_state.h"
 #include "frame_codec.h"
 #include "param_catalogue.h"
 #include "param_verify.h"

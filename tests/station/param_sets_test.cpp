@@ -13,7 +13,9 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 
 namespace {
 
@@ -143,6 +145,40 @@ TEST_F(ParamSets, CopyRefusesBeforeSendingAnything)
     }
     EXPECT_EQ(sent, 0);
     EXPECT_TRUE(f.Timer1->Enabled());
+}
+
+// Reading an instrument that does not answer, or a read stopped half way,
+// compares nothing and says why; polling resumes either way.
+TEST_F(ParamSets, ComparisonWithoutAnInstrumentsAnswerSaysWhy)
+{
+    TForm1& f = open();
+    f.CompareSetsClick(nullptr);
+    auto* view = f.findChild<ParamCompareDialog*>();
+    ASSERT_NE(view, nullptr);
+    view->side_a->set_kind(SetSourceKind::Instrument);
+    view->side_b->set_kind(SetSourceKind::Database);
+    QPushButton* compare = view->findChild<QPushButton*>(QStringLiteral("compare_button"));
+    compare->click();
+    ASSERT_TRUE(f.iTimers1->Enabled(7));
+    EXPECT_FALSE(compare->isEnabled());
+    for (int t = 0; t < 200 && f.iTimers1->Enabled(7); ++t) {
+        f.iTimers1->OnTimer(7)(nullptr);
+        f.settle_replies();
+    }
+    EXPECT_FALSE(f.iTimers1->Enabled(7));
+    EXPECT_EQ(sent, 52);
+    EXPECT_EQ(view->status_label()->text(), "仪表 3 没有应答，未比较");
+    EXPECT_TRUE(view->count_label()->text().isEmpty());
+    EXPECT_TRUE(f.Timer1->Enabled());
+
+    compare->click();
+    for (int t = 0; t < 5; ++t)
+        f.iTimers1->OnTimer(7)(nullptr);
+    f.Button4Click(nullptr);
+    EXPECT_EQ(view->status_label()->text(), "读取已停止，未比较");
+    EXPECT_TRUE(compare->isEnabled());
+    EXPECT_TRUE(f.Timer1->Enabled());
+    EXPECT_TRUE(errors.isEmpty()) << errors.join('\n').toStdString();
 }
 
 TEST_F(ParamSets, SourceBoxSaysWhatIsMissing)
