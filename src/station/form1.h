@@ -232,7 +232,7 @@ public:
         int baud = 0;
         std::vector<int> unanswered_codes;
     } column_write;
-    // Parameter sets you can trust. readback.cpp: every parameter write is
+    // Verified writes and parameter sets. readback.cpp: every parameter write is
     // read back on the next tick of its run (a command's at once) and the
     // cell marked with the verdict. set_run.cpp: channel 6, copying a set to
     // several instruments and reading instruments for a comparison.
