@@ -50,6 +50,7 @@ QString value_column_title(int address)
 
 void layout_value_columns(TStringGrid& grid, const std::vector<int>& addresses)
 {
+    grid.clearCellMarks(); // a mark belongs to the instrument its column had
     grid.setColCount(static_cast<int>(addresses.size()) + kParamGridFixedCols);
     for (size_t k = 1; k <= addresses.size(); ++k)
         grid.setCells(

@@ -33,7 +33,8 @@ inline int param_grid_column_of_slot(int slot)
 
 // Lays out one value column per address (given in ascending order): the column
 // count becomes addresses.size() + 2 and column k + 1 is titled by the k-th
-// address followed by "#仪表". Cell texts are left as they are.
+// address followed by "#仪表". Cell texts are left as they are; cell marks
+// are cleared.
 void layout_value_columns(TStringGrid& grid, const std::vector<int>& addresses);
 
 // Title of the value column of an address: "7#仪表".

@@ -88,7 +88,7 @@ static long long nearest(double v)
     return static_cast<long long>(c);
 }
 
-long long encode_write_value(int code, float value, int dec)
+long long write_units(int code, float value, int dec)
 {
     const double x = value;  // widen first: the product is formed in double
     switch (value_class(code)) {
@@ -96,13 +96,67 @@ long long encode_write_value(int code, float value, int dec)
         return nearest(x * 100.0);
     case ValueClass::FiveDigit:
     case ValueClass::ProgramSetPoint:
-        return five_digit_encode(nearest(x * std::pow(10.0, dec)));
+        return nearest(x * std::pow(10.0, dec));
     case ValueClass::ProgramTime:
-        return five_digit_encode(nearest(x * 10.0));
+        return nearest(x * 10.0);
     case ValueClass::Plain:
         break;
     }
     return nearest(x);
+}
+
+int unit_digits(int code, int dec)
+{
+    switch (value_class(code)) {
+    case ValueClass::ManualOutput:
+        return 2;
+    case ValueClass::FiveDigit:
+    case ValueClass::ProgramSetPoint:
+        return dec;
+    case ValueClass::ProgramTime:
+        return 1;
+    case ValueClass::Plain:
+        break;
+    }
+    return 0;
+}
+
+long long encode_write_value(int code, float value, int dec)
+{
+    const long long units = write_units(code, value, dec);
+    switch (value_class(code)) {
+    case ValueClass::FiveDigit:
+    case ValueClass::ProgramSetPoint:
+    case ValueClass::ProgramTime:
+        return five_digit_encode(units);
+    case ValueClass::ManualOutput:
+    case ValueClass::Plain:
+        break;
+    }
+    return units;
+}
+
+bool readback_holds(int code, float written, int raw, int dec)
+{
+    // The value word keeps 16 bits; the instrument holds what they say.
+    const int word = static_cast<std::int16_t>(encode_write_value(code, written, dec) & 0xFFFF);
+    switch (value_class(code)) {
+    case ValueClass::ManualOutput:
+        // Written in hundredths, read in tenths: a difference below one
+        // tenth is the coarser reading, not a different value.
+        return std::llabs(static_cast<long long>(word) - 10LL * raw) < 10;
+    case ValueClass::FiveDigit:
+    case ValueClass::ProgramSetPoint:
+        // Both directions carry the five-digit code (digits above 9999
+        // counts are dropped alike).
+        return five_digit_decode(word, 0) == five_digit_decode(raw, 0);
+    case ValueClass::ProgramTime:
+        // Written as a five-digit code, read as plain tenths.
+        return five_digit_decode(word, 0) == static_cast<double>(raw);
+    case ValueClass::Plain:
+        break;
+    }
+    return word == raw;
 }
 
 WriteLimits write_limits(int code, int dec)

@@ -36,11 +36,26 @@ ValueClass value_class(int code);
 // caller's business.) dec = decimal places of the instrument.
 double decode_param_word(int code, int raw, int dec);
 
+// Engineering value -> whole units of the parameter's resolution, rounded to
+// the nearest unit: hundredths for the manual output, 10^-dec for the
+// five-digit class and the program set points, tenths for program times,
+// ones for the plain class. unit_digits gives the digits after the point of
+// one unit (2, dec, 1, 0).
+long long write_units(int code, float value, int dec);
+int unit_digits(int code, int dec);
+
 // Engineering value to write -> the integer d of the write frame, by the class
-// of `code`. The single-precision value is widened to double, multiplied and
+// of `code` (the five-digit code of write_units where the class has one). The single-precision value is widened to double, multiplied and
 // rounded to the nearest integer, so a value read back and written unchanged
 // keeps its word: 25.6f with one decimal place gives 256, 0.30f with two 30.
 long long encode_write_value(int code, float value, int dec);
+
+// Whether the parameter word `raw` read back from an instrument holds the
+// value `written` to `code` at `dec` decimal places, at the parameter's
+// resolution: the word the write carried and the word read back must stand
+// for the same value (the manual output is written in hundredths but read in
+// tenths, so there the two may differ by less than one tenth).
+bool readback_holds(int code, float written, int raw, int dec);
 
 // The values of `code` a write frame carries without folding: the value word
 // holds 16 bits in two's complement, a five-digit code reaches 5000000 units.

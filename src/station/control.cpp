@@ -91,6 +91,7 @@ void TForm1::send_command(int address, int code, float value)
     cur_code = code;
     para_value = value;
     write_pending = 1;
+    expect_command_readback(address, code, value);
     scomm485_write_command(make_write_frame(static_cast<std::uint8_t>(address), code, value), RequestKind::Command);
 }
 

@@ -58,6 +58,9 @@ void TForm1::command_dispose(const LineRequest& request, const std::uint8_t* rep
         mark_found_address(address);
         return;
     }
+    // A read for a comparison leaves the grid and the stored set as they are.
+    if (request.kind == RequestKind::Inspect)
+        return;
 
     // The instrument's slot and column, from its address alone.
     const int s = roster::slot_of(address);

@@ -7,7 +7,9 @@
 // (further concerns add their own file).
 #include "bus_health.h"
 #include "alarm_watch.h"
+#include "param_verify.h"
 #include "reply_matcher.h"
+#include "set_run.h"
 
 #include <QMainWindow>
 #include <QString>
@@ -15,7 +17,9 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -53,6 +57,7 @@ class TiPlot;
 class RowQueue;
 class StationSettings;
 class HealthView;
+struct SetSource;
 
 class TForm1 : public QMainWindow {
     Q_OBJECT
@@ -250,11 +255,48 @@ public:
         int target = -1;
         size_t next = 0;
         int sent = 0;
+        int requests = 0; // writes and read-backs sent
         int answered = 0;
         int silent_in_row = 0;
         int baud = 0;
         std::vector<int> unanswered_codes;
     } column_write;
+    // Verified writes and parameter sets. readback.cpp: every parameter write is
+    // read back on the next tick of its run (a command's at once) and the
+    // cell marked with the verdict. set_run.cpp: channel 6, copying a set to
+    // several instruments and reading instruments for a comparison.
+    // param_sets.cpp: sets from the grid, ai_para and files; the page's
+    // buttons and menu items for export, import, comparison and copy.
+    QLabel* verify_label = nullptr;
+    QPushButton* export_button = nullptr;
+    QPushButton* import_button = nullptr;
+    QPushButton* compare_button = nullptr;
+    QPushButton* copy_button = nullptr;
+    std::optional<WrittenValue> readback_due;
+    ReadbackLedger readbacks;
+    WriteTally run_tally;
+    SetRun set_run;
+    // Sends a run's write of `value` (clamped) to `address` and counts it for
+    // `instrument`, whose read-back then falls due.
+    void send_run_write(int address, int code, float value, int instrument);
+    void expect_readback(int address, int code, float value);
+    bool send_due_readback();
+    bool run_replies_pending() const;
+    void note_param_outcome(const ReplyOutcome& outcome);
+    void show_verification(const WriteTally& tally);
+    void set_run_tick(QObject* Sender); // channels 6 (copy) and 7 (inspection)
+    void start_copy(const ParamSet& set, const std::vector<int>& targets, bool with_address_and_baud);
+    void start_inspection(const std::vector<int>& addresses,
+                          std::function<void(bool complete, const std::map<int, ParamSet>& sets)> done);
+    ParamSet set_of(const SetSource& source) const;
+    ParamSet grid_column_set(int address) const;
+    ParamSet stored_set(int address) const;
+    std::string export_param_set(bool from_grid, int address, const QString& path) const;
+    std::string import_param_set(const QString& path, int address);
+    void ExportSetClick(QObject* Sender);
+    void ImportSetClick(QObject* Sender);
+    void CompareSetsClick(QObject* Sender);
+    void CopySetClick(QObject* Sender);
     bool button8_allowed = true;  // as the last "HAND" left it
     bool button9_allowed = true;  // as the last "RUN/HOLD" left it
 
@@ -414,14 +456,28 @@ private:
 
     // param_runs.cpp
     int run_last_code() const;
+    // The last code a run sends for an instrument with `segments` program segments.
+    static int last_code_for(int segments);
     void set_progress(int done, int total);
     void end_column_run(int channel, const QString& status);
     int run_column(int address);
+    std::pair<int, int> column_and_segments(int address) const;
     int column_run_step(int channel);
-    float column_write_value(int col, int code) const;
+    float column_value(int col, int code, int dec) const;
     void note_write_outcome(const ReplyOutcome& outcome);
     void finish_column_write();
     int read_all_sent = 0;
+
+    // readback.cpp, set_run.cpp, param_sets.cpp
+    void expect_command_readback(int address, int code, float value);
+    void send_readback(const WrittenValue& write);
+    ReadbackLedger command_readbacks; // commands whose read-back goes out once they are decided
+    void mark_checked_cell(const ReadbackCheck& check);
+    void note_set_run_outcome(const ReplyOutcome& outcome);
+    void set_run_progress();
+    void finish_set_run();
+    void build_param_set_buttons(int x, int y);
+    void add_param_set_actions(QMenu* menu);
 
     // control.cpp
     int take_control_address() const;

@@ -255,18 +255,21 @@ void TForm1::build_parameter_page()
             run_guarded([this] { TabSheet2Show(); });
     });
     const int x = 612;
-    Button3 = make_button(TabSheet2, "Button3", QStringLiteral("遍读"), x, 4, 110);
-    Button1 = make_button(TabSheet2, "Button1", QStringLiteral("读一列"), x, 36, 110);
-    Button4 = make_button(TabSheet2, "Button4", QStringLiteral("停止"), x, 68, 110);
-    Button14 = make_button(TabSheet2, "Button14", QStringLiteral("写一列"), x, 100, 110);
-    Button12 = make_button(TabSheet2, "Button12", QStringLiteral("选择写"), x, 132, 110);
-    Label15 = make_label(TabSheet2, QStringLiteral("Label15"), QStringLiteral("等待"), x, 166, 120, 36);
+    Button3 = make_button(TabSheet2, "Button3", QStringLiteral("遍读"), x, 2, 110, 24);
+    Button1 = make_button(TabSheet2, "Button1", QStringLiteral("读一列"), x, 28, 110, 24);
+    Button4 = make_button(TabSheet2, "Button4", QStringLiteral("停止"), x, 54, 110, 24);
+    Button14 = make_button(TabSheet2, "Button14", QStringLiteral("写一列"), x, 80, 110, 24);
+    Button12 = make_button(TabSheet2, "Button12", QStringLiteral("选择写"), x, 106, 110, 24);
+    build_param_set_buttons(x, 136);
+    Label15 = make_label(TabSheet2, QStringLiteral("Label15"), QStringLiteral("等待"), x, 188, 120, 30);
     Label15->setWordWrap(true);
-    Label67 = make_label(TabSheet2, QStringLiteral("Label67"), QString(), x, 204, 120);
-    run_progress = make<QProgressBar>(TabSheet2, "run_progress", x, 226, 110, 18);
+    Label67 = make_label(TabSheet2, QStringLiteral("Label67"), QString(), x, 218, 120, 16);
+    run_progress = make<QProgressBar>(TabSheet2, "run_progress", x, 236, 110, 16);
     run_progress->setRange(0, 1);
     run_progress->setValue(0);
     run_progress->setTextVisible(true);
+    // What the last write's read-backs came to; the whole list in its tooltip.
+    verify_label = make_label(TabSheet2, QStringLiteral("verify_label"), QString(), x, 252, 120, 16);
     Label72 = make_label(TabSheet2, QStringLiteral("Label72"), QStringLiteral("Label73"), x, 246, 60);
     Label72->setVisible(false);
 }
@@ -396,6 +399,7 @@ void TForm1::build_menu()
     params->setObjectName(QStringLiteral("N7"));
     add(params, "N8", QStringLiteral("读写命令"), nullptr);
     add(params, "N9", QStringLiteral("读参数"), &TForm1::N9Click);
+    add_param_set_actions(params);
 
     QMenu* display = bar->addMenu(QStringLiteral("显示"));
     display->setObjectName(QStringLiteral("N4"));
@@ -418,12 +422,12 @@ void TForm1::build_menu()
 void TForm1::build_timers()
 {
     // Channels of the multi-timer: 1 read-all, 2 column write, 3 scan,
-    // 4 column read, 5 selected write. All are off at start.
+    // 4 column read, 5 selected write, 6 copy, 7 inspection. All are off at start.
     iTimers1 = new TiTimers(Panel1);
     iTimers1->setObjectName(QStringLiteral("iTimers1"));
     iTimers1->setVisible(false);
-    const int intervals[] = {300, 500, 300, 300, 1000};
-    for (int k = 1; k <= 5; ++k) {
+    const int intervals[] = {300, 500, 300, 300, 1000, 500, 300};
+    for (int k = 1; k <= 7; ++k) {
         iTimers1->SetEnabled(k, false);
         iTimers1->SetInterval(k, intervals[k - 1]);
     }

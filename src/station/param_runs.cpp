@@ -4,9 +4,9 @@
 #include "param_grid.h"
 #include "public_set.h"
 #include "roster.h"
+#include "run_texts.h"
 #include "scomm.h"
 
-#include "codec_state.h"
 #include "convert.h"
 #include "frame_codec.h"
 #include "iTimers.h"
@@ -20,6 +20,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <string>
+#include <utility>
 
 // The grid reports its editor's text when the editor opens, after each change
 // and when it closes. A text that differs from the previous report is an edit
@@ -55,18 +56,6 @@ void TForm1::StringGrid1SetEditText(int ACol, int ARow, const QString& Value)
 
 namespace {
 
-const QString kReading = QStringLiteral("请稍候，读入数据...");
-const QString kWriting = QStringLiteral("请稍候，写入数据...");
-const QString kStopped = QStringLiteral("读入数据停止");
-const QString kUploaded = QStringLiteral("数据上载完成");
-const QString kDownloaded = QStringLiteral("数据下载完成");
-const QString kDownloadIncomplete = QStringLiteral("数据下载未完成");
-
-QString command_text(int code)
-{
-    return QStringLiteral("当前命令  ") + QString::number(code);
-}
-
 // Codes of a column write in the order they are sent: the address (34) and
 // the baud rate (35) last, so that an instrument moved by them has had every
 // other value first.
@@ -82,9 +71,15 @@ std::vector<int> column_write_codes(int last_code)
     return codes;
 }
 
-// Writes answered by nobody in a row before a column write gives up: the
-// instrument is gone (or moved), and the rest would only be lost.
-constexpr int kColumnWriteSilentLimit = 3;
+// Requests of a column write of `codes`: every write, and a read-back for
+// each but the address and the baud rate.
+int column_write_requests(const std::vector<int>& codes)
+{
+    int n = 0;
+    for (int code : codes)
+        n += is_read_back(code) ? 2 : 1;
+    return n;
+}
 
 } // namespace
 
@@ -96,7 +91,7 @@ bool TForm1::read_all_running() const
 bool TForm1::run_busy() const
 {
     return scan_active || iTimers1->Enabled(1) || iTimers1->Enabled(2) || iTimers1->Enabled(4)
-        || iTimers1->Enabled(5);
+        || iTimers1->Enabled(5) || iTimers1->Enabled(6) || iTimers1->Enabled(7);
 }
 
 void TForm1::update_run_buttons()
@@ -106,6 +101,8 @@ void TForm1::update_run_buttons()
         b->setEnabled(first_scan_done && !busy);
     Button1->setEnabled(!busy);
     Button_scan->setEnabled(!busy);
+    for (QPushButton* b : { import_button, compare_button, copy_button })
+        b->setEnabled(!busy);
     for (QPushButton* b : { Button5, Button6, Button7, Button15, Button16 })
         b->setEnabled(!busy);
     Button8->setEnabled(button8_allowed && !busy);
@@ -123,15 +120,22 @@ void TForm1::connect_run_handlers()
     iTimers1->OnTimer(2) = guarded([this](QObject* sender) { iTimers1Timer2(sender); });
     iTimers1->OnTimer(4) = guarded([this](QObject* sender) { iTimers1Timer4(sender); });
     iTimers1->OnTimer(5) = guarded([this](QObject* sender) { iTimers1Timer5(sender); });
+    iTimers1->OnTimer(6) = guarded([this](QObject* sender) { set_run_tick(sender); });
+    iTimers1->OnTimer(7) = guarded([this](QObject* sender) { set_run_tick(sender); });
 }
 
 // The last code a run sends for an address. A segment count above the
 // catalogue's 179 (a byte can hold up to 255) would ask for codes the
 // instruments do not have, so the run never goes past "t180", code 410.
+int TForm1::last_code_for(int segments)
+{
+    const int last = run_code_base + 2 * segments;
+    return last < kLastParamCode ? last : kLastParamCode;
+}
+
 int TForm1::run_last_code() const
 {
-    const int last = run_code_base + 2 * segment_count;
-    return last < kLastParamCode ? last : kLastParamCode;
+    return last_code_for(segment_count);
 }
 
 void TForm1::set_progress(int done, int total)
@@ -209,14 +213,20 @@ void TForm1::Button4Click(QObject*)
     // replies into the search for addresses.
     if (scan_active)
         return;
-    for (int k : { 1, 2, 4, 5 })
+    for (int k : { 1, 2, 4, 5, 6, 7 })
         iTimers1->SetEnabled(k, false);
     Timer1->setEnabled(true);
     para_run_active = 0;
     write_pending = 0;
     column_write.active = false;
+    // Read-backs still on their way belong to the stopped run: dropped.
+    readback_due.reset();
+    readbacks.clear();
+    const SetRun stopped = std::exchange(set_run, SetRun {});
     Label15->setText(kStopped);
     update_run_buttons();
+    if (stopped.active && stopped.on_inspected)
+        stopped.on_inspected(false, {});
 }
 
 // --- Column runs -----------------------------------------------------------
@@ -235,9 +245,9 @@ void TForm1::end_column_run(int channel, const QString& status)
 }
 
 // The column of an address and its segment count ("程序段数Pno", row 41),
-// which sets how far the run goes. Throws when there is no such column or
-// the cell holds no whole number.
-int TForm1::run_column(int address)
+// which sets how far a run goes. Throws when there is no such column or the
+// cell holds no whole number.
+std::pair<int, int> TForm1::column_and_segments(int address) const
 {
     const int col = roster::column_of(*StringGrid1, address);
     if (col == 0)
@@ -247,7 +257,13 @@ int TForm1::run_column(int address)
     const int segments = pno.trimmed().toInt(&whole);
     if (!whole)
         throw EStationError("“程序段数Pno”一格的内容 '" + pno.toStdString() + "' 不是整数");
-    segment_count = static_cast<byte_t>(segments & 0xFF);
+    return { col, segments & 0xFF };
+}
+
+int TForm1::run_column(int address)
+{
+    const auto [col, segments] = column_and_segments(address);
+    segment_count = static_cast<byte_t>(segments);
     return col;
 }
 
@@ -292,12 +308,13 @@ void TForm1::iTimers1Timer4(QObject*)
 }
 
 // The value a column write sends for `code`: the cell's text, converted and
-// checked against the code's range. The message names the row and the text.
-float TForm1::column_write_value(int col, int code) const
+// checked against the code's range at `dec` decimal places. The message
+// names the row and the text.
+float TForm1::column_value(int col, int code, int dec) const
 {
     const QString text = StringGrid1->Cells(col, code + 1);
     try {
-        return grid_write_value(code, text.toStdString(), dec_places_of(column_write.address));
+        return grid_write_value(code, text.toStdString(), dec);
     } catch (const EConvertError& e) {
         throw EStationError("第 " + std::to_string(code + 1) + " 行（" + param_name(code) + "）" + e.what());
     }
@@ -314,19 +331,22 @@ void TForm1::Button14Click(QObject*)
     try {
         const int col = run_column(column_write.address);
         for (int code : column_write_codes(run_last_code()))
-            (void)column_write_value(col, code);
+            (void)column_value(col, code, dec_places_of(column_write.address));
     } catch (const std::exception& e) {
         throw EStationError(std::string("写一列未开始：") + e.what() + "。未发送任何数据。");
     }
     column_write.target = column_write.address;
     column_write.active = true;
+    run_tally.clear();
+    readback_due.reset();
     write_pending = 1;
     para_run_active = 1;
     Timer1->setEnabled(false);
     iTimers1->SetEnabled(2, true);
     cur_code = 0;
     Label15->setText(kWriting);
-    set_progress(0, static_cast<int>(column_write_codes(run_last_code()).size()));
+    verify_label->clear();
+    set_progress(0, column_write_requests(column_write_codes(run_last_code())));
     update_run_buttons();
 }
 
@@ -334,6 +354,12 @@ void TForm1::iTimers1Timer2(QObject*)
 {
     if (!column_write.active)
         return;
+    if (send_due_readback()) {
+        ++column_write.requests;
+        Label67->setText(command_text(cur_code));
+        set_progress(column_write.requests, column_write_requests(column_write_codes(run_last_code())));
+        return;
+    }
     std::vector<int> codes;
     int col = 0;
     float value = 0;
@@ -343,7 +369,7 @@ void TForm1::iTimers1Timer2(QObject*)
         codes = column_write_codes(run_last_code());
         if (column_write.next < codes.size()) {
             code = codes[column_write.next];
-            value = column_write_value(col, code);
+            value = column_value(col, code, dec_places_of(column_write.address));
         }
     } catch (const std::exception& e) {
         end_column_run(2, kStopped);
@@ -351,13 +377,11 @@ void TForm1::iTimers1Timer2(QObject*)
     }
     if (column_write.next < codes.size()) {
         ++column_write.next;
-        cur_code = code;
-        para_value = value;
-        parachange();
-        cur_addr = column_write.target;
-        scomm485_write_command(make_write_frame(static_cast<std::uint8_t>(cur_addr), cur_code, para_value),
-                               RequestKind::WriteRun);
+        // Counted under the instrument even when a new address has moved it;
+        // the codes read back all go before the address.
+        send_run_write(column_write.target, code, value, column_write.address);
         ++column_write.sent;
+        ++column_write.requests;
         // After a new address the instrument answers there: what follows goes
         // to it. The baud rate is the last code, so nothing follows it.
         if (code == 34)
@@ -365,11 +389,11 @@ void TForm1::iTimers1Timer2(QObject*)
         if (code == 35)
             column_write.baud = static_cast<int>(para_value);
         Label67->setText(command_text(cur_code));
-        set_progress(static_cast<int>(column_write.next), static_cast<int>(codes.size()));
+        set_progress(column_write.requests, column_write_requests(codes));
         return;
     }
     // Everything is sent; the run ends once the last replies are in.
-    if (replies.pending(RequestKind::WriteRun))
+    if (run_replies_pending())
         return;
     finish_column_write();
 }
@@ -378,18 +402,18 @@ void TForm1::note_write_outcome(const ReplyOutcome& outcome)
 {
     if (!column_write.active)
         return;
-    if (outcome.result == ReplyOutcome::Result::Reply && reply_check_ok(outcome.reply.data())) {
+    if (readable_reply(outcome)) {
         ++column_write.answered;
         column_write.silent_in_row = 0;
         return;
     }
     column_write.unanswered_codes.push_back(outcome.request.code);
-    if (++column_write.silent_in_row < kColumnWriteSilentLimit)
+    if (++column_write.silent_in_row < kSilentWritesLimit)
         return;
     const ColumnWrite run = column_write;
     end_column_run(2, kStopped);
     throw EStationError("写一列停止：仪表 " + std::to_string(run.address) + " 连续 "
-                        + std::to_string(kColumnWriteSilentLimit) + " 项写入没有得到确认的应答（最后一项：第 "
+                        + std::to_string(kSilentWritesLimit) + " 项写入没有得到确认的应答（最后一项：第 "
                         + std::to_string(outcome.request.code + 1) + " 行 " + param_name(outcome.request.code)
                         + "）。已发送 " + std::to_string(run.sent) + " 项，其中 " + std::to_string(run.answered)
                         + " 项得到应答。请检查仪表与连线后重新写入。");
@@ -398,21 +422,30 @@ void TForm1::note_write_outcome(const ReplyOutcome& outcome)
 void TForm1::finish_column_write()
 {
     const ColumnWrite run = column_write;
+    // A write whose reply was lost but whose read-back holds the value is
+    // confirmed all the same.
+    std::vector<int> unconfirmed;
+    for (int code : run.unanswered_codes)
+        if (!run_tally.verified(run.address, code))
+            unconfirmed.push_back(code);
     std::string notes;
-    if (!run.unanswered_codes.empty()) {
+    if (!unconfirmed.empty()) {
         notes += "写一列：仪表 " + std::to_string(run.address) + " 共写入 " + std::to_string(run.sent) + " 项，"
-            + std::to_string(run.unanswered_codes.size()) + " 项未得到确认（没有应答，或应答无法辨认）：";
-        for (size_t i = 0; i < run.unanswered_codes.size(); ++i)
-            notes += (i ? "、" : "") + param_name(run.unanswered_codes[i]);
+            + std::to_string(unconfirmed.size()) + " 项未得到确认（没有应答，或应答无法辨认）：";
+        for (size_t i = 0; i < unconfirmed.size(); ++i)
+            notes += (i ? "、" : "") + param_name(unconfirmed[i]);
         notes += "。";
     }
+    if (!run_tally.clean())
+        notes += (notes.empty() ? "" : "\n") + std::string("写一列：") + run_tally.summary();
     if (run.target != run.address)
         notes += (notes.empty() ? "" : "\n") + std::string("仪表的通讯地址已由 ") + std::to_string(run.address)
             + " 改为 " + std::to_string(run.target) + "，请重新巡扫。";
     if (run.baud > 0 && static_cast<unsigned>(run.baud) != SComm1_485->BaudRate())
         notes += (notes.empty() ? "" : "\n") + std::string("仪表的波特率已写为 ") + std::to_string(run.baud)
             + "，本站仍为 " + std::to_string(SComm1_485->BaudRate()) + "：请在“系统设置”中选择相同的波特率。";
-    end_column_run(2, run.unanswered_codes.empty() ? kDownloaded : kDownloadIncomplete);
+    end_column_run(2, unconfirmed.empty() && run_tally.clean() ? kDownloaded : kDownloadIncomplete);
+    show_verification(run_tally);
     if (!notes.empty())
         throw EStationError(notes);
 }
@@ -428,27 +461,33 @@ void TForm1::Button12Click(QObject*)
     Timer1->setEnabled(false);
     iTimers1->SetEnabled(5, true);
     para_run_active = 1;
+    run_tally.clear();
+    readback_due.reset();
+    verify_label->clear();
     update_run_buttons();
 }
 
 void TForm1::iTimers1Timer5(QObject*)
 {
     write_pending = 1;
+    if (send_due_readback())
+        return;
     if (edit_next < edit_count) {
         const int index = edit_next++;
         cur_addr = edit_addr[index];
         cur_code = edit_code[index];
+        float value = 0;
         try {
-            para_value = grid_write_value(cur_code, edit_text[index], dec_places_of(cur_addr));
+            value = grid_write_value(cur_code, edit_text[index], dec_places_of(cur_addr));
         } catch (const std::exception& e) {
             throw EStationError("选择写跳过地址 " + std::to_string(cur_addr) + " 的参数 "
                 + param_name(cur_code) + "：" + e.what() + "，未发送");
         }
-        parachange();
-        scomm485_write_command(make_write_frame(static_cast<std::uint8_t>(cur_addr), cur_code, para_value),
-                               RequestKind::WriteRun);
+        send_run_write(cur_addr, cur_code, value, cur_addr);
         return;
     }
+    if (run_replies_pending())
+        return;
     write_pending = 0;
     para_run_active = 0;
     iTimers1->SetEnabled(5, false);
@@ -456,4 +495,9 @@ void TForm1::iTimers1Timer5(QObject*)
     edit_count = 0;
     edit_next = 0;
     update_run_buttons();
+    if (run_tally.empty())
+        return;
+    show_verification(run_tally);
+    if (!run_tally.clean())
+        throw EStationError("选择写：" + run_tally.summary());
 }

@@ -183,8 +183,7 @@ void TForm1::handle_outcome(const ReplyOutcome& outcome)
     // command is over either way.
     if (request.kind == RequestKind::Command)
         end_command();
-    if (request.kind == RequestKind::WriteRun)
-        note_write_outcome(outcome);
+    note_param_outcome(outcome);
 }
 
 void TForm1::end_command()

@@ -3,7 +3,11 @@
 #include <algorithm>
 #include <cstring>
 
-bool is_run_kind(RequestKind kind) { return kind == RequestKind::ReadRun || kind == RequestKind::WriteRun; }
+bool is_run_kind(RequestKind kind)
+{
+    return kind == RequestKind::ReadRun || kind == RequestKind::WriteRun || kind == RequestKind::ReadBack
+        || kind == RequestKind::Inspect;
+}
 
 std::uint64_t ReplyMatcher::request_sent(LineRequest request, Clock::time_point at)
 {

@@ -51,7 +51,9 @@ enum class RequestKind {
     Command,    // a control command (run, hand, stop, manual output, set value)
     SetupWrite, // the address or baud-rate write of the settings page
     ReadRun,    // a read of the read-all or column read run
-    WriteRun,   // a write of the column write or selected write run
+    WriteRun,   // a write of the column write, selected write or copy run
+    ReadBack,   // the read of a code just written, to check what the instrument holds
+    Inspect,    // a read for a comparison: it changes neither the grid nor ai_para
 };
 
 bool is_run_kind(RequestKind kind);

@@ -252,14 +252,11 @@ qint64 StationDb::insert_row(const MeasurementRow& row)
     return rowid;
 }
 
-ParamColumn StationDb::load_param_column(int address, int dec_places)
+std::vector<std::optional<float>> StationDb::load_param_values(int address)
 {
-    ParamColumn col;
-    col.texts.assign(kParamCount, QString());
-    col.loaded.assign(kParamCount, true);
-    col.loaded[0] = false;
+    std::vector<std::optional<float>> values(kParamCount);
     if (!db_address_valid(address))
-        return col;
+        return values;
     QSqlQuery q(connection());
     q.setForwardOnly(true);
     if (!q.prepare(QStringLiteral("SELECT id, %1 FROM ai_para WHERE id BETWEEN 2 AND ? ORDER BY id")
@@ -275,13 +272,24 @@ ParamColumn StationDb::load_param_column(int address, int dec_places)
             continue;
         bool ok = false;
         const float value = static_cast<float>(v.toDouble(&ok));
-        if (!ok)
-            continue;
-        col.texts[static_cast<std::size_t>(code)]
-            = QString::fromStdString(param_value_text(code, value, dec_places));
-        if (code == kLastParamCode)
-            col.last_value = value;
+        if (ok)
+            values[static_cast<std::size_t>(code)] = value;
     }
     q.finish();
+    return values;
+}
+
+ParamColumn StationDb::load_param_column(int address, int dec_places)
+{
+    ParamColumn col;
+    col.texts.assign(kParamCount, QString());
+    col.loaded.assign(kParamCount, true);
+    col.loaded[0] = false;
+    const std::vector<std::optional<float>> values = load_param_values(address);
+    for (int code = 1; code <= kLastParamCode; ++code)
+        if (const auto& value = values[static_cast<std::size_t>(code)])
+            col.texts[static_cast<std::size_t>(code)] = QString::fromStdString(param_value_text(code, *value, dec_places));
+    if (values[kLastParamCode])
+        col.last_value = *values[kLastParamCode];
     return col;
 }

@@ -88,6 +88,12 @@ public:
     // Throws EDatabaseError on failure (nothing is appended then).
     void append_measurements(const std::vector<MeasurementRow>& rows);
 
+    // Reads field no<address> of ai_para rows 2..411 as 32-bit floats, index
+    // = code; code 0, codes without a row and NULL fields have none. An
+    // address outside 0..89 has no field: nothing then. Throws EDatabaseError
+    // on a database failure.
+    std::vector<std::optional<float>> load_param_values(int address);
+
     // Reads field no<address> of ai_para rows 2..411 as 32-bit floats and
     // turns each into the value text of its code with `dec_places` decimal
     // places (the address's). An address outside 0..89 has no field: every

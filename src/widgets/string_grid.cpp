@@ -1,12 +1,14 @@
 #include "string_grid.h"
 
 #include <QFocusEvent>
+#include <QHelpEvent>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QToolTip>
 #include <algorithm>
 
 namespace {
@@ -66,6 +68,7 @@ void TStringGrid::setColCount(int count)
     if (editor_open_ && edit_col_ >= count)
         close_editor(false);
     cells_.resize(count, std::vector<QString>(row_count_));
+    std::erase_if(marks_, [count](const auto& mark) { return mark.first.first >= count; });
     col_widths_.resize(count, default_col_width_);
     col_align_.resize(count, Qt::AlignLeft);
     if (fixed_cols_ > count)
@@ -85,6 +88,7 @@ void TStringGrid::setRowCount(int count)
     row_count_ = count;
     for (auto& column : cells_)
         column.resize(count);
+    std::erase_if(marks_, [count](const auto& mark) { return mark.first.second >= count; });
     if (fixed_rows_ > count)
         fixed_rows_ = count;
     clamp_current();
@@ -446,6 +450,55 @@ void TStringGrid::update_cell(int col, int row)
         viewport()->update(rect.adjusted(0, 0, kLine, kLine));
 }
 
+// ---- marks -------------------------------------------------------------------
+
+void TStringGrid::setCellMark(int col, int row, const QColor& background, const QString& hint)
+{
+    if (col < fixed_cols_ || col >= ColCount() || row < fixed_rows_ || row >= row_count_)
+        return;
+    marks_[{ col, row }] = { background, hint };
+    update_cell(col, row);
+}
+
+void TStringGrid::clearCellMark(int col, int row)
+{
+    if (marks_.erase({ col, row }))
+        update_cell(col, row);
+}
+
+void TStringGrid::clearCellMarks()
+{
+    marks_.clear();
+    viewport()->update();
+}
+
+QColor TStringGrid::CellMarkColor(int col, int row) const
+{
+    const auto mark = marks_.find({ col, row });
+    return mark == marks_.end() ? QColor() : mark->second.background;
+}
+
+QString TStringGrid::CellHint(int col, int row) const
+{
+    const auto mark = marks_.find({ col, row });
+    return mark == marks_.end() ? QString() : mark->second.hint;
+}
+
+bool TStringGrid::viewportEvent(QEvent* event)
+{
+    if (event->type() == QEvent::ToolTip) {
+        const auto* help = static_cast<QHelpEvent*>(event);
+        int col = 0, row = 0;
+        const QString hint = cellAt(help->pos(), &col, &row) ? CellHint(col, row) : QString();
+        if (hint.isEmpty())
+            QToolTip::hideText();
+        else
+            QToolTip::showText(help->globalPos(), hint, viewport(), cellRect(col, row));
+        return true;
+    }
+    return QAbstractScrollArea::viewportEvent(event);
+}
+
 // ---- painting ----------------------------------------------------------------
 
 void TStringGrid::paintEvent(QPaintEvent* event)
@@ -491,6 +544,8 @@ void TStringGrid::paintEvent(QPaintEvent* event)
                 p.fillRect(rect, pal.highlight());
                 text_color = pal.color(QPalette::HighlightedText);
             } else {
+                if (const auto mark = marks_.find({ c, r }); mark != marks_.end())
+                    p.fillRect(rect, mark->second.background);
                 text_color = pal.color(QPalette::Text);
             }
             const QString& text = cells_[c][r];

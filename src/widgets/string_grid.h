@@ -15,8 +15,10 @@
 // cell had when the editor opened). The callback runs inside Qt event
 // handlers: it must not let an exception escape (wrap it with guarded()).
 #include <QAbstractScrollArea>
+#include <QColor>
 #include <QString>
 #include <functional>
+#include <map>
 #include <vector>
 
 class QLineEdit;
@@ -63,6 +65,14 @@ public:
     void setColWidths(int col, int width);
     int DefaultRowHeight() const { return row_height_; }
     void setDefaultRowHeight(int height);
+
+    // A mark on a scrollable cell: a background colour and a tooltip, kept
+    // whatever the cell's text until cleared (or the cell leaves the grid).
+    void setCellMark(int col, int row, const QColor& background, const QString& hint);
+    void clearCellMark(int col, int row);
+    void clearCellMarks();
+    QColor CellMarkColor(int col, int row) const; // invalid when the cell has no mark
+    QString CellHint(int col, int row) const;
 
     // Horizontal placement of a column's texts (left by default).
     void setColAlignment(int col, Qt::Alignment alignment);
@@ -114,6 +124,7 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void focusInEvent(QFocusEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
+    bool viewportEvent(QEvent* event) override;
 
 private:
     int fixed_width() const; // pixels taken by the fixed columns
@@ -133,6 +144,11 @@ private:
     void report(int col, int row, const QString& text);
 
     std::vector<std::vector<QString>> cells_; // [column][row]
+    struct CellMark {
+        QColor background;
+        QString hint;
+    };
+    std::map<std::pair<int, int>, CellMark> marks_; // (column, row)
     std::vector<int> col_widths_;
     std::vector<Qt::Alignment> col_align_;
     int row_count_ = 0;

@@ -189,6 +189,42 @@ TEST(SimBus, ApiAndWireSeeTheSameParameters)
     EXPECT_THROW(bus.state(8), std::out_of_range);
 }
 
+// An instrument told to ignore writes to a code answers them with the value
+// it keeps; its other codes, and other instruments, take their writes.
+TEST(SimBus, IgnoredWritesAreAnsweredButNotApplied)
+{
+    TempDir dir;
+    BusOptions o = frozen({ 7, 8 });
+    o.ignored_writes = { { 7, 4 } };
+    Bus bus(o);
+    bus.start_pty(dir.path + "/com2");
+    Client c(dir.path + "/com2");
+    ASSERT_TRUE(c.ok());
+    bus.set_decimal_places(7, 1);
+    bus.set_decimal_places(8, 1);
+    const auto word = [](const Bytes& r) { return r.size() == 10 ? static_cast<int16_t>(r[7] | (r[8] << 8)) : 0; };
+
+    c.send(build_write(7, 4, -1250)); // LoAL -125.0: kept at -100.0
+    EXPECT_EQ(word(c.block()), -1000);
+    c.send(build_write(7, 3, 1500)); // HIAL 150.0
+    EXPECT_EQ(word(c.block()), 1500);
+    c.send(build_write(8, 4, -1250));
+    EXPECT_EQ(word(c.block()), -1250);
+    EXPECT_DOUBLE_EQ(bus.param(7, 4), -100.0);
+    EXPECT_DOUBLE_EQ(bus.param(7, 3), 150.0);
+    EXPECT_DOUBLE_EQ(bus.param(8, 4), -125.0);
+    EXPECT_EQ(bus.stats().writes_ignored, 1u);
+    EXPECT_EQ(bus.stats().writes, 2u);
+
+    bus.ignore_writes(7, 4, false);
+    bus.ignore_writes(8, 3);
+    c.send(build_write(7, 4, -1250));
+    EXPECT_EQ(word(c.block()), -1250);
+    c.send(build_write(8, 3, 1500));
+    EXPECT_EQ(word(c.block()), 20000 / 10 + 9000); // HIAL 2000.0 kept: 20000 counts, five-digit
+    EXPECT_EQ(bus.stats().writes_ignored, 2u);
+}
+
 TEST(SimBus, FaultsShapeTheReplies)
 {
     TempDir dir;
@@ -310,7 +346,8 @@ TEST(SimProgram, CommandLineBusReplaysFramesByteForByte)
     posix_spawn_file_actions_adddup2(&fa, out[1], 1);
     posix_spawn_file_actions_addclose(&fa, out[0]);
     std::vector<std::string> args
-        = { AISIM_EXE, "--link", link, "--instruments", "1,3", "--speed", "0", "--set", "3:51=80" };
+        = { AISIM_EXE, "--link", link, "--instruments", "1,3", "--speed", "0", "--set", "3:51=80", "--ignore-write",
+              "3:51" };
     std::vector<char*> argv;
     for (auto& a : args)
         argv.push_back(a.data());
@@ -330,6 +367,10 @@ TEST(SimProgram, CommandLineBusReplaysFramesByteForByte)
         EXPECT_EQ(c.block(), poll3);
         c.send(build_read(1, 22)); // input type K
         EXPECT_EQ(c.block(), bytes({ 0x4C, 0x1D, 0x10, 0x27, 0x00, 0x00, 0x00, 0x02, 0x00, 0xA0 }));
+        // SV 90.00 to address 3, which ignores writes to code 51: answered,
+        // and the polls below still show SV 80.00.
+        c.send(build_write(3, 51, 9000));
+        EXPECT_EQ(c.block().size(), 10u);
         // Write 512 to code 2 at address 3: it answers, then lives at 12.
         c.send(std::array<uint8_t, 8> { 0x83, 0x83, 0x86, 0x02, 0x00, 0x02, 0x89, 0x02 });
         EXPECT_EQ(c.block(), poll3);
@@ -348,8 +389,8 @@ TEST(SimProgram, CommandLineBusReplaysFramesByteForByte)
     ASSERT_EQ(waitpid(pid, &status, 0), pid);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << text;
     EXPECT_NE(text.find("instrument 3:"), std::string::npos) << text;
-    EXPECT_NE(text.find("\"requests\":5,\"replies\":4,\"unanswered\":1"), std::string::npos) << text;
-    EXPECT_NE(text.find("\"writes\":1"), std::string::npos) << text;
+    EXPECT_NE(text.find("\"requests\":6,\"replies\":5,\"unanswered\":1"), std::string::npos) << text;
+    EXPECT_NE(text.find("\"writes\":1,\"writes_refused\":0,\"writes_ignored\":1"), std::string::npos) << text;
     EXPECT_NE(text.find("\"address_changes\":1"), std::string::npos) << text;
     EXPECT_FALSE(fs::exists(fs::symlink_status(link)));
 }

@@ -7,10 +7,21 @@
 #include "aisim.h"
 #include "event_loop.h"
 #include "form_fixture.h"
+#include "param_catalogue.h"
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <vector>
+
+// Every parameter of an instrument, codes 1..410, as the simulator holds it.
+inline std::map<int, double> snapshot(const aisim::Bus& bus, int address)
+{
+    std::map<int, double> values;
+    for (int code = 1; code <= kLastParamCode; ++code)
+        values[code] = bus.param(address, code);
+    return values;
+}
 
 class StationE2E : public FormFixture {
 protected:

@@ -13,19 +13,6 @@
 #include <QPushButton>
 #include <map>
 
-namespace {
-
-// Every parameter of an instrument, codes 1..410, as the simulator holds it.
-std::map<int, double> snapshot(const aisim::Bus& bus, int address)
-{
-    std::map<int, double> values;
-    for (int code = 1; code <= kLastParamCode; ++code)
-        values[code] = bus.param(address, code);
-    return values;
-}
-
-} // namespace
-
 // After a scan, "遍读" brings every simulated instrument's table into the grid
 // and ai_para; a column edited and written back, and a selected write of three
 // edited cells, change the simulator's parameters and nothing else.
@@ -94,7 +81,7 @@ TEST_F(StationE2E, ParameterRunsMoveTablesBetweenTheGridAndTheInstruments)
     form->StringGrid1->setCells(2, 5, QStringLiteral("-50.00"));
     ASSERT_TRUE(form->Button14->isEnabled());
     form->Button14->click();
-    ASSERT_TRUE(wait_for([&] { return !form->iTimers1->Enabled(2); }, 15000));
+    ASSERT_TRUE(wait_for([&] { return !form->iTimers1->Enabled(2); }, 30000));
     ASSERT_TRUE(errors.isEmpty()) << errors.join(QLatin1Char('\n')).toStdString();
     EXPECT_EQ(bus->stats().writes_refused, 0u);
     std::map<int, double> expected1 = before1;

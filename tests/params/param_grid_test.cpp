@@ -85,8 +85,11 @@ TEST_F(ParamGridTest, LayoutTitlesOneColumnPerAddressInSlotOrder)
     EXPECT_EQ(grid->Cells(1, 41), "程序段数Pno");
     EXPECT_EQ(grid->ColWidths(4), 128);
 
-    // A later layout with fewer addresses drops the surplus columns.
+    // A later layout with fewer addresses drops the surplus columns, and
+    // the marks of the old layout: a column may now belong to another address.
+    grid->setCellMark(2, 5, QColor(255, 150, 150), QStringLiteral("核对不符"));
     layout_value_columns(*grid, { 7 });
+    EXPECT_FALSE(grid->CellMarkColor(2, 5).isValid());
     EXPECT_EQ(grid->ColCount(), 3);
     EXPECT_EQ(grid->Cells(2, 0), "7#仪表");
     EXPECT_EQ(grid->Cells(3, 0), "");

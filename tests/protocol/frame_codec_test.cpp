@@ -168,3 +168,52 @@ TEST(ValueClass, DecodeParamWordByClass)
     EXPECT_DOUBLE_EQ(decode_param_word(52, 125, 3), 12.5);
     EXPECT_DOUBLE_EQ(decode_param_word(2, 950, 3), 950);
 }
+
+// A read-back holds the written value when both words stand for the same value
+// at the parameter's resolution.
+TEST(Readback, ComparesAtTheParametersResolution)
+{
+    const struct {
+        int code;
+        float written;
+        int raw; // the word read back
+        int dec;
+        bool holds;
+    } cases[] = {
+        { 4, -125.0f, -1250, 1, true }, // LoAL -125.0 at one decimal place
+        { 4, -125.0f, -1000, 1, false }, // the instrument kept -100.0
+        { 4, -125.04f, -1250, 1, true }, // finer than one place: written as -125.0
+        { 3, 1234.5f, 10234, 1, true }, // 12345 counts go out as 12340: so does the read-back
+        { 3, 1234.5f, 10235, 1, false },
+        { 51, 50000.0f, 32000, 2, true }, // the largest five-digit code
+        { 0, 55.55f, 556, 0, true }, // manual output: hundredths written, tenths read
+        { 0, 55.55f, 555, 0, true },
+        { 0, 55.55f, 554, 0, false },
+        { 0, 55.5f, 555, 0, true },
+        { 52, 12.5f, 125, 3, true }, // program time in tenths
+        { 52, 2000.0f, 20000, 0, true }, // written as a five-digit code, read plain
+        { 52, 2000.0f, 11000, 0, false }, // an instrument that kept the code as a plain word
+        { 13, 345.0f, 345, 0, true },
+        { 13, 345.0f, 344, 0, false },
+        { 10, 2.0f, 2, 0, true },
+        { 45, 40000.0f, 40000 - 65536, 0, true }, // plain words keep 16 bits
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(readback_holds(c.code, c.written, c.raw, c.dec), c.holds)
+            << "code " << c.code << " written " << c.written << " raw " << c.raw;
+}
+
+TEST(Readback, UnitsOfEachClass)
+{
+    EXPECT_EQ(write_units(4, -125.0f, 2), -12500);
+    EXPECT_EQ(write_units(3, 1234.5f, 1), 12345); // before the five-digit code drops the 5
+    EXPECT_EQ(write_units(0, 55.55f, 3), 5555);
+    EXPECT_EQ(write_units(52, 12.5f, 3), 125);
+    EXPECT_EQ(write_units(45, 7.4f, 3), 7);
+    EXPECT_EQ(unit_digits(4, 3), 3);
+    EXPECT_EQ(unit_digits(51, 1), 1);
+    EXPECT_EQ(unit_digits(0, 3), 2);
+    EXPECT_EQ(unit_digits(52, 3), 1);
+    EXPECT_EQ(unit_digits(45, 3), 0);
+    EXPECT_EQ(unit_digits(22, 3), 0);
+}

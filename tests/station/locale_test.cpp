@@ -123,11 +123,13 @@ TEST_F(CommaDecimalDesktop, CommandsAndTheColumnWriteSendTheTypedValues)
     f.first_scan_done = true;
     f.update_run_buttons();
     f.Button14->click();
-    for (int t = 0; t < 100 && f.iTimers1->Enabled(2); ++t) {
+    for (int t = 0; t < 200 && f.iTimers1->Enabled(2); ++t) {
         f.iTimers1->OnTimer(2)(nullptr);
         const std::uint8_t reply[10] = {}; // all zero: a valid reply
         answer(f, reply);
     }
+    // The writes, without their read-backs.
+    std::erase_if(frames, [](const std::string& frame) { return frame.substr(4, 2) != "86"; });
     EXPECT_EQ(frames.size(), 52u) << errors.join(QLatin1Char('\n')).toStdString();
     if (frames.size() >= 7) {
         EXPECT_EQ(frames[2], "818186037D008703"); // code 3: 12.5 with one decimal, 125

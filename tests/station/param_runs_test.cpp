@@ -3,6 +3,7 @@
 
 #include "errors.h"
 #include "frame_codec.h"
+#include "iAnalogOutput.h"
 #include "iTimers.h"
 #include "param_catalogue.h"
 #include "param_grid.h"
@@ -154,16 +155,19 @@ protected:
         f.StringGrid1->setCells(2, 35, QString::number(address));
         f.StringGrid1->setCells(2, 36, QString::number(f.SComm1_485->BaudRate()));
     }
-    // Ticks the column write to its end. Each write is answered, unless
-    // `silent_from` says from which write on (counted from 1) nothing answers.
+    // Ticks the column write to its end. Each write is answered with its
+    // word and each read-back with the word written last (the instrument took
+    // it), unless `silent_from` says from which write on (counted from 1)
+    // nothing answers. Returns the writes.
     std::vector<Request> write_column(TForm1& f, int silent_from = 0)
     {
         std::vector<Request> writes;
-        for (int t = 0; t < 200 && f.iTimers1->Enabled(2); ++t) {
+        for (int t = 0; t < 400 && f.iTimers1->Enabled(2); ++t) {
             if (const auto r = tick(f, 2)) {
-                writes.push_back(*r);
+                if (r->write)
+                    writes.push_back(*r);
                 if (silent_from == 0 || static_cast<int>(writes.size()) < silent_from)
-                    reply(f, r->word);
+                    reply(f, writes.back().word);
                 else
                     f.settle_replies();
             }
@@ -298,24 +302,31 @@ TEST_F(Runs, ColumnWriteSendsEveryCodeWithAddressAndBaudRateLast)
     f.Button14Click(nullptr);
     EXPECT_EQ(f.Label15->text(), "请稍候，写入数据...");
     EXPECT_EQ(write_pending, 1);
-    const std::vector<Request> writes = write_column(f);
-    std::vector<int> codes;
+    EXPECT_EQ(f.run_progress->maximum(), 102); // 52 writes, 50 read-backs
+    write_column(f);
+    // Every write but the address and the baud rate is read back on the next tick.
+    using Step = std::pair<bool, int>; // write, code
+    std::vector<Step> steps, expected;
     std::map<int, std::string> frames;
-    for (size_t i = 0; i < writes.size(); ++i) {
-        EXPECT_TRUE(writes[i].write);
-        EXPECT_EQ(writes[i].address, 3);
-        codes.push_back(writes[i].code);
-        frames[writes[i].code] = hex(sent[i]);
+    for (const std::string& frame : sent) {
+        const Request r = parse(frame);
+        EXPECT_EQ(r.address, 3);
+        steps.emplace_back(r.write, r.code);
+        if (r.write)
+            frames[r.code] = hex(frame);
     }
-    std::vector<int> expected;
     for (int code = 1; code <= 52; ++code)
-        if (code != 34 && code != 35)
-            expected.push_back(code);
-    expected.push_back(34);
-    expected.push_back(35);
-    EXPECT_EQ(codes, expected);
+        if (code != 34 && code != 35) {
+            expected.emplace_back(true, code);
+            expected.emplace_back(false, code);
+        }
+    expected.emplace_back(true, 34);
+    expected.emplace_back(true, 35);
+    EXPECT_EQ(steps, expected);
     EXPECT_FALSE(f.iTimers1->Enabled(2));
     EXPECT_EQ(f.Label15->text(), "数据下载完成");
+    EXPECT_EQ(f.verify_label->text(), "核对 50 项全部相符");
+    EXPECT_EQ(f.verify_label->toolTip(), "写入 52 项，读回核对 50 项，全部相符");
     EXPECT_EQ(f.Label67->text(), "");
     EXPECT_EQ(f.run_progress->value(), f.run_progress->maximum());
     EXPECT_TRUE(polling(f));
@@ -387,6 +398,7 @@ TEST_F(Runs, ColumnWriteFollowsANewAddressAndSaysSo)
     EXPECT_EQ(writes.back().code, 35);
     EXPECT_EQ(writes.back().address, 7);
     EXPECT_EQ(f.Label15->text(), "数据下载完成");
+    EXPECT_EQ(f.verify_label->toolTip(), "写入 52 项，读回核对 50 项，全部相符"); // all under instrument 3
     ASSERT_EQ(errors.size(), 1);
     EXPECT_TRUE(errors[0].contains("由 3 改为 7")) << errors[0].toStdString();
 }
@@ -400,7 +412,7 @@ TEST_F(Runs, ColumnWriteEndsTruthfullyWhenTheInstrumentStopsAnswering)
     one_column(f, 3);
     f.Button14Click(nullptr);
     const std::vector<Request> writes = write_column(f, 10);
-    EXPECT_EQ(writes.size(), 12u); // the tenth, eleventh and twelfth go unanswered
+    EXPECT_EQ(writes.size(), 12u); // the tenth, eleventh and twelfth go unanswered, and their read-backs
     EXPECT_FALSE(f.iTimers1->Enabled(2));
     EXPECT_EQ(f.Label15->text(), "读入数据停止");
     EXPECT_TRUE(polling(f));
@@ -409,25 +421,133 @@ TEST_F(Runs, ColumnWriteEndsTruthfullyWhenTheInstrumentStopsAnswering)
     EXPECT_TRUE(errors[0].contains("连续 3 项写入没有得到确认的应答")) << errors[0].toStdString();
     EXPECT_TRUE(errors[0].contains("已发送 12 项，其中 9 项得到应答")) << errors[0].toStdString();
 
-    // One reply lost on the way: the run goes on and names the write at the end.
-    one_column(f, 3); // the replies above wrote the instrument's answers into the column
-    errors.clear();
-    sent.clear();
-    f.Button14Click(nullptr);
-    std::vector<Request> all;
-    for (int t = 0; t < 200 && f.iTimers1->Enabled(2); ++t)
-        if (const auto r = tick(f, 2)) {
-            all.push_back(*r);
-            if (r->code == 5)
-                f.settle_replies();
-            else
-                reply(f, r->word);
+    // One reply lost on the way: the run goes on. A read-back that finds the
+    // value confirms the write all the same; when the read-back goes
+    // unanswered too, the write is named at the end.
+    for (const bool readback_answered : { true, false }) {
+        SCOPED_TRACE(readback_answered ? "read-back answered" : "read-back lost too");
+        one_column(f, 3); // the replies above wrote the instrument's answers into the column
+        errors.clear();
+        sent.clear();
+        f.Button14Click(nullptr);
+        std::vector<Request> writes_sent;
+        for (int t = 0; t < 400 && f.iTimers1->Enabled(2); ++t)
+            if (const auto r = tick(f, 2)) {
+                if (r->write)
+                    writes_sent.push_back(*r);
+                if (r->code == 5 && (r->write || !readback_answered))
+                    f.settle_replies();
+                else
+                    reply(f, writes_sent.back().word);
+            }
+        EXPECT_EQ(writes_sent.size(), 52u);
+        if (readback_answered) {
+            EXPECT_EQ(f.Label15->text(), "数据下载完成");
+            EXPECT_TRUE(errors.isEmpty()) << errors.join('\n').toStdString();
+            continue;
         }
-    EXPECT_EQ(all.size(), 52u);
+        EXPECT_EQ(f.Label15->text(), "数据下载未完成");
+        ASSERT_EQ(errors.size(), 1);
+        EXPECT_TRUE(errors[0].contains(QString::fromStdString("1 项未得到确认（没有应答，或应答无法辨认）：" + param_name(5))))
+            << errors[0].toStdString();
+        EXPECT_TRUE(errors[0].contains("未能核对 1 项: HdAL 写 0.000（")) << errors[0].toStdString();
+        EXPECT_TRUE(f.StringGrid1->CellHint(2, 6).startsWith("写入 0.000，未能读回核对："));
+    }
+}
+
+// A value the instrument does not take is caught by its read-back: its cell
+// is marked with both values, the end of the run lists it, and nothing else
+// is marked. A reply that fails its check leaves a write unverified.
+TEST_F(Runs, ColumnWriteMarksAndListsWhatTheInstrumentDoesNotHold)
+{
+    TForm1& f = open();
+    one_column(f, 3);
+    dec_places[3] = 1;
+    f.StringGrid1->setCells(2, 5, "-125.0"); // code 4, LoAL
+    f.Button14Click(nullptr);
+    for (int t = 0; t < 400 && f.iTimers1->Enabled(2); ++t) {
+        const auto r = tick(f, 2);
+        if (!r)
+            continue;
+        if (r->write) {
+            reply(f, r->word);
+        } else if (r->code == 4) {
+            reply(f, -1000); // the instrument kept -100.0
+        } else if (r->code == 13) {
+            auto bytes = param_reply(1);
+            bytes[9] ^= 0x10; // wrong check nibble
+            answer(f, bytes.data());
+        } else {
+            reply(f, parse(sent[sent.size() - 2]).word); // the write just before
+        }
+    }
     EXPECT_EQ(f.Label15->text(), "数据下载未完成");
+    EXPECT_EQ(f.verify_label->text(), "核对不符 1 项，未能核对 1 项");
     ASSERT_EQ(errors.size(), 1);
-    EXPECT_TRUE(errors[0].contains(QString::fromStdString("1 项未得到确认（没有应答，或应答无法辨认）：" + param_name(5))))
+    EXPECT_TRUE(errors[0].contains(
+        "写入 52 项，核对不符 1 项: LoAL 写 -125.0 读回 -100.0，未能核对 1 项: AI-P:P 写 1（应答校验错）"))
         << errors[0].toStdString();
+    EXPECT_EQ(f.StringGrid1->CellHint(2, 5), "写入 -125.0，读回 -100.0：核对不符");
+    EXPECT_EQ(f.StringGrid1->CellHint(2, 14), "写入 1，未能读回核对：应答校验错");
+    EXPECT_NE(f.StringGrid1->CellMarkColor(2, 5), f.StringGrid1->CellMarkColor(2, 14));
+    for (int row = 1; row <= 53; ++row) {
+        if (row != 5 && row != 14) {
+            EXPECT_FALSE(f.StringGrid1->CellMarkColor(2, row).isValid()) << row;
+        }
+    }
+
+    // Written again and held this time: the marks go. (The replies put what
+    // the instrument holds into the column: the hystereses' 0.0001 is 0 at
+    // one decimal place, which cannot be written.)
+    f.StringGrid1->setCells(2, 8, "0.1");
+    f.StringGrid1->setCells(2, 22, "0.1");
+    f.Button14Click(nullptr);
+    write_column(f);
+    EXPECT_EQ(f.Label15->text(), "数据下载完成");
+    EXPECT_FALSE(f.StringGrid1->CellMarkColor(2, 5).isValid());
+    EXPECT_FALSE(f.StringGrid1->CellMarkColor(2, 14).isValid());
+}
+
+// The set value and the manual output are read back as soon as their command
+// is decided; what the instrument does not hold is marked and reported. Run,
+// hand and stop are no parameter writes and are not read back.
+TEST_F(Runs, SetValueAndManualOutputCommandsAreReadBack)
+{
+    TForm1& f = open();
+    one_column(f, 3);
+    dec_places[3] = 1;
+    f.StringGrid1->setCells(2, 43, "10000"); // AF: manual output allowed; Pno is 0
+    f.iAnalogOutput2->SetValue(123.4);
+    f.Button9Click(nullptr);
+    ASSERT_EQ(sent.size(), 1u);
+    reply(f, 1234); // the command's reply: its window is decided, the read-back goes out
+    ASSERT_EQ(sent.size(), 2u);
+    const Request readback = parse(sent.back());
+    EXPECT_FALSE(readback.write);
+    EXPECT_EQ(readback.address, 3);
+    EXPECT_EQ(readback.code, 51);
+    reply(f, 1234);
+    EXPECT_TRUE(errors.isEmpty()) << errors.join('\n').toStdString();
+
+    f.Button9Click(nullptr);
+    reply(f, 1000);
+    reply(f, 1000); // the read-back: the instrument kept 100.0
+    ASSERT_EQ(errors.size(), 1);
+    EXPECT_TRUE(errors[0].contains("给定值：仪表 3 核对不符，SP1 写 123.4 读回 100.0")) << errors[0].toStdString();
+    EXPECT_EQ(f.StringGrid1->CellHint(2, 52), "写入 123.4，读回 100.0：核对不符");
+
+    f.iAnalogOutput1->SetValue(55.5);
+    f.Button8Click(nullptr);
+    reply(f, 0);
+    f.settle_replies(); // the read-back goes unanswered
+    ASSERT_EQ(errors.size(), 2);
+    EXPECT_TRUE(errors[1].contains("手动调功：仪表 3 未能读回核对，MP 写 55.50（")) << errors[1].toStdString();
+
+    sent.clear();
+    f.Button7Click(nullptr); // STOP
+    reply(f, 1);
+    EXPECT_EQ(sent.size(), 1u);
+    EXPECT_EQ(errors.size(), 2);
 }
 
 TEST_F(Runs, ColumnReadReadsCodesOneToTheLastSegmentPair)
@@ -466,6 +586,14 @@ TEST_F(Runs, EditedCellIsWrittenBySelectedWriteAndTheQueueEmptied)
     ASSERT_TRUE(r);
     EXPECT_EQ(hex(sent.back()), "8C8C860496009204"); // address 12, code 4, 150
     EXPECT_EQ(write_pending, 1);
+    reply(f, r->word);
+    const auto readback = tick(f, 5);
+    ASSERT_TRUE(readback);
+    EXPECT_FALSE(readback->write);
+    EXPECT_EQ(readback->address, 12);
+    EXPECT_EQ(readback->code, 4);
+    EXPECT_TRUE(f.iTimers1->Enabled(5));
+    reply(f, 150);
     EXPECT_FALSE(tick(f, 5));
     EXPECT_FALSE(f.iTimers1->Enabled(5));
     EXPECT_EQ(edit_count, 0);
@@ -473,6 +601,7 @@ TEST_F(Runs, EditedCellIsWrittenBySelectedWriteAndTheQueueEmptied)
     EXPECT_EQ(write_pending, 0);
     EXPECT_EQ(para_run_active, 0);
     EXPECT_TRUE(polling(f));
+    EXPECT_EQ(f.verify_label->text(), "核对 1 项全部相符");
     EXPECT_TRUE(errors.isEmpty()) << errors.join('\n').toStdString();
 }
 
@@ -505,8 +634,11 @@ TEST_F(Runs, SelectedWriteTakesWordsAndRefusesWhatItCannotWrite)
     f.Button12Click(nullptr);
     std::vector<std::pair<int, int>> written; // code, word
     for (int t = 0; t < 10 && f.iTimers1->Enabled(5); ++t)
-        if (const auto r = tick(f, 5))
-            written.emplace_back(r->code, r->word);
+        if (const auto r = tick(f, 5)) {
+            if (r->write)
+                written.emplace_back(r->code, r->word);
+            reply(f, written.back().second);
+        }
     const std::vector<std::pair<int, int>> expected = { { 29, 1 }, { 29, 2 } };
     EXPECT_EQ(written, expected);
     EXPECT_EQ(errors.size(), 3);

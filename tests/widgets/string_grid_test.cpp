@@ -6,6 +6,7 @@
 #include <QLineEdit>
 #include <QScrollBar>
 #include <QTest>
+#include <QToolTip>
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -316,6 +317,35 @@ TEST_F(StringGridTest, ShrinkingAwayTheEditedColumnClosesTheEditorFirst)
     const std::vector<Report> expected { { 6, 2, "c6r2" }, { 6, 2, "4" }, { 6, 2, "42" }, { 6, 2, "42" } };
     EXPECT_EQ(reports, expected);
     EXPECT_EQ(grid->Col(), 3);
+}
+
+// A marked cell paints its colour under its text and shows its hint as a
+// tooltip; marks go with their cells when the grid shrinks.
+TEST_F(StringGridTest, MarkedCellsShowTheirColourAndHint)
+{
+    const QColor red(255, 150, 150);
+    grid->setCellMark(3, 2, red, QStringLiteral("写入 -125.00，读回 -100.00：核对不符"));
+    grid->setCellMark(0, 2, red, QStringLiteral("fixed")); // fixed cells take no mark
+    EXPECT_EQ(grid->CellMarkColor(3, 2), red);
+    EXPECT_FALSE(grid->CellMarkColor(0, 2).isValid());
+    EXPECT_FALSE(grid->CellMarkColor(4, 2).isValid());
+
+    const QImage shot = grid->viewport()->grab().toImage();
+    const QRect marked = grid->cellRect(3, 2);
+    const QRect plain = grid->cellRect(4, 2);
+    EXPECT_EQ(QColor(shot.pixel(marked.right() - 2, marked.top() + 2)), red);
+    EXPECT_NE(QColor(shot.pixel(plain.right() - 2, plain.top() + 2)), red);
+
+    QHelpEvent help(QEvent::ToolTip, marked.center(), grid->viewport()->mapToGlobal(marked.center()));
+    QApplication::sendEvent(grid->viewport(), &help);
+    EXPECT_EQ(QToolTip::text(), QStringLiteral("写入 -125.00，读回 -100.00：核对不符"));
+
+    grid->clearCellMark(3, 2);
+    EXPECT_FALSE(grid->CellMarkColor(3, 2).isValid());
+    grid->setCellMark(5, 2, red, QStringLiteral("x"));
+    grid->setColCount(5);
+    grid->setColCount(8);
+    EXPECT_FALSE(grid->CellMarkColor(5, 2).isValid());
 }
 
 } // namespace

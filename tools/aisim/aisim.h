@@ -46,12 +46,20 @@ struct ReplyRecord {
     int decimal_places = 0;
 };
 
+// An instrument that answers writes to one code but keeps its value: the
+// station's read-back must catch it.
+struct IgnoredWrite {
+    int address = 0;
+    int code = 0;
+};
+
 struct BusOptions {
     std::vector<int> addresses { 1 };
     double speed = 1.0; // process seconds per real second; 0 freezes the process
     int reply_delay_ms = 30;
     int baud = 9600; // line rate of a real device (byte timing on both)
     Faults faults;
+    std::vector<IgnoredWrite> ignored_writes;
     uint64_t seed = 1;
     // Called on the bus thread for every request and reply, one line each.
     std::function<void(const std::string&)> trace;
@@ -70,6 +78,7 @@ struct Stats {
     uint64_t discarded_bytes = 0; // bytes that were not part of a well-formed request
     uint64_t writes = 0; // writes applied
     uint64_t writes_refused = 0; // writes outside the parameter's range
+    uint64_t writes_ignored = 0; // writes answered but not applied (ignored_writes)
     uint64_t address_changes = 0;
     uint64_t baud_changes = 0;
     FaultCounts faults;
@@ -121,6 +130,9 @@ public:
     void advance(double seconds);
 
     void set_faults(const Faults& faults);
+    // From now on the instrument at `address` answers writes to `code` but
+    // keeps its value (or, with ignore false, applies them again).
+    void ignore_writes(int address, int code, bool ignore = true);
     Stats stats() const;
 
 private:

@@ -66,10 +66,12 @@ std::string Stats::to_json() const
     std::snprintf(b, sizeof b,
         "{\"requests\":%" PRIu64 ",\"replies\":%" PRIu64 ",\"unanswered\":%" PRIu64
         ",\"discarded_bytes\":%" PRIu64 ",\"writes\":%" PRIu64 ",\"writes_refused\":%" PRIu64
+        ",\"writes_ignored\":%" PRIu64
         ",\"address_changes\":%" PRIu64 ",\"baud_changes\":%" PRIu64 ",\"faults\":{\"drop\":%" PRIu64
         ",\"corrupt\":%" PRIu64 ",\"split\":%" PRIu64 ",\"late\":%" PRIu64 ",\"noise\":%" PRIu64
         ",\"sensor_break\":%" PRIu64 "}}",
-        requests, replies, unanswered, discarded_bytes, writes, writes_refused, address_changes, baud_changes,
+        requests, replies, unanswered, discarded_bytes, writes, writes_refused, writes_ignored, address_changes,
+        baud_changes,
         faults.drop, faults.corrupt, faults.split, faults.late, faults.noise, faults.sensor_break);
     return b;
 }
@@ -80,6 +82,7 @@ struct Bus::Impl {
     std::vector<std::unique_ptr<Instrument>> inst;
     std::vector<Clock::time_point> break_until; // per instrument; min() = no timed break
     Faults faults;
+    std::vector<IgnoredWrite> ignored;
     Stats st;
     std::mt19937_64 rng;
     Clock::time_point last_advance;
@@ -187,7 +190,13 @@ struct Bus::Impl {
             answered = true;
             std::string note;
             int new_baud = 0;
-            if (r.write) {
+            const bool ignored_write = r.write
+                && std::any_of(ignored.begin(), ignored.end(),
+                    [&](const IgnoredWrite& w) { return w.address == in.address() && w.code == r.code; });
+            if (ignored_write) {
+                ++st.writes_ignored;
+                note = "write ignored";
+            } else if (r.write) {
                 const int old_address = in.address();
                 const WriteOutcome w = in.write_word(r.code, r.value);
                 if (!w.applied) {
@@ -390,6 +399,7 @@ Bus::Bus(BusOptions options)
 {
     d_->opt = std::move(options);
     d_->faults = d_->opt.faults;
+    d_->ignored = d_->opt.ignored_writes;
     d_->rng.seed(d_->opt.seed);
     d_->line_baud = d_->opt.baud;
     d_->last_advance = Clock::now();
@@ -535,6 +545,17 @@ void Bus::set_faults(const Faults& faults)
 {
     std::lock_guard lock(d_->mu);
     d_->faults = faults;
+}
+
+void Bus::ignore_writes(int address, int code, bool ignore)
+{
+    std::lock_guard lock(d_->mu);
+    auto& list = d_->ignored;
+    list.erase(std::remove_if(list.begin(), list.end(),
+                   [&](const IgnoredWrite& w) { return w.address == address && w.code == code; }),
+        list.end());
+    if (ignore)
+        list.push_back({ address, code });
 }
 
 Stats Bus::stats() const

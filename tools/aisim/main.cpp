@@ -27,6 +27,7 @@ const char* usage_text
       "  --speed X            process seconds per real second (default 1; 0 freezes)\n"
       "  --reply-delay MS     delay before each reply (default 30)\n"
       "  --set A:CODE=VALUE   set a parameter of address A, engineering units, in order\n"
+      "  --ignore-write A:CODE  address A answers writes to CODE but keeps its value\n"
       "  --drop P --corrupt P --split P --late P --noise P --sensor-break P\n"
       "                       fault probabilities per reply (0..1)\n"
       "  --seed N             seed of the fault draws (default 1)\n"
@@ -68,6 +69,18 @@ struct Setting {
     int code;
     double value;
 };
+
+aisim::IgnoredWrite parse_ignored_write(const std::string& s)
+{
+    const auto colon = s.find(':');
+    if (colon == std::string::npos)
+        usage("--ignore-write wants ADDRESS:CODE, got '" + s + "'");
+    const double a = number("--ignore-write", s.substr(0, colon));
+    const double c = number("--ignore-write", s.substr(colon + 1));
+    if (a < 0 || a > 90 || a != static_cast<int>(a) || c < 0 || c > 410 || c != static_cast<int>(c))
+        usage("--ignore-write: no address 0..90 and code 0..410 in '" + s + "'");
+    return { static_cast<int>(a), static_cast<int>(c) };
+}
 
 Setting parse_setting(const std::string& s)
 {
@@ -135,6 +148,8 @@ int main(int argc, char** argv)
             opt.reply_delay_ms = static_cast<int>(ms);
         } else if (a == "--set")
             settings.push_back(parse_setting(value()));
+        else if (a == "--ignore-write")
+            opt.ignored_writes.push_back(parse_ignored_write(value()));
         else if (a == "--drop")
             opt.faults.drop = probability("--drop", value());
         else if (a == "--corrupt")

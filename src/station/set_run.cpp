@@ -1,0 +1,223 @@
+// The set run of channel 6: copying a parameter set to several instruments,
+// and reading instruments' sets for a comparison.
+#include "set_run.h"
+
+#include "errors.h"
+#include "form1.h"
+#include "frame_codec.h"
+#include "iTimers.h"
+#include "param_verify.h"
+#include "param_catalogue.h"
+#include "param_set_file.h"
+#include "public_set.h"
+#include "run_texts.h"
+#include "ttimer.h"
+
+#include <QLabel>
+#include <algorithm>
+
+std::vector<SetStep> copy_steps(const ParamSet& set, const std::vector<int>& targets, bool with_address_and_baud)
+{
+    std::vector<SetStep> steps;
+    for (int target : targets) {
+        for (const auto& [code, value] : set.values)
+            if (is_read_back(code))
+                steps.push_back({ target, code, value, true, target });
+        if (!with_address_and_baud)
+            continue;
+        int address = target;
+        if (const auto it = set.values.find(34); it != set.values.end()) {
+            steps.push_back({ address, 34, it->second, true, target });
+            address = static_cast<int>(it->second);
+        }
+        if (const auto it = set.values.find(35); it != set.values.end())
+            steps.push_back({ address, 35, it->second, true, target });
+    }
+    return steps;
+}
+
+std::vector<SetStep> inspection_steps(int address)
+{
+    std::vector<SetStep> steps;
+    for (int code = kFirstSetCode; code <= run_code_base; ++code)
+        steps.push_back({ address, code, 0, false, address });
+    return steps;
+}
+
+void add_segment_reads(std::vector<SetStep>& steps, size_t from, int address, int last_code)
+{
+    size_t after = steps.size();
+    for (size_t i = 0; i < steps.size(); ++i)
+        if (steps[i].address == address)
+            after = i + 1;
+    after = std::clamp(after, std::min(from, steps.size()), steps.size());
+    std::vector<SetStep> reads;
+    for (int code = run_code_base + 1; code <= last_code; ++code)
+        reads.push_back({ address, code, 0, false, address });
+    steps.insert(steps.begin() + static_cast<std::ptrdiff_t>(after), reads.begin(), reads.end());
+}
+
+// --- The run on the window ---------------------------------------------------
+
+void TForm1::start_copy(const ParamSet& set, const std::vector<int>& targets, bool with_address_and_baud)
+{
+    if (run_busy())
+        throw EStationError("另一项操作正在进行，请等它结束后再复制");
+    if (targets.empty())
+        throw EStationError("请选择至少一台目标仪表");
+    if (set.values.empty())
+        throw EStationError("参数集中没有参数");
+    if (with_address_and_baud && targets.size() > 1 && set.values.count(34))
+        throw EStationError("同一通讯地址不能写入多台仪表（它们将占用同一地址）：请只选一台目标仪表，或不写通讯地址与波特率");
+    // Every value is checked for every target before anything is sent.
+    std::string problems;
+    for (int target : targets) {
+        if (target < 0 || target > kMaxAddress)
+            throw EStationError("目标地址 " + std::to_string(target) + " 超出仪表地址范围 0..90");
+        // What an import into the target's column would refuse.
+        const int dec = dec_places_of(target);
+        for (const auto& [code, value] : set.values) {
+            try {
+                (void)param_set_value(code, set_value_text(code, value, set.decimal_places), dec);
+            } catch (const EConvertError& e) {
+                problems += "\n仪表 " + std::to_string(target) + "：" + param_name(code) + " " + e.what();
+            }
+        }
+    }
+    if (!problems.empty())
+        throw EStationError("复制未开始，未发送任何数据：" + problems);
+    set_run = SetRun {};
+    set_run.active = true;
+    set_run.steps = copy_steps(set, targets, with_address_and_baud);
+    run_tally.clear();
+    readback_due.reset();
+    write_pending = 1;
+    para_run_active = 1;
+    Timer1->setEnabled(false);
+    iTimers1->SetEnabled(6, true);
+    Label15->setText(kWriting);
+    verify_label->clear();
+    set_run_progress();
+    update_run_buttons();
+}
+
+void TForm1::start_inspection(const std::vector<int>& addresses,
+                              std::function<void(bool complete, const std::map<int, ParamSet>& sets)> done)
+{
+    if (run_busy())
+        throw EStationError("另一项操作正在进行，请等它结束后再读取仪表");
+    set_run = SetRun {};
+    set_run.active = true;
+    set_run.inspecting = true;
+    for (int address : addresses) {
+        const std::vector<SetStep> steps = inspection_steps(address);
+        set_run.steps.insert(set_run.steps.end(), steps.begin(), steps.end());
+    }
+    set_run.on_inspected = std::move(done);
+    write_pending = 1;
+    para_run_active = 1;
+    Timer1->setEnabled(false);
+    iTimers1->SetEnabled(7, true);
+    Label15->setText(kReading);
+    set_run_progress();
+    update_run_buttons();
+}
+
+void TForm1::set_run_progress()
+{
+    int remaining = readback_due ? 1 : 0;
+    for (size_t i = set_run.next; i < set_run.steps.size(); ++i) {
+        const SetStep& step = set_run.steps[i];
+        if (!set_run.abandoned.count(step.address))
+            remaining += step.write && is_read_back(step.code) ? 2 : 1;
+    }
+    set_progress(set_run.requests, set_run.requests + remaining);
+}
+
+void TForm1::set_run_tick(QObject*)
+{
+    if (!set_run.active)
+        return;
+    write_pending = 1;
+    if (send_due_readback()) {
+        ++set_run.requests;
+        Label67->setText(command_text(cur_code));
+        set_run_progress();
+        return;
+    }
+    while (set_run.next < set_run.steps.size() && set_run.abandoned.count(set_run.steps[set_run.next].address))
+        ++set_run.next;
+    if (set_run.next < set_run.steps.size()) {
+        const SetStep step = set_run.steps[set_run.next++];
+        if (step.write) {
+            send_run_write(step.address, step.code, step.value, step.instrument);
+        } else {
+            cur_addr = step.address;
+            cur_code = step.code;
+            scomm485_write_command(make_read_frame(static_cast<std::uint8_t>(cur_addr), cur_code), RequestKind::Inspect);
+        }
+        ++set_run.requests;
+        Label67->setText(command_text(cur_code));
+        set_run_progress();
+        return;
+    }
+    // Everything is sent; the run ends once the last replies are in.
+    if (run_replies_pending())
+        return;
+    finish_set_run();
+}
+
+void TForm1::note_set_run_outcome(const ReplyOutcome& outcome)
+{
+    if (!set_run.active)
+        return;
+    const LineRequest& request = outcome.request;
+    const bool answered = readable_reply(outcome);
+    if (request.kind == RequestKind::WriteRun && !set_run.inspecting) {
+        int& silent = set_run.silent_in_row[request.address];
+        silent = answered ? 0 : silent + 1;
+        if (silent >= kSilentWritesLimit && set_run.abandoned.insert(request.address).second)
+            run_tally.abandoned(request.address, "连续 " + std::to_string(kSilentWritesLimit)
+                                                     + " 项写入没有应答，其余参数未写入该仪表");
+        return;
+    }
+    if (request.kind != RequestKind::Inspect || !set_run.inspecting || !answered)
+        return;
+    const int raw = split_reply(outcome.reply.data()).raw;
+    set_run.words[request.address][request.code] = raw;
+    if (request.code == 40)
+        add_segment_reads(set_run.steps, set_run.next, request.address, last_code_for(raw & 0xFF));
+}
+
+void TForm1::finish_set_run()
+{
+    const SetRun run = std::exchange(set_run, SetRun {});
+    para_run_active = 0;
+    write_pending = 0;
+    iTimers1->SetEnabled(6, false);
+    iTimers1->SetEnabled(7, false);
+    Timer1->setEnabled(true);
+    Label67->clear();
+    if (run.inspecting) {
+        Label15->setText(kUploaded);
+        update_run_buttons();
+        // Decoded now, with the decimal places the input type (code 22) set
+        // during the read.
+        std::map<int, ParamSet> sets;
+        for (const auto& [address, words] : run.words) {
+            ParamSet& set = sets[address];
+            set.address = address;
+            set.decimal_places = dec_places_of(address);
+            for (const auto& [code, raw] : words)
+                set.values[code] = static_cast<float>(decode_param_word(code, raw, set.decimal_places));
+        }
+        if (run.on_inspected)
+            run.on_inspected(true, sets);
+        return;
+    }
+    Label15->setText(run_tally.clean() ? kDownloaded : kDownloadIncomplete);
+    update_run_buttons();
+    show_verification(run_tally);
+    if (!run_tally.clean())
+        throw EStationError("复制参数集：\n" + run_tally.summary());
+}
