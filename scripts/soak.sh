@@ -77,18 +77,22 @@ wait "$aisim_pid" 2>/dev/null || true
 trap - EXIT
 
 # A row is its own instrument's when sv, pv, mv and the status byte equal one
-# of that instrument's poll answers (at its decimal places; one count of
-# rounding, twenty above five digits where the codec drops one).
+# of that instrument's poll answers, at its decimal places and to the step of
+# the five-digit code (1 count below 10000, then 10, 100, 1000; PV, the
+# difference of two codes, to the sum of their steps).
 sqlite3 -csv control_db.sqlite "SELECT address, sv, pv, mv, alm FROM mea_tbl" > rows.csv
 awk -F, '
     function abs(x) { return x < 0 ? -x : x }
-    function near(v, c, d,   step) { step = (abs(c) >= 10000 ? 20 : 1) / 10 ^ d; return abs(v - c / 10 ^ d) <= step }
+    function step(c) { c = abs(c); return c < 10000 ? 1 : c < 100000 ? 10 : c < 1000000 ? 100 : 1000 }
+    function near(v, c, tol, d) { return abs(v - c / 10 ^ d) <= tol / 10 ^ d }
     FNR == NR { if ($2 == 0) { n[$1]++; sv[$1, n[$1]] = $3; pv[$1, n[$1]] = $4; mv[$1, n[$1]] = $5; st[$1, n[$1]] = $6; dec[$1, n[$1]] = $8 } next }
     {
         gsub(/"/, "", $1); a = $1; sub(/#.*/, "", a); rows++
         own = 0
         for (i = 1; i <= n[a] && !own; i++)
-            if (near($2, sv[a, i], dec[a, i]) && near($3, pv[a, i], dec[a, i]) && abs($4 - mv[a, i] / 100) < 0.006 && $5 == st[a, i])
+            if (near($2, sv[a, i], step(sv[a, i]), dec[a, i]) \
+                && near($3, pv[a, i], step(sv[a, i]) + step(sv[a, i] - pv[a, i]), dec[a, i]) \
+                && abs($4 - mv[a, i] / 100) < 0.006 && $5 == st[a, i])
                 own = 1
         if (!own) foreign++
     }

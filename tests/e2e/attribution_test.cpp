@@ -33,17 +33,24 @@ int run_seconds()
     return n > 0 ? n : 60;
 }
 
+// The step of the five-digit code for a count: digits below it are dropped.
+double code_step(long counts)
+{
+    const long a = std::labs(counts);
+    return a < 10000 ? 1 : a < 100000 ? 10 : a < 1000000 ? 100 : 1000;
+}
+
 // A logged row matches an answer when the values agree to the instrument's
-// resolution (one count, ten above five digits, where the codec drops one).
+// resolution: SV to the step of its code, PV (the difference of two codes) to
+// the sum of both steps.
 bool matches(const Row& row, const aisim::ReplyRecord& r)
 {
     const double scale = std::pow(10.0, r.decimal_places);
-    const auto near = [&](double logged, long counts) {
-        const double step = (std::labs(counts) >= 10000 ? 20.0 : 1.0) / scale;
-        return std::fabs(logged - static_cast<double>(counts) / scale) <= step;
+    const auto near = [&](double logged, long counts, double tolerance) {
+        return std::fabs(logged - static_cast<double>(counts) / scale) <= tolerance / scale;
     };
-    return near(row.sv, r.sv) && near(row.pv, r.pv) && std::fabs(row.mv - static_cast<double>(r.mv) / 100.0) < 0.006
-        && row.alm == r.status;
+    return near(row.sv, r.sv, code_step(r.sv)) && near(row.pv, r.pv, code_step(r.sv) + code_step(r.sv - r.pv))
+        && std::fabs(row.mv - static_cast<double>(r.mv) / 100.0) < 0.006 && row.alm == r.status;
 }
 
 } // namespace
