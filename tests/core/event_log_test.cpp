@@ -4,7 +4,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <sstream>
 #include <unistd.h>
 
@@ -37,6 +36,25 @@ protected:
     fs::path dir;
 };
 
+// "yyyy-MM-dd HH:mm:ss.zzz [topic] text" split into "topic:text"; empty when
+// the line does not have that shape. (A hand-made matcher: GCC 12 warns inside
+// <regex> under the sanitizers.)
+std::string topic_and_text(const std::string& l)
+{
+    const std::string shape = "dddd-dd-dd dd:dd:dd.ddd [";
+    if (l.size() <= shape.size())
+        return {};
+    for (size_t i = 0; i < shape.size(); ++i) {
+        const bool ok = shape[i] == 'd' ? (l[i] >= '0' && l[i] <= '9') : l[i] == shape[i];
+        if (!ok)
+            return {};
+    }
+    const size_t close = l.find("] ", shape.size());
+    if (close == std::string::npos || close == shape.size())
+        return {};
+    return l.substr(shape.size(), close - shape.size()) + ":" + l.substr(close + 2);
+}
+
 } // namespace
 
 TEST_F(EventLog, LinesCarryTimeTopicAndTextOnOneLine)
@@ -47,14 +65,13 @@ TEST_F(EventLog, LinesCarryTimeTopicAndTextOnOneLine)
     event_log::write("串口", "串口 com1 已断开");
     event_log::write("错误", "两行\n的消息");
     const std::string text = read(file);
-    const std::regex line(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} \[([^\]]+)\] (.*))");
     std::istringstream lines(text);
     std::string l;
     std::vector<std::string> seen;
     while (std::getline(lines, l)) {
-        std::smatch m;
-        ASSERT_TRUE(std::regex_match(l, m, line)) << l;
-        seen.push_back(m[1].str() + ":" + m[2].str());
+        const std::string parsed = topic_and_text(l);
+        ASSERT_FALSE(parsed.empty()) << l;
+        seen.push_back(parsed);
     }
     EXPECT_EQ(seen, (std::vector<std::string> { "串口:串口 com1 已断开", "错误:两行 / 的消息" }));
 }
