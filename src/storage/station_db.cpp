@@ -15,6 +15,8 @@
 #include <QUrl>
 #include <QVariant>
 
+#include <algorithm>
+
 #include <atomic>
 
 namespace {
@@ -87,7 +89,12 @@ std::optional<qint64> db_clock_ms(QStringView text)
 
 QString db_clock_text(qint64 ms)
 {
-    return QDateTime::fromMSecsSinceEpoch(ms, QTimeZone::utc()).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
+    // Clamped to the years 0001 .. 9999, so that an open end of a range
+    // (the smallest or largest number) is still a text that compares.
+    constexpr qint64 kFirst = -62'135'596'800'000; // 0001-01-01 00:00:00.000
+    constexpr qint64 kLast = 253'402'300'799'999; // 9999-12-31 23:59:59.999
+    return QDateTime::fromMSecsSinceEpoch(std::clamp(ms, kFirst, kLast), QTimeZone::utc())
+        .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
 }
 
 QString db_file_label(const QString& path)

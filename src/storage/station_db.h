@@ -163,5 +163,6 @@ qint64 db_clock_ms(const QDateTime& when);
 // The same from a stored text "yyyy-MM-dd HH:mm:ss" with an optional
 // ".zzz"; nullopt for any other text.
 std::optional<qint64> db_clock_ms(QStringView text);
-// The stored text of a clock number ("yyyy-MM-dd HH:mm:ss.zzz").
+// The stored text of a clock number ("yyyy-MM-dd HH:mm:ss.zzz"), clamped
+// to the years 0001 .. 9999.
 QString db_clock_text(qint64 ms);
