@@ -75,3 +75,11 @@ void LogHistory::fetch(const TiPlotTraceView& view, double before, TiPlotPoints&
         add(*r);
     reducer.finish();
 }
+
+double LogHistory::first_x(double before)
+{
+    if (address_ < 0)
+        return HUGE_VAL;
+    const std::optional<LogRun> r = log_.row_from(address_, field_, 0, chart_ms_at(before));
+    return r ? chart_x(r->first_ms) : HUGE_VAL;
+}

@@ -42,6 +42,7 @@ public:
     void set_address(int address) { address_ = address; }
     int address() const { return address_; }
     void fetch(const TiPlotTraceView& view, double before, TiPlotPoints& out) override;
+    double first_x(double before) override;
 
 private:
     MeasurementHistory& log_;

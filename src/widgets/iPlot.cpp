@@ -550,12 +550,13 @@ void TiPlot::choose_span(int index)
     const double span = span_choices_[std::size_t(index)].span;
     for (int i = 0; i < x_axes_.Count(); ++i) {
         TiPlotXAxis& axis = *x_axes_.Items(i);
-        // The X range of the points drawn against this axis.
+        // The X range of the points drawn against this axis, the older ones
+        // a channel's history source holds included.
         double lo = HUGE_VAL, hi = -HUGE_VAL;
         for (int k = 0; k < channels_.Count(); ++k) {
             const TiPlotChannel& c = *channels_.Items(k);
             if (c.XAxis() == &axis && c.Count() > 0) {
-                lo = std::min(lo, c.XMin());
+                lo = std::min(lo, c.first_x());
                 hi = std::max(hi, c.XMax());
             }
         }

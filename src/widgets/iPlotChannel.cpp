@@ -166,3 +166,11 @@ const TiPlotPoints* TiPlotChannel::history_points(const TiPlotTraceView& view) c
     fetched_ = std::move(fetch);
     return &fetched_->points;
 }
+
+double TiPlotChannel::first_x() const
+{
+    const double held = count_ > 0 ? points_.x(0) : HUGE_VAL;
+    if (!history_)
+        return held;
+    return std::min(held, history_->first_x(held));
+}

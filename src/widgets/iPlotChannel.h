@@ -22,6 +22,9 @@ class TiPlotHistory {
 public:
     virtual ~TiPlotHistory() = default;
     virtual void fetch(const TiPlotTraceView& view, double before, TiPlotPoints& out) = 0;
+    // The x of the source's first point before `before`; +infinity when it
+    // has none. The toolbar's spans reach back to it.
+    virtual double first_x(double before) = 0;
 };
 
 // How much a channel holds in memory: at most `points` points, and no chunk
@@ -75,6 +78,10 @@ public:
     // start moved by a column or more (so a scrolling view fetches about
     // once per column of time, and a still view is drawn exactly).
     const TiPlotPoints* history_points(const TiPlotTraceView& view) const;
+    // The x of the oldest point the channel can draw: the source's first
+    // point before the held ones, else the first held point; +infinity for
+    // none.
+    double first_x() const;
 
     std::int64_t Count() const { return count_; }
     double DataX(std::int64_t index) const; // index checked: "List index out of bounds (%d)"

@@ -12,6 +12,7 @@
 
 #include <QImage>
 
+#include <algorithm>
 #include <cmath>
 #include <set>
 #include <utility>
@@ -253,6 +254,24 @@ TEST_F(ChartRestart, ChartsStartWithTheLogsLastHours)
     EXPECT_FLOAT_EQ(dev->DataY(dev->Count() - 1), 0.5);
     EXPECT_EQ(pv->DataX(pv->Count() - 1), chart_x(now.addSecs(-10 * 3600 + 30 + 599 * 60)));
     EXPECT_EQ(pv->TitleText(), QStringLiteral("7#"));
+    // The toolbar's spans reach back into the log: "全部" from its first row
+    // of the address, drawn from the log left of the held points.
+    const auto& choices = f.iPlot[0]->span_choices();
+    const auto all = std::find_if(choices.begin(), choices.end(), [](const auto& c) { return c.span <= 0; });
+    ASSERT_NE(all, choices.end());
+    f.iPlot[0]->choose_span(int(all - choices.begin()));
+    const double first = chart_x(now.addSecs(-10 * 3600 + 30));
+    EXPECT_EQ(f.iPlot[0]->XAxis(0)->Min(), first);
+    EXPECT_EQ(pv->first_x(), first);
+    TiPlotTraceView view;
+    view.x_min = f.iPlot[0]->XAxis(0)->view_min();
+    view.x_span = f.iPlot[0]->XAxis(0)->view_span();
+    view.width = 725;
+    view.height = 300;
+    const TiPlotPoints* older = pv->history_points(view);
+    ASSERT_NE(older, nullptr);
+    EXPECT_EQ(older->x(0), first);
+    EXPECT_FLOAT_EQ(older->y(0), 150);
     // Address 9 is not polled now: no channel of it.
     for (TiPlot* p : f.iPlot)
         for (int ch = 0; ch < p->ChannelCount(); ++ch)
