@@ -322,7 +322,10 @@ void HistoryView::redraw()
 void HistoryView::fit_y_axis()
 {
     // Draw once off screen: the channels fetch their points for the plot
-    // area as it is laid out, and the Y axis then spans them.
+    // area as it is laid out (laid out now, so that a view not shown yet
+    // fetches for the size it will be shown at), and the Y axis then spans
+    // them.
+    layout()->activate();
     QImage image(chart_->size(), QImage::Format_RGB32);
     {
         QPainter p(&image);

@@ -100,7 +100,10 @@ std::vector<int> MeasurementHistory::addresses()
 std::optional<std::pair<qint64, qint64>> MeasurementHistory::time_bounds()
 {
     QSqlQuery q(db_);
-    if (!q.exec(QStringLiteral("SELECT min(\"time\"), max(\"time\") FROM mea_tbl")) || !q.next())
+    // Two sub-queries: SQLite reads a lone min() or max() off the time index
+    // in one step, but both in one select scan the whole table.
+    if (!q.exec(QStringLiteral("SELECT (SELECT min(\"time\") FROM mea_tbl), (SELECT max(\"time\") FROM mea_tbl)"))
+        || !q.next())
         fail(q);
     const std::optional<qint64> first = db_clock_ms(q.value(0).toString());
     const std::optional<qint64> last = db_clock_ms(q.value(1).toString());
@@ -162,6 +165,38 @@ void MeasurementHistory::read_rows(
 {
     if (from_ms >= to_ms)
         return;
+    RowsRead& r = last_rows_;
+    const std::pair<qint64, qint64> version = log_version();
+    if (r.address != address || r.from_ms != from_ms || r.to_ms != to_ms || r.version != version) {
+        r.address = -1;
+        r.ms.clear();
+        r.sv.clear();
+        r.pv.clear();
+        read_rows_from_log(address, from_ms, to_ms);
+        r.address = address;
+        r.from_ms = from_ms;
+        r.to_ms = to_ms;
+        r.version = version;
+    }
+    for (std::size_t i = 0; i < r.ms.size(); ++i) {
+        const double v = value_of(field, r.sv[i], r.pv[i]);
+        emit({ r.ms[i], r.ms[i], v, v, v, v });
+    }
+}
+
+std::pair<qint64, qint64> MeasurementHistory::log_version()
+{
+    QSqlQuery& q = prepared(
+        version_, QStringLiteral("SELECT total_changes(), (SELECT data_version FROM pragma_data_version)"));
+    if (!q.exec() || !q.next())
+        fail(q);
+    const std::pair<qint64, qint64> v { q.value(0).toLongLong(), q.value(1).toLongLong() };
+    q.finish();
+    return v;
+}
+
+void MeasurementHistory::read_rows_from_log(int address, qint64 from_ms, qint64 to_ms)
+{
     QSqlQuery& q = prepared(raw_,
         QStringLiteral("SELECT \"time\", sv, pv FROM mea_tbl WHERE \"time\" >= ? AND \"time\" < ? AND address = ? "
                        "AND %1 ORDER BY \"time\", rowid")
@@ -175,8 +210,9 @@ void MeasurementHistory::read_rows(
         const std::optional<qint64> ms = db_clock_ms(q.value(0).toString());
         if (!ms)
             continue;
-        const double v = value_of(field, q.value(1).toDouble(), q.value(2).toDouble());
-        emit({ *ms, *ms, v, v, v, v });
+        last_rows_.ms.push_back(*ms);
+        last_rows_.sv.push_back(q.value(1).toDouble());
+        last_rows_.pv.push_back(q.value(2).toDouble());
     }
     q.finish();
 }

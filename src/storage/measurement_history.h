@@ -69,15 +69,29 @@ public:
 private:
     void read_rows(int address, LogField field, qint64 from_ms, qint64 to_ms,
         const std::function<void(const LogRun&)>& emit);
+    void read_rows_from_log(int address, qint64 from_ms, qint64 to_ms);
+    // Changes by this connection and by others: equal while the file is.
+    std::pair<qint64, qint64> log_version();
     std::optional<LogRun> edge_row(bool last, int address, LogField field, qint64 from_ms, qint64 to_ms);
     std::optional<LogRun> edge_minute_row(bool last, int address, LogField field, qint64 minute, qint64 to_ms);
     QSqlQuery& prepared(std::unique_ptr<QSqlQuery>& q, const QString& sql);
     [[noreturn]] void fail(const QSqlQuery& q) const;
 
+    // The rows of the last read_rows, kept for the next one of the same
+    // address and span while the file is unchanged (a chart's SV and PV
+    // channels read the same rows one after the other).
+    struct RowsRead {
+        int address = -1;
+        qint64 from_ms = 0, to_ms = 0;
+        std::pair<qint64, qint64> version { -1, -1 };
+        std::vector<qint64> ms;
+        std::vector<double> sv, pv;
+    };
+    RowsRead last_rows_;
     QSqlDatabase db_;
     QString label_;
     bool minute_table_ = false;
-    std::unique_ptr<QSqlQuery> raw_, minutes_, first_row_, last_row_, minute_before_, minute_after_;
+    std::unique_ptr<QSqlQuery> raw_, version_, minutes_, first_row_, last_row_, minute_before_, minute_after_;
 };
 
 // The address text the station logs for `address` ("12#仪表"), and the
