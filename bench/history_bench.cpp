@@ -104,9 +104,6 @@ void BM_HistorySpan(benchmark::State& state)
 {
     const QString d = big_dir();
     StationDb db(d);
-    MeasurementHistory log(db.connection(), db_file_label(db.file_path()));
-    LogHistory source(log, LogField::Pv);
-    source.set_address(2);
     const qint64 end = db_clock_ms(kLogStart) + kBigRows * 1000;
     TiPlotTraceView view;
     view.x_span = double(state.range(0)) * 24 * 60;
@@ -118,6 +115,10 @@ void BM_HistorySpan(benchmark::State& state)
     std::size_t points = 0;
     std::vector<TiPlotSpan> spans;
     for (auto _ : state) {
+        // A reader of its own each time, so that no read is reused.
+        MeasurementHistory log(db.connection(), db_file_label(db.file_path()));
+        LogHistory source(log, LogField::Pv);
+        source.set_address(2);
         TiPlotPoints reduced;
         source.fetch(view, HUGE_VAL, reduced);
         spans.clear();
