@@ -5,7 +5,8 @@
 #   OUT_DIR/screenshots/  the station against the simulated bus after SECONDS of
 #                         polling (default 60): every page, the trend chart, the
 #                         settings page with the port list open, the help window;
-#                         and the parameter grid
+#                         the parameter grid; the history view on 30 days of
+#                         simulated firing
 #   OUT_DIR/widget_gallery.png, OUT_DIR/plot_example.png
 # The pictures are drawn under Xvfb (or offscreen) with the fonts setup.sh installs.
 set -euo pipefail
@@ -19,11 +20,12 @@ out="$(cd "$1" && pwd)"
 seconds="${2:-60}"
 "$root/scripts/setup.sh" dev
 build="${BUILD_DIR:-$root/build}"
-BUILD_TARGETS="station_shots widget_gallery widgets_tests param_grid_tests" \
+BUILD_TARGETS="station_shots history_shots widget_gallery widgets_tests param_grid_tests" \
     "$root/scripts/build.sh" -DSTATION_TESTS=ON > /dev/null
 
 screen=(xvfb-run -a -s "-screen 0 1280x900x24")
 "${screen[@]}" "$build/tools/station_shots/station_shots" "$out/screenshots" "$seconds"
+"${screen[@]}" "$build/tools/history_shots/history_shots" "$out/screenshots"
 "${screen[@]}" "$build/tools/widget_gallery/widget_gallery" --screenshot "$out/widget_gallery.png"
 # The two test pictures: the chart the plot tests draw and the scrolled
 # parameter grid. The tests check them as they write them.

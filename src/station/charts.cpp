@@ -1,9 +1,18 @@
-// The three trend and three deviation charts, their start-up configuration and
-// the rule that plots one reply.
+// The three trend and three deviation charts, their start-up configuration,
+// the rule that plots one reply, and their history: the log draws what a
+// chart no longer holds, and a restart begins with the log's last hours.
+#include "chart_history.h"
+#include "error_box.h"
 #include "form1.h"
+#include "history_view.h"
 #include "icolors.h"
 #include "iPlot.h"
 #include "public_set.h"
+#include "roster.h"
+#include "station_db.h"
+#include "station_settings.h"
+
+#include <QDateTime>
 
 namespace {
 
@@ -33,21 +42,36 @@ TiPlot* make_chart(QWidget* page, const QString& name, bool trend)
     y->setSpan(trend ? 100 : 1.0);
     y->setTrackingStyle(iptsScaleMinMax);
     y->setTrackingAlignFirstStyle(ipafsNone);
-    // The toolbar's time spans (X in minutes; 200 minutes is the form's), and
-    // the cross-hair read-out of the data cursor.
-    plot->set_span_choices({{QStringLiteral("10分钟"), 10},
-                            {QStringLiteral("1小时"), 60},
-                            {QStringLiteral("8小时"), 480},
-                            {QStringLiteral("200分钟"), 200},
-                            {QStringLiteral("全部"), 0}});
+    // X is the wall-clock time of each reply, in minutes. The toolbar's time
+    // spans (200 minutes is the form's); the days beyond the points held come
+    // from the log. The cross-hair read-out of the data cursor.
+    x->setTimeScale(true);
+    plot->set_span_choices(chart_span_choices());
     plot->DataCursorManager().Items(0)->setVisible(true);
     plot->readout_x_text = [](double minutes) {
-        return QStringLiteral("t = %1 分钟").arg(QString::number(minutes, 'f', 2));
+        return plot_clock_text(minutes, QStringLiteral("yyyy-MM-dd HH:mm:ss"));
     };
     return plot;
 }
 
 }  // namespace
+
+std::vector<TiPlot::SpanChoice> chart_span_choices()
+{
+    return {{QStringLiteral("10分钟"), 10},       {QStringLiteral("1小时"), 60},
+            {QStringLiteral("8小时"), 480},        {QStringLiteral("200分钟"), 200},
+            {QStringLiteral("24小时"), 24 * 60},   {QStringLiteral("7天"), 7 * 24 * 60},
+            {QStringLiteral("30天"), 30 * 24 * 60}, {QStringLiteral("全部"), 0}};
+}
+
+double clamp_deviation(double d)
+{
+    if (d > 0.5)
+        return 0.5;
+    if (d < -0.5)
+        return -0.5;
+    return d;
+}
 
 void TForm1::build_charts()
 {
@@ -66,7 +90,7 @@ void TForm1::iplot_init()
         plot->YAxis(0)->setTitleShow(true);
     }
     for (TiPlot* plot : iPlot)
-        plot->XAxis(0)->setTitle(QStringLiteral("采样时间 t (分钟)"));
+        plot->XAxis(0)->setTitle(QStringLiteral("时间"));
     for (int i = 0; i < 6; ++i) {
         TiPlot* plot = iPlot[static_cast<size_t>(i)];
         plot->XAxis(0)->setTitleShow(true);
@@ -79,27 +103,73 @@ void TForm1::iplot_init()
     iPlot[0]->XAxis(0)->setLabelsFontColor(tcolor(clRed));
 }
 
-void TForm1::plot_reply(int slot, int address)
+void TForm1::connect_chart_history()
+{
+    chart_log = std::make_unique<MeasurementHistory>(db->connection(), db_file_label(db->file_path()));
+    const TiPlotMemoryLimit limit = chart_memory_limit(station_settings->chart_memory_days());
+    for (size_t chart = 0; chart < iPlot.size(); ++chart) {
+        for (int ch = 0; ch < iPlot[chart]->ChannelCount(); ++ch) {
+            const bool trend = chart < 3;
+            auto source = trend ? std::make_shared<LogHistory>(*chart_log, ch % 2 == 0 ? LogField::Pv : LogField::Sv)
+                                : std::make_shared<LogHistory>(*chart_log, LogField::Deviation, clamp_deviation);
+            chart_history[chart][static_cast<size_t>(ch)] = source;
+            iPlot[chart]->Channel(ch)->set_history(source);
+            iPlot[chart]->Channel(ch)->set_memory_limit(limit);
+        }
+    }
+}
+
+void TForm1::preload_charts()
+{
+    // The last hours of the log for the addresses polled now, each on its
+    // slot's channels, so that a restarted station shows them at once.
+    if (roster::count() == 0)
+        return;
+    const qint64 now = db_clock_ms(QDateTime::currentDateTime());
+    for (const LogRow& row : chart_log->rows(now - kChartPreloadHours * 3'600'000, now + 1))
+        if (roster::enabled(row.address))
+            plot_point(roster::slot_of(row.address), row.address, chart_x(row.ms), row.pv, row.sv);
+}
+
+void TForm1::plot_point(int slot, int address, double x, double pv, double sv)
 {
     if (slot < 1 || slot > 12)
         return;
-    const int group = (slot - 1) / 4;
+    const size_t group = static_cast<size_t>((slot - 1) / 4);
     const int position = (slot - 1) % 4;
-    const double x = chart_clock / 60.0;
     const QString name = QString::number(address);
+    auto add = [&](size_t chart, int channel, double y, const QString& title) {
+        TiPlotChannel* c = iPlot[chart]->Channel(channel);
+        c->AddXY(x, y);
+        c->setTitleText(title);
+        // The log draws the channel's older part for the address it shows now.
+        if (LogHistory* source = chart_history[chart][static_cast<size_t>(channel)].get();
+            source && source->address() != address) {
+            source->set_address(address);
+            c->history_changed();
+        }
+    };
+    add(group, 2 * position, pv, name + QStringLiteral("#"));
+    add(group, 2 * position + 1, sv, name + QStringLiteral("#set"));
+    add(3 + group, position, clamp_deviation(pv - sv), name + QStringLiteral("#"));
+}
 
-    TiPlot* trend = iPlot[static_cast<size_t>(group)];
-    trend->Channel(2 * position)->AddXY(x, pv_value);
-    trend->Channel(2 * position)->setTitleText(name + QStringLiteral("#"));
-    trend->Channel(2 * position + 1)->AddXY(x, sv_value);
-    trend->Channel(2 * position + 1)->setTitleText(name + QStringLiteral("#set"));
+void TForm1::plot_reply(int slot, int address, const QDateTime& when)
+{
+    if (slot < 1 || slot > 12)
+        return;
+    deviation = clamp_deviation(pv_value - sv_value);
+    plot_point(slot, address, chart_x(when), pv_value, sv_value);
+}
 
-    deviation = pv_value - sv_value;
-    if (deviation > 0.5)
-        deviation = 0.5;
-    if (deviation < -0.5)
-        deviation = -0.5;
-    TiPlot* dev = iPlot[static_cast<size_t>(3 + group)];
-    dev->Channel(position)->AddXY(x, deviation);
-    dev->Channel(position)->setTitleText(name + QStringLiteral("#"));
+void TForm1::show_history_view()
+{
+    if (!history_view) {
+        history_view = new HistoryView(db->file_path(), this);
+        connect(history_view, &HistoryView::database_error, this,
+                [](const QString& message) { ErrorBox::instance().show(message); });
+    }
+    history_view->show();
+    history_view->raise();
+    history_view->activateWindow();
 }

@@ -14,6 +14,7 @@
 #include "ttimer.h"
 
 #include <QComboBox>
+#include <QDateTime>
 #include <QLabel>
 #include <cmath>
 
@@ -116,11 +117,13 @@ void TForm1::command_dispose(const LineRequest& request, const std::uint8_t* rep
 
     if (request.kind != RequestKind::Poll)
         return;
-    // A poll reply: the instrument's measurement.
+    // A poll reply: the instrument's measurement, at one time on the charts
+    // and in the log.
+    const QDateTime now = QDateTime::currentDateTime();
     if (s > 0) {
         if (col == 0 || StringGrid1->Cells(col, 11) != QStringLiteral("StoP"))
             run_seen = 1;
-        plot_reply(s, address);
+        plot_reply(s, address, now);
     }
     if (roster::has_panel(s)) {
         const auto slot = static_cast<size_t>(s);
@@ -133,6 +136,6 @@ void TForm1::command_dispose(const LineRequest& request, const std::uint8_t* rep
         val_disp[slot]->SetValue(para_value);
         panel_label[slot]->setText(QString::number(address));
     }
-    append_measurement(address);
+    append_measurement(address, now);
     log_alarms(address);
 }

@@ -57,6 +57,10 @@ class TiPlot;
 class RowQueue;
 class StationSettings;
 class HealthView;
+class HistoryView;
+class LogHistory;
+class MeasurementHistory;
+class QDateTime;
 struct SetSource;
 
 class TForm1 : public QMainWindow {
@@ -199,8 +203,21 @@ public:
 
     // charts.cpp
     void iplot_init();
-    // Plots one reply of the instrument in `slot` (1..12) at `address`.
-    void plot_reply(int slot, int address);
+    // Plots one reply of the instrument in `slot` (1..12) at `address`, at
+    // the time its row is logged with.
+    void plot_reply(int slot, int address, const QDateTime& when);
+    // Adds one point (chart x, pv, sv) to the slot's trend and deviation
+    // channels and points their log sources at `address`.
+    void plot_point(int slot, int address, double x, double pv, double sv);
+    // Gives every chart channel its memory limit (station settings) and the
+    // log as the source of its older points.
+    void connect_chart_history();
+    // Fills the charts of the addresses polled now with the log's last hours.
+    static constexpr int kChartPreloadHours = 8;
+    void preload_charts();
+    // The history view ("历史曲线"), made on first use.
+    HistoryView* history_view = nullptr;
+    void show_history_view();
 
     // scan.cpp
     void checkbox_change(QCheckBox* box);
@@ -224,7 +241,7 @@ public:
     // The station's own settings beside the database (station.ini).
     std::unique_ptr<StationSettings> station_settings;
     QCheckBox* resume_check = nullptr;
-    void append_measurement(int address);
+    void append_measurement(int address, const QDateTime& when);
     // Logs the alarms that came or went with this poll reply's status byte.
     void log_alarms(int address);
     AlarmWatch alarm_watch;
@@ -402,6 +419,9 @@ public:
     // The database, opened while the window is created (the station does not
     // start without it), and its browser pages.
     std::unique_ptr<StationDb> db;
+    // The log as the charts read it (after db: it goes first).
+    std::unique_ptr<MeasurementHistory> chart_log;
+    std::array<std::array<std::shared_ptr<LogHistory>, 8>, 6> chart_history{};
     std::unique_ptr<AlarmLog> alarm_log;
     MeasurementPage* measurement_page = nullptr;
     ParamPage* param_page = nullptr;

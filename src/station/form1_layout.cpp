@@ -406,6 +406,9 @@ void TForm1::build_menu()
     add(display, "N141", QStringLiteral("数据显示1"), &TForm1::N141Click);
     add(display, "N581", QStringLiteral("数据显示2"), &TForm1::N581Click);
     add(display, "N9121", QStringLiteral("数据显示3"), &TForm1::N9121Click);
+    QAction* history_item = display->addAction(QStringLiteral("历史曲线"));
+    history_item->setObjectName(QStringLiteral("history_item"));
+    connect(history_item, &QAction::triggered, this, [this] { run_guarded([this] { show_history_view(); }); });
 
     // Clicking the top item "帮助" itself shows the about page; its items open too.
     help_menu = bar->addMenu(QStringLiteral("帮助"));

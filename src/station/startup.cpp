@@ -5,6 +5,9 @@
 #include "scomm.h"
 #include "iComponent.h"
 #include "browser_pages.h"
+#include "chart_history.h"
+#include "history_view.h"
+#include "measurement_history.h"
 #include "convert.h"
 #include "alarm_log.h"
 #include "alarm_page.h"
@@ -42,6 +45,7 @@ TForm1::TForm1(QWidget* parent, const QString& start_port) : QMainWindow(parent)
     build_layout();
     data_folder_label->setText(QDir::toNativeSeparators(QFileInfo(db->file_path()).absolutePath()));
     build_browser_pages();
+    connect_chart_history();
     connect_row_queue();
     FormCreate();
 }
@@ -88,6 +92,7 @@ void TForm1::form_create_steps()
     if (!start_port_.isEmpty())
         port_box->select_port(start_port_);
     resume_addresses();
+    preload_charts();
     QStringList messages;
     try {
         scomm_init();

@@ -78,10 +78,10 @@ void TForm1::connect_row_queue()
     connect(row_queue.get(), &RowQueue::waiting_changed, this, [this] { update_status_bar(); });
 }
 
-void TForm1::append_measurement(int address)
+void TForm1::append_measurement(int address, const QDateTime& when)
 {
     MeasurementRow row;
-    row.when = QDateTime::currentDateTime();
+    row.when = when;
     row.address = address;
     row.sv = sv_value;
     row.pv = pv_value;

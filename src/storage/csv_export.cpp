@@ -2,28 +2,20 @@
 
 #include "csv_file.h"
 #include "errors.h"
+#include "measurement_history.h"
 #include "measurement_model.h"
 #include "station_db.h"
 #include "status_bits.h"
 
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QStringList>
 #include <QVariant>
 
 namespace {
 
 constexpr int kWindowRows = 5000;
 std::atomic<int> export_counter { 0 };
-
-// The number in front of an address text ("12#仪表" -> 12); empty when the
-// text does not start with one.
-QString address_number(const QString& text)
-{
-    qsizetype n = 0;
-    while (n < text.size() && text[n].isDigit() && text[n].unicode() < 128)
-        ++n;
-    return text.left(n);
-}
 
 QByteArray csv_line(const QSqlQuery& q)
 {
@@ -39,7 +31,7 @@ QByteArray csv_line(const QSqlQuery& q)
     line += ',';
     line += csv_field(address);
     line += ',';
-    line += csv_field(address_number(address));
+    line += csv_field(log_address_number(address));
     for (int c = MeasurementModel::ColSv; c < MeasurementModel::ColAlm; ++c) {
         line += ',';
         line += csv_field(MeasurementModel::display_text(c, q.value(c + 1)));
@@ -64,20 +56,53 @@ QByteArray csv_line(const QSqlQuery& q)
 } // namespace
 
 std::optional<qint64> export_measurements_csv(const QString& db_path, const QString& out_path,
-    std::optional<DateRange> range, const std::function<void(int)>& progress, const std::atomic<bool>* cancel,
+    const MeasurementFilter& filter, const std::function<void(int)>& progress, const std::atomic<bool>* cancel,
     bool bom)
 {
     const QString name = QStringLiteral("csv_export_%1").arg(export_counter.fetch_add(1));
     ConnectionRemover remover(name);
-    QSqlDatabase db = open_station_connection(db_path, name);
+    QSqlDatabase db = open_station_connection(db_path, name, true);
 
+    // The conditions and their values, in the order of the placeholders.
+    QString where;
+    QVariantList values;
+    if (filter.days) {
+        where += QStringLiteral(" AND \"date\" >= ? AND \"date\" < ?");
+        values << filter.days->from.toString(QStringLiteral("yyyy-MM-dd"))
+               << filter.days->to.addDays(1).toString(QStringLiteral("yyyy-MM-dd"));
+    }
+    if (filter.clock) {
+        where += QStringLiteral(" AND \"time\" >= ? AND \"time\" < ?");
+        values << db_clock_text(filter.clock->first) << db_clock_text(filter.clock->second);
+    }
+    if (!filter.addresses.empty()) {
+        QStringList marks;
+        for (int a : filter.addresses) {
+            marks << QStringLiteral("?");
+            values << log_address_text(a);
+        }
+        where += QStringLiteral(" AND address IN (%1)").arg(marks.join(QLatin1Char(',')));
+    }
+    auto bind_filter = [&values](QSqlQuery& q, int first) {
+        for (int i = 0; i < values.size(); ++i)
+            q.bindValue(first + i, values[i]);
+    };
+
+    // The key range to walk: the whole table, or with a span of time the
+    // keys of the rows in it (found through the time index).
     qint64 first = 0;
     qint64 last = -1;
     {
         QSqlQuery q(db);
-        if (!q.exec(
-                QStringLiteral("SELECT (SELECT min(rowid) FROM mea_tbl), (SELECT max(rowid) FROM mea_tbl)"))
-            || !q.next())
+        const QString bounds = filter.clock
+            ? QStringLiteral("SELECT min(rowid), max(rowid) FROM mea_tbl WHERE \"time\" >= ? AND \"time\" < ?")
+            : QStringLiteral("SELECT (SELECT min(rowid) FROM mea_tbl), (SELECT max(rowid) FROM mea_tbl)");
+        q.prepare(bounds);
+        if (filter.clock) {
+            q.bindValue(0, db_clock_text(filter.clock->first));
+            q.bindValue(1, db_clock_text(filter.clock->second));
+        }
+        if (!q.exec() || !q.next())
             fail_read(db_path, q);
         if (!q.value(0).isNull()) {
             first = q.value(0).toLongLong();
@@ -88,12 +113,11 @@ std::optional<qint64> export_measurements_csv(const QString& db_path, const QStr
     CsvFile out(out_path, bom);
     out.write("date,time,address,address_no,sv,pv,mv,val,alm,alarms\n");
 
-    QString sql
+    const QString sql
         = QStringLiteral("SELECT rowid, \"date\", \"time\", address, sv, pv, mv, val, alm FROM mea_tbl "
-                         "WHERE rowid > ? AND rowid <= ?");
-    if (range)
-        sql += QStringLiteral(" AND \"date\" >= ? AND \"date\" < ?");
-    sql += QStringLiteral(" ORDER BY rowid LIMIT %1").arg(kWindowRows);
+                         "WHERE rowid > ? AND rowid <= ?%1 ORDER BY rowid LIMIT %2")
+              .arg(where)
+              .arg(kWindowRows);
 
     qint64 rows = 0;
     qint64 after = first - 1;
@@ -106,10 +130,7 @@ std::optional<qint64> export_measurements_csv(const QString& db_path, const QStr
         q.prepare(sql);
         q.bindValue(0, after);
         q.bindValue(1, last);
-        if (range) {
-            q.bindValue(2, range->from.toString(QStringLiteral("yyyy-MM-dd")));
-            q.bindValue(3, range->to.addDays(1).toString(QStringLiteral("yyyy-MM-dd")));
-        }
+        bind_filter(q, 2);
         if (!q.exec())
             fail_read(db_path, q);
         int n = 0;

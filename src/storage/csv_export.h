@@ -13,12 +13,33 @@
 #include <atomic>
 #include <functional>
 #include <optional>
+#include <utility>
+#include <vector>
 #include <thread>
 
 // Inclusive range of calendar days (local dates as logged).
 struct DateRange {
     QDate from;
     QDate to;
+};
+
+// Which rows to export: all, the rows of some calendar days, or of a span of
+// clock time (db_clock_ms: from_ms <= time < to_ms), of all addresses or the
+// listed ones.
+struct MeasurementFilter {
+    MeasurementFilter() = default;
+    MeasurementFilter(std::nullopt_t) { }
+    MeasurementFilter(DateRange range)
+        : days(range)
+    {
+    }
+    MeasurementFilter(std::optional<DateRange> range)
+        : days(range)
+    {
+    }
+    std::optional<DateRange> days;
+    std::optional<std::pair<qint64, qint64>> clock;
+    std::vector<int> addresses;
 };
 
 // Writes a header line (date,time,address,address_no,sv,pv,mv,val,alm,alarms)
@@ -28,9 +49,10 @@ struct DateRange {
 // it; UTF-8, LF line ends, a byte-order mark first when `bom`. `progress`
 // gets 0..1000 as the key range is covered. Returns the number of rows
 // written, or nullopt when `cancel` was raised. Throws EDatabaseError or
-// EInOutError naming the file. Runs on any thread (opens its own connection).
+// EInOutError naming the file. Runs on any thread (opens its own read-only
+// connection, so it also reads a file it may not write).
 std::optional<qint64> export_measurements_csv(const QString& db_path, const QString& out_path,
-    std::optional<DateRange> range, const std::function<void(int)>& progress, const std::atomic<bool>* cancel,
+    const MeasurementFilter& filter, const std::function<void(int)>& progress, const std::atomic<bool>* cancel,
     bool bom = false);
 
 // Runs an export on a background thread and reports on the thread that owns

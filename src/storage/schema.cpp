@@ -8,6 +8,38 @@
 
 namespace {
 
+// Milliseconds of a logged time text 'yyyy-MM-dd HH:mm:ss[.zzz]' read as
+// UTC (NULL for a text that is no time).
+#define CLOCK_MS(t) "(CAST(strftime('%s', substr(" t ", 1, 19)) AS INTEGER) * 1000 + CAST(substr(" t ", 21, 3) AS INTEGER))"
+
+// Adds the rows of `source` (address, ms, sv, pv), in its order, to their
+// minutes: a minute's first row is the earliest (the first of equal times),
+// its last the latest (the last of equal times).
+#define MINUTE_UPSERT(source)                                                                              \
+    "INSERT INTO mea_minute (address, minute, n, first_ms, first_sv, first_pv, last_ms, last_sv, last_pv, "  \
+    "sv_min, sv_max, pv_min, pv_max, d_min, d_max) "                                                       \
+    "SELECT address, ms / 60000, 1, ms, sv, pv, ms, sv, pv, sv, sv, pv, pv, pv - sv, pv - sv FROM ("       \
+    source ") WHERE ms IS NOT NULL AND address IS NOT NULL AND sv IS NOT NULL AND pv IS NOT NULL "           \
+    "ON CONFLICT (address, minute) DO UPDATE SET n = n + 1, "                                               \
+    "first_sv = CASE WHEN excluded.first_ms < first_ms THEN excluded.first_sv ELSE first_sv END, "         \
+    "first_pv = CASE WHEN excluded.first_ms < first_ms THEN excluded.first_pv ELSE first_pv END, "         \
+    "first_ms = min(first_ms, excluded.first_ms), "                                                        \
+    "last_sv = CASE WHEN excluded.last_ms >= last_ms THEN excluded.last_sv ELSE last_sv END, "             \
+    "last_pv = CASE WHEN excluded.last_ms >= last_ms THEN excluded.last_pv ELSE last_pv END, "             \
+    "last_ms = max(last_ms, excluded.last_ms), "                                                           \
+    "sv_min = min(sv_min, excluded.sv_min), sv_max = max(sv_max, excluded.sv_max), "                       \
+    "pv_min = min(pv_min, excluded.pv_min), pv_max = max(pv_max, excluded.pv_max), "                       \
+    "d_min = min(d_min, excluded.d_min), d_max = max(d_max, excluded.d_max)"
+
+// Computes the minute of row `r` (OLD or NEW) again from the log's rows.
+#define MINUTE_OF(r) "(" CLOCK_MS(r ".\"time\"") " / 60000)"
+#define MINUTE_REBUILD(r)                                                                                   \
+    "DELETE FROM mea_minute WHERE address = " r ".address AND minute = " MINUTE_OF(r) "; "                    \
+    MINUTE_UPSERT("SELECT address, " CLOCK_MS("\"time\"") " AS ms, sv, pv FROM mea_tbl WHERE address = " r \
+        ".address AND \"time\" >= strftime('%Y-%m-%d %H:%M:00', " MINUTE_OF(r) " * 60, 'unixepoch') "        \
+        "AND \"time\" < strftime('%Y-%m-%d %H:%M:00', (" MINUTE_OF(r) " + 1) * 60, 'unixepoch') "             \
+        "ORDER BY \"time\", rowid")
+
 const std::vector<SchemaStep> kSteps = {
     { 1, "报警记录表 alarm_log",
         {
@@ -25,6 +57,33 @@ const std::vector<SchemaStep> kSteps = {
             // rowid, the field, and the stored values before and after.
             "CREATE TABLE mea_audit (id INTEGER PRIMARY KEY, changed_at TEXT NOT NULL, "
             "row_id INTEGER NOT NULL, field TEXT NOT NULL, old_value, new_value)",
+        } },
+    { 3, "测量记录时间索引与分钟汇总表 mea_minute",
+        {
+            // Rows of a time range, of one address or all.
+            "CREATE INDEX mea_tbl_time_address ON mea_tbl (\"time\", address)",
+            // One row per address and minute of the log (minute = clock
+            // milliseconds / 60000, the logged local time read as if it were
+            // UTC): the row count, the first and the last row's time and
+            // values, and the ranges of sv, pv and pv - sv. Charts of long
+            // spans read these instead of every row. Rows without a time or
+            // a value are left out. The triggers below keep it equal to the
+            // log whoever writes it.
+            "CREATE TABLE mea_minute (address TEXT NOT NULL, minute INTEGER NOT NULL, n INTEGER NOT NULL, "
+            "first_ms INTEGER NOT NULL, first_sv REAL NOT NULL, first_pv REAL NOT NULL, "
+            "last_ms INTEGER NOT NULL, last_sv REAL NOT NULL, last_pv REAL NOT NULL, "
+            "sv_min REAL NOT NULL, sv_max REAL NOT NULL, pv_min REAL NOT NULL, pv_max REAL NOT NULL, "
+            "d_min REAL NOT NULL, d_max REAL NOT NULL, PRIMARY KEY (address, minute)) WITHOUT ROWID",
+            MINUTE_UPSERT("SELECT address, " CLOCK_MS("\"time\"") " AS ms, sv, pv FROM mea_tbl ORDER BY rowid"),
+            "CREATE TRIGGER mea_minute_insert AFTER INSERT ON mea_tbl BEGIN "
+            MINUTE_UPSERT("SELECT NEW.address AS address, " CLOCK_MS("NEW.\"time\"") " AS ms, NEW.sv AS sv, NEW.pv AS pv") "; "
+            "END",
+            "CREATE TRIGGER mea_minute_update AFTER UPDATE OF \"time\", address, sv, pv ON mea_tbl BEGIN "
+            MINUTE_REBUILD("OLD") "; " MINUTE_REBUILD("NEW") "; "
+            "END",
+            "CREATE TRIGGER mea_minute_delete AFTER DELETE ON mea_tbl BEGIN "
+            MINUTE_REBUILD("OLD") "; "
+            "END",
         } },
 };
 

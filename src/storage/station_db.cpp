@@ -1,6 +1,7 @@
 #include "station_db.h"
 
 #include "errors.h"
+#include "measurement_history.h"
 #include "param_catalogue.h"
 #include "param_text.h"
 #include "schema.h"
@@ -10,8 +11,11 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
+#include <QTimeZone>
 #include <QUrl>
 #include <QVariant>
+
+#include <algorithm>
 
 #include <atomic>
 
@@ -47,6 +51,52 @@ QDateTime db_timestamp_from_text(const QString& text)
     return t;
 }
 
+qint64 db_clock_ms(const QDateTime& when)
+{
+    constexpr qint64 kUnixDay = 2440588; // Julian day of 1970-01-01
+    return (when.date().toJulianDay() - kUnixDay) * 86'400'000 + when.time().msecsSinceStartOfDay();
+}
+
+std::optional<qint64> db_clock_ms(QStringView text)
+{
+    // Fixed places: yyyy-MM-dd HH:mm:ss(.zzz); read digit by digit, since
+    // the log's charts parse up to hundreds of thousands of these at a time.
+    if (text.size() != 19 && text.size() != 23)
+        return std::nullopt;
+    auto number = [&](qsizetype at, int digits, int& out) {
+        out = 0;
+        for (int i = 0; i < digits; ++i) {
+            const char16_t c = text[at + i].unicode();
+            if (c < u'0' || c > u'9')
+                return false;
+            out = out * 10 + (c - u'0');
+        }
+        return true;
+    };
+    auto is = [&](qsizetype at, char16_t c) { return text[at].unicode() == c; };
+    int y = 0, mo = 0, d = 0, h = 0, mi = 0, sec = 0, ms = 0;
+    if (!number(0, 4, y) || !is(4, u'-') || !number(5, 2, mo) || !is(7, u'-') || !number(8, 2, d)
+        || !is(10, u' ') || !number(11, 2, h) || !is(13, u':') || !number(14, 2, mi) || !is(16, u':')
+        || !number(17, 2, sec))
+        return std::nullopt;
+    if (text.size() == 23 && (!is(19, u'.') || !number(20, 3, ms)))
+        return std::nullopt;
+    const QDate date(y, mo, d);
+    if (!date.isValid() || h > 23 || mi > 59 || sec > 59)
+        return std::nullopt;
+    return (date.toJulianDay() - 2440588) * 86'400'000 + ((h * 60 + mi) * 60 + sec) * qint64(1000) + ms;
+}
+
+QString db_clock_text(qint64 ms)
+{
+    // Clamped to the years 0001 .. 9999, so that an open end of a range
+    // (the smallest or largest number) is still a text that compares.
+    constexpr qint64 kFirst = -62'135'596'800'000; // 0001-01-01 00:00:00.000
+    constexpr qint64 kLast = 253'402'300'799'999; // 9999-12-31 23:59:59.999
+    return QDateTime::fromMSecsSinceEpoch(std::clamp(ms, kFirst, kLast), QTimeZone::utc())
+        .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
+}
+
 QString db_file_label(const QString& path)
 {
     const QFileInfo info(path);
@@ -54,13 +104,13 @@ QString db_file_label(const QString& path)
         .arg(info.fileName(), QDir::toNativeSeparators(info.absolutePath()));
 }
 
-QSqlDatabase open_station_connection(const QString& path, const QString& connection_name)
+QSqlDatabase open_station_connection(const QString& path, const QString& connection_name, bool read_only)
 {
     const QFileInfo info(path);
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection_name);
     // mode=rw: open an existing file read-write, never create one.
     QUrl url = QUrl::fromLocalFile(info.absoluteFilePath());
-    url.setQuery(QStringLiteral("mode=rw"));
+    url.setQuery(read_only ? QStringLiteral("mode=ro") : QStringLiteral("mode=rw"));
     db.setDatabaseName(url.toString(QUrl::FullyEncoded));
     db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=2000"));
     auto fail = [&](const QString& driver_text) {
@@ -75,6 +125,16 @@ QSqlDatabase open_station_connection(const QString& path, const QString& connect
     if (!db.open())
         fail(db.lastError().text());
     QSqlQuery q(db);
+    if (read_only) {
+        // Reading the journal mode proves the file is a database.
+        if (!q.exec(QStringLiteral("PRAGMA journal_mode")) || !q.next()) {
+            const QString text = q.lastError().text();
+            q = QSqlQuery();
+            fail(text);
+        }
+        q.finish();
+        return db;
+    }
     // WAL keeps readers (the browser, the export) from blocking the writes of
     // the poll cycle; FULL sync makes each commit survive a power cut. Reading
     // the journal mode back also proves the file is a database.
@@ -234,7 +294,7 @@ qint64 StationDb::insert_row(const MeasurementRow& row)
         }
     }
     const QString stamp = db_timestamp_text(row.when);
-    insert_->bindValue(0, QString::number(row.address) + QStringLiteral("#仪表"));
+    insert_->bindValue(0, log_address_text(row.address));
     insert_->bindValue(1, stamp);
     insert_->bindValue(2, stamp);
     insert_->bindValue(3, row.sv);

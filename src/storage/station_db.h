@@ -122,9 +122,12 @@ private:
 };
 
 // Opens a second connection to `path` for use on the calling thread (the CSV
-// export): read-write URI open, never creating the file, with a busy timeout.
-// Throws EDatabaseError. The caller removes it with QSqlDatabase::removeDatabase.
-QSqlDatabase open_station_connection(const QString& path, const QString& connection_name);
+// export): read-write URI open, never creating the file, with a busy timeout;
+// with `read_only` a read-only open that proves the file is a database and
+// changes nothing (a file of another station, a file that may not be
+// written). Throws EDatabaseError. The caller removes it with
+// QSqlDatabase::removeDatabase.
+QSqlDatabase open_station_connection(const QString& path, const QString& connection_name, bool read_only = false);
 
 // Closes and removes a named connection when it goes out of scope. Declare
 // it before the QSqlDatabase handle it guards, so that the handle goes first.
@@ -152,3 +155,14 @@ QString db_file_label(const QString& path);
 // Timestamp text stored in the date and time fields: "yyyy-MM-dd HH:mm:ss.zzz".
 QString db_timestamp_text(const QDateTime& when);
 QDateTime db_timestamp_from_text(const QString& text);
+
+// The logged time as a number: milliseconds from 1970-01-01 00:00 of the
+// local date and time as written (read as if it were UTC, as the minute
+// table does), so a time and its text give the same number.
+qint64 db_clock_ms(const QDateTime& when);
+// The same from a stored text "yyyy-MM-dd HH:mm:ss" with an optional
+// ".zzz"; nullopt for any other text.
+std::optional<qint64> db_clock_ms(QStringView text);
+// The stored text of a clock number ("yyyy-MM-dd HH:mm:ss.zzz"), clamped
+// to the years 0001 .. 9999.
+QString db_clock_text(qint64 ms);

@@ -3,6 +3,7 @@
 #include "errors.h"
 
 #include <QDir>
+#include <QLocale>
 #include <QStringList>
 
 #include <algorithm>
@@ -89,4 +90,24 @@ void StationSettings::set_port_device(const QString& path)
     settings_->sync();
     if (settings_->status() != QSettings::NoError)
         throw EInOutError(QStringLiteral("Cannot write %1").arg(QDir::toNativeSeparators(file_path())).toStdString());
+}
+
+// Charts.
+
+namespace {
+constexpr double kDefaultChartMemoryDays = 7;
+const QString kChartMemoryDaysKey = QStringLiteral("charts/memory_days");
+} // namespace
+
+double StationSettings::chart_memory_days() const
+{
+    bool ok = false;
+    const double days = QLocale::c().toDouble(settings_->value(kChartMemoryDaysKey).toString(), &ok);
+    return ok && days > 0 && days <= 3650 ? days : kDefaultChartMemoryDays;
+}
+
+void StationSettings::set_chart_memory_days(double days)
+{
+    settings_->setValue(kChartMemoryDaysKey, QLocale::c().toString(days, 'g', 10));
+    settings_->sync();
 }

@@ -43,6 +43,12 @@ public:
     // cannot be written.
     void set_port_device(const QString& path);
 
+    // Charts: how much history each chart channel holds in memory, in days
+    // at one point a second (older points are drawn from the log). Default
+    // 7; a value that is not a number above 0 reads as the default.
+    double chart_memory_days() const;
+    void set_chart_memory_days(double days);
+
 private:
     std::unique_ptr<QSettings> settings_;
 };

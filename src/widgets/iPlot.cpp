@@ -396,9 +396,18 @@ void TiPlot::paint_plot(QPainter& p, const QSize& size) const
     TiPlotTicks x_ticks;
     if (xa) {
         const QFontMetrics fm(xa->LabelsFont());
-        const int sample = fm.horizontalAdvance(tick_text(xa->view_min() + xa->view_span(), 6));
-        x_ticks = compute_ticks(xa->view_min(), xa->view_span(), plot.width(), std::max(50, sample / 2 + 30));
+        if (xa->TimeScale()) {
+            const int sample = fm.horizontalAdvance(QStringLiteral("00:00:00"));
+            x_ticks = compute_time_ticks(xa->view_min(), xa->view_span(), plot.width(), sample + 16);
+        } else {
+            const int sample = fm.horizontalAdvance(tick_text(xa->view_min() + xa->view_span(), 6));
+            x_ticks
+                = compute_ticks(xa->view_min(), xa->view_span(), plot.width(), std::max(50, sample / 2 + 30));
+        }
     }
+    auto x_tick_text = [&](double v) {
+        return xa->TimeScale() ? time_tick_text(v, x_ticks.step) : tick_text(v, x_ticks.decimals);
+    };
 
     auto x_pos
         = [&](double v) { return plot.left() + (v - xa->view_min()) / xa->view_span() * (plot.width() - 1); };
@@ -429,7 +438,7 @@ void TiPlot::paint_plot(QPainter& p, const QSize& size) const
         const TiPlotChannel& c = *channels_.Items(i);
         const TiPlotAxis* cx = c.XAxis();
         const TiPlotAxis* cy = c.YAxis();
-        if (!c.Visible() || !cx || !cy || c.Count() == 0)
+        if (!c.Visible() || !cx || !cy || (c.Count() == 0 && !c.history()))
             continue;
         TiPlotTraceView view;
         view.x_min = cx->view_min();
@@ -439,6 +448,10 @@ void TiPlot::paint_plot(QPainter& p, const QSize& size) const
         view.width = plot.width();
         view.height = plot.height();
         spans.clear();
+        // The points older than those held, then the held ones; the first
+        // held point ends the older part, so the two join.
+        if (const TiPlotPoints* older = c.history_points(view))
+            render_points(*older, view, spans);
         render_trace(c.Points(), view, spans);
         for (const TiPlotSpan& s : spans)
             p.fillRect(
@@ -481,7 +494,7 @@ void TiPlot::paint_plot(QPainter& p, const QSize& size) const
             p.setPen(QColor(200, 200, 200));
             p.drawLine(x, plot.bottom() + 2, x, plot.bottom() + 5);
             p.setPen(xa->LabelsFontColor());
-            const QString t = tick_text(v, x_ticks.decimals);
+            const QString t = x_tick_text(v);
             const int tw = fm.horizontalAdvance(t);
             p.drawText(QRect(x - tw / 2 - 2, plot.bottom() + 6, tw + 4, fm.height()), Qt::AlignCenter, t);
         }
@@ -537,12 +550,13 @@ void TiPlot::choose_span(int index)
     const double span = span_choices_[std::size_t(index)].span;
     for (int i = 0; i < x_axes_.Count(); ++i) {
         TiPlotXAxis& axis = *x_axes_.Items(i);
-        // The X range of the points drawn against this axis.
+        // The X range of the points drawn against this axis, the older ones
+        // a channel's history source holds included.
         double lo = HUGE_VAL, hi = -HUGE_VAL;
         for (int k = 0; k < channels_.Count(); ++k) {
             const TiPlotChannel& c = *channels_.Items(k);
             if (c.XAxis() == &axis && c.Count() > 0) {
-                lo = std::min(lo, c.XMin());
+                lo = std::min(lo, c.first_x());
                 hi = std::max(hi, c.XMax());
             }
         }
@@ -608,20 +622,40 @@ TiPlot::Readout TiPlot::readout_at(double x) const
     for (int i = 0; i < channels_.Count(); ++i) {
         const TiPlotChannel& c = *channels_.Items(i);
         const TiPlotAxis* cx = c.XAxis();
-        if (!c.Visible() || !cx || c.Count() == 0)
+        if (!c.Visible() || !cx)
             continue;
-        // Beyond either end of the channel's points (by more than a few
-        // pixels) there is no value under the mouse.
+        // The held points and those drawn from the channel's history source
+        // in this view; beyond either end of them (by more than a few pixels)
+        // there is no value under the mouse.
         const double slack = 3 * cx->view_span() / std::max(1, plot_area_.width() - 1);
-        if (x < c.XMin() - slack || x > c.XMax() + slack)
-            continue;
-        const std::ptrdiff_t k = nearest_point(c.Points(), x);
-        if (k < 0)
-            continue;
-        const double px = c.Points().x(std::size_t(k));
-        if (px < cx->view_min() || px > cx->view_min() + cx->view_span())
-            continue;
-        r.values.push_back({ i, px, c.Points().y(std::size_t(k)) });
+        TiPlotTraceView view;
+        view.x_min = cx->view_min();
+        view.x_span = cx->view_span();
+        view.width = plot_area_.width();
+        view.height = plot_area_.height();
+        std::optional<Readout::Value> best;
+        auto consider = [&](double lo, double hi, double px, double py) {
+            if (x < lo - slack || x > hi + slack)
+                return;
+            if (px < cx->view_min() || px > cx->view_min() + cx->view_span())
+                return;
+            if (!best || std::abs(px - x) < std::abs(best->x - x))
+                best = Readout::Value { i, px, py };
+        };
+        if (const TiPlotPoints* older = c.history_points(view)) {
+            const std::ptrdiff_t k = older->nearest(x);
+            if (k >= 0) {
+                const TiPlotBounds b = older->bounds();
+                consider(b.x_min, b.x_max, older->x(std::size_t(k)), older->y(std::size_t(k)));
+            }
+        }
+        if (c.Count() > 0) {
+            const std::ptrdiff_t k = nearest_point(c.Points(), x);
+            if (k >= 0)
+                consider(c.XMin(), c.XMax(), c.Points().x(std::size_t(k)), c.Points().y(std::size_t(k)));
+        }
+        if (best)
+            r.values.push_back(*best);
     }
     return r;
 }

@@ -1,5 +1,8 @@
 #include "iPlotAxis.h"
 
+#include <QDateTime>
+#include <QTimeZone>
+
 #include <algorithm>
 #include <cmath>
 
@@ -204,4 +207,60 @@ TiPlotTicks compute_ticks(double min, double span, int pixels, int min_gap)
         t.values.push_back(std::abs(v) < step * 1e-9 ? 0.0 : v);
     }
     return t;
+}
+
+void TiPlotAxis::setTimeScale(bool on)
+{
+    if (on == time_scale_)
+        return;
+    time_scale_ = on;
+    changed();
+}
+
+TiPlotTicks compute_time_ticks(double min, double span, int pixels, int min_gap)
+{
+    TiPlotTicks t;
+    if (!(span > 0) || pixels <= 0 || min_gap <= 0 || !std::isfinite(min) || !std::isfinite(span))
+        return t;
+    constexpr double kDay = 1440;
+    static const double kSteps[] = { 1.0 / 6, 1.0 / 3, 0.5, 1, 2, 5, 10, 15, 30, 60, 120, 180, 360, 720, kDay,
+        2 * kDay, 7 * kDay, 14 * kDay, 28 * kDay, 56 * kDay, 112 * kDay, 364 * kDay };
+    const double raw = span / std::max(1.0, double(pixels) / min_gap);
+    double step = kSteps[std::size(kSteps) - 1];
+    for (double s : kSteps)
+        if (s >= raw) {
+            step = s;
+            break;
+        }
+    if (span / step > 1000)
+        return t;
+    t.step = step;
+    // Whole seconds, so the ticks fall exactly on the clock's marks.
+    const double step_s = std::round(step * 60);
+    const double first_s = std::ceil(min * 60 / step_s - 1e-9) * step_s;
+    for (int k = 0;; ++k) {
+        const double v = (first_s + k * step_s) / 60;
+        if (v > min + span * (1 + 1e-12) || k > 1000)
+            break;
+        t.values.push_back(v);
+    }
+    return t;
+}
+
+QString plot_clock_text(double minutes, const QString& format)
+{
+    if (!std::isfinite(minutes) || std::abs(minutes) > 1e12)
+        return QString();
+    const auto ms = static_cast<qint64>(std::llround(minutes * 60000.0));
+    return QDateTime::fromMSecsSinceEpoch(ms, QTimeZone::utc()).toString(format);
+}
+
+QString time_tick_text(double minutes, double step)
+{
+    if (step < 1)
+        return plot_clock_text(minutes, QStringLiteral("HH:mm:ss"));
+    const auto whole = static_cast<qint64>(std::llround(minutes));
+    if (step >= 1440 || whole % 1440 == 0)
+        return plot_clock_text(minutes, QStringLiteral("MM-dd"));
+    return plot_clock_text(minutes, QStringLiteral("HH:mm"));
 }

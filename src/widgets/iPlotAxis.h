@@ -41,6 +41,12 @@ public:
     const QColor& LabelsFontColor() const { return labels_color_; }
     void setLabelsFontColor(const QColor& color);
 
+    // A time axis: values are minutes of the wall clock counted from
+    // 1970-01-01 00:00 (as the clock reads, no time zone), ticks fall on
+    // whole seconds, minutes, hours or days and read as clock times.
+    bool TimeScale() const { return time_scale_; }
+    void setTimeScale(bool on);
+
     bool TrackingEnabled() const { return tracking_enabled_; }
     void setTrackingEnabled(bool on) { tracking_enabled_ = on; }
     TiPlotTrackingStyle TrackingStyle() const { return tracking_style_; }
@@ -92,6 +98,7 @@ private:
     QFont title_font_;
     QFont labels_font_;
     QColor labels_color_ = Qt::white;
+    bool time_scale_ = false;
     bool tracking_enabled_ = true;
     TiPlotTrackingStyle tracking_style_;
     TiPlotAlignFirstStyle align_first_;
@@ -122,3 +129,14 @@ struct TiPlotTicks {
     int decimals = 0;
 };
 TiPlotTicks compute_ticks(double min, double span, int pixels, int min_gap);
+
+// Ticks of a time axis (minutes, see TiPlotAxis::TimeScale): steps of 10, 20
+// or 30 seconds, 1 .. 30 minutes, 1 .. 12 hours or whole days, at multiples
+// of the step counted from midnight. `step` is in minutes.
+TiPlotTicks compute_time_ticks(double min, double span, int pixels, int min_gap);
+// A tick's text on a time axis: "HH:mm:ss" below a minute's step, "HH:mm"
+// below a day's ("MM-dd" at midnight), "MM-dd" for days.
+QString time_tick_text(double minutes, double step);
+// A value of a time axis as the clock and calendar read it, in `format`
+// (QDateTime's), e.g. "yyyy-MM-dd HH:mm:ss".
+QString plot_clock_text(double minutes, const QString& format);

@@ -171,6 +171,33 @@ std::size_t TiPlotPointStore::memory_bytes() const
     return bytes;
 }
 
+void TiPlotPointStore::drop_front_chunks(std::size_t count)
+{
+    count = std::min(count, chunks_.empty() ? 0 : chunks_.size() - 1);
+    if (count == 0)
+        return;
+    // Every chunk but the newest is full.
+    chunks_.erase(chunks_.begin(), chunks_.begin() + std::ptrdiff_t(count));
+    chunk_bounds_.erase(chunk_bounds_.begin(), chunk_bounds_.begin() + std::ptrdiff_t(count));
+    size_ -= count * kChunkPoints;
+    // The levels above a chunk, again from the chunks' bounds: as append
+    // builds them, one level more while the level below has several blocks.
+    upper_.clear();
+    for (int level = kChunkLevels + 1; block_count(level - 1) > 1; ++level) {
+        const std::size_t below = block_count(level - 1);
+        std::vector<TiPlotBounds> blocks;
+        blocks.reserve((below + kFan - 1) / kFan);
+        for (std::size_t b = 0; b < below; ++b) {
+            const TiPlotBounds child = bounds(level - 1, b);
+            if (b % kFan == 0)
+                blocks.push_back(child);
+            else
+                blocks.back() = merge(blocks.back(), child);
+        }
+        upper_.push_back(std::move(blocks));
+    }
+}
+
 int TiPlotPointStore::top_level() const
 {
     return kChunkLevels + int(upper_.size());
@@ -212,62 +239,66 @@ namespace {
 class TraceRasterizer {
 public:
     TraceRasterizer(const TiPlotPointStore& store, const TiPlotTraceView& view, std::vector<TiPlotSpan>& out)
-        : store_(store)
-        , view_(view)
-        , out_(out)
-        , lo_(std::size_t(std::max(view.width, 0)), HUGE_VAL)
-        , hi_(std::size_t(std::max(view.width, 0)), -HUGE_VAL)
+        : TraceRasterizer(view, out)
     {
-        x_scale_ = (view.width - 1) / view.x_span;
-        y_scale_ = (view.height - 1) / view.y_span;
-        y_top_ = view.y_min + view.y_span;
+        store_ = &store;
+    }
+    TraceRasterizer(const TiPlotPoints& points, const TiPlotTraceView& view, std::vector<TiPlotSpan>& out)
+        : TraceRasterizer(view, out)
+    {
+        points_ = &points;
     }
 
-    bool usable() const
-    {
-        return view_.width > 0 && view_.height > 0 && std::isfinite(x_scale_) && std::isfinite(y_scale_);
-    }
+    bool usable() const { return columns_.usable() && view_.height > 0 && std::isfinite(y_scale_); }
 
     void walk_pyramid()
     {
-        const int top = store_.top_level();
-        for (std::size_t b = 0; b < store_.block_count(top); ++b)
+        const int top = store_->top_level();
+        for (std::size_t b = 0; b < store_->block_count(top); ++b)
             visit(top, b);
         flush();
     }
 
     void walk_every_point()
     {
-        for (std::size_t i = 0; i < store_.size(); ++i)
+        const std::size_t n = store_ ? store_->size() : points_->size();
+        for (std::size_t i = 0; i < n; ++i)
             point(i);
         flush();
     }
 
 private:
+    TraceRasterizer(const TiPlotTraceView& view, std::vector<TiPlotSpan>& out)
+        : view_(view)
+        , out_(out)
+        , columns_(view)
+        , lo_(std::size_t(std::max(view.width, 0)), HUGE_VAL)
+        , hi_(std::size_t(std::max(view.width, 0)), -HUGE_VAL)
+    {
+        y_scale_ = (view.height - 1) / view.y_span;
+        y_top_ = view.y_min + view.y_span;
+    }
+
     struct Pt {
         double px, py;
         int col;
     };
 
-    double to_px(double x) const { return (x - view_.x_min) * x_scale_ + 0.5; }
+    double to_px(double x) const { return columns_.px(x); }
     double to_py(double y) const { return (y_top_ - y) * y_scale_ + 0.5; }
-    // Column of px clamped to -1 (left of the view, NaN too) .. width (right).
-    int col(double px) const
-    {
-        if (!(px >= 0))
-            return -1;
-        if (px >= view_.width)
-            return view_.width;
-        return int(px);
-    }
+    int col(double px) const { return columns_.column_of_px(px); }
     Pt make(std::size_t i)
     {
+        if (points_) {
+            const double px = to_px(points_->x(i));
+            return { px, to_py(points_->y(i)), col(px) };
+        }
         const std::size_t chunk = i / TiPlotPointStore::kChunkPoints;
         if (chunk != chunk_) {
             chunk_ = chunk;
-            chunk_base_ = store_.chunk_x_base(chunk);
-            chunk_dx_ = store_.chunk_dx(chunk);
-            chunk_y_ = store_.chunk_y(chunk);
+            chunk_base_ = store_->chunk_x_base(chunk);
+            chunk_dx_ = store_->chunk_dx(chunk);
+            chunk_y_ = store_->chunk_y(chunk);
         }
         const std::size_t k = i % TiPlotPointStore::kChunkPoints;
         const double px = to_px(chunk_base_ + double(chunk_dx_[k]));
@@ -276,10 +307,10 @@ private:
 
     void visit(int level, std::size_t block)
     {
-        const TiPlotBounds b = store_.bounds(level, block);
+        const TiPlotBounds b = store_->bounds(level, block);
         const std::size_t shift = std::size_t(level) * TiPlotPointStore::kFanBits;
         const std::size_t first = block << shift;
-        const std::size_t last = std::min(store_.size(), (block + 1) << shift) - 1;
+        const std::size_t last = std::min(store_->size(), (block + 1) << shift) - 1;
         const int c0 = col(to_px(b.x_min));
         const int c1 = col(to_px(b.x_max));
         if (c0 == c1) {
@@ -304,7 +335,7 @@ private:
             return;
         }
         const std::size_t child_end
-            = std::min(store_.block_count(level - 1), (block + 1) << TiPlotPointStore::kFanBits);
+            = std::min(store_->block_count(level - 1), (block + 1) << TiPlotPointStore::kFanBits);
         for (std::size_t c = block << TiPlotPointStore::kFanBits; c < child_end; ++c)
             visit(level - 1, c);
     }
@@ -391,11 +422,13 @@ private:
         touched_max_ = -1;
     }
 
-    const TiPlotPointStore& store_;
+    const TiPlotPointStore* store_ = nullptr;
+    const TiPlotPoints* points_ = nullptr;
     const TiPlotTraceView& view_;
     std::vector<TiPlotSpan>& out_;
+    TiPlotColumns columns_;
     std::vector<double> lo_, hi_;
-    double x_scale_ = 0, y_scale_ = 0, y_top_ = 0;
+    double y_scale_ = 0, y_top_ = 0;
     int touched_min_ = view_.width, touched_max_ = -1;
     std::size_t chunk_ = std::size_t(-1);
     double chunk_base_ = 0;
@@ -411,6 +444,90 @@ private:
 
 } // namespace
 
+TiPlotColumns::TiPlotColumns(const TiPlotTraceView& view)
+    : x_min_(view.x_min)
+    , scale_((view.width - 1) / view.x_span)
+    , width_(view.width)
+    , usable_(view.width > 0 && std::isfinite(scale_))
+{
+}
+
+bool TiPlotColumns::usable() const
+{
+    return usable_;
+}
+
+void TiPlotPoints::append(double x, double y)
+{
+    x_.push_back(x);
+    y_.push_back(to_float(y));
+}
+
+TiPlotBounds TiPlotPoints::bounds() const
+{
+    TiPlotBounds b { HUGE_VAL, -HUGE_VAL, HUGE_VAL, -HUGE_VAL };
+    for (std::size_t i = 0; i < size(); ++i)
+        extend_bounds(b, x(i), y(i));
+    return b;
+}
+
+std::ptrdiff_t TiPlotPoints::nearest(double x) const
+{
+    std::ptrdiff_t best = -1;
+    double gap = HUGE_VAL;
+    for (std::size_t i = 0; i < size(); ++i)
+        if (std::abs(x_[i] - x) <= gap) {
+            gap = std::abs(x_[i] - x);
+            best = std::ptrdiff_t(i);
+        }
+    return best;
+}
+
+TiPlotColumnReducer::TiPlotColumnReducer(const TiPlotTraceView& view, TiPlotPoints& out)
+    : columns_(view)
+    , out_(out)
+{
+}
+
+void TiPlotColumnReducer::add_run(
+    double x_first, double y_first, double x_last, double y_last, double y_min, double y_max)
+{
+    const int column = columns_.column(x_first);
+    if (open_ && column == column_) {
+        x_last_ = x_last;
+        y_last_ = y_last;
+        y_min_ = std::min(y_min_, y_min);
+        y_max_ = std::max(y_max_, y_max);
+        single_ = false;
+        return;
+    }
+    finish();
+    open_ = true;
+    column_ = column;
+    single_ = x_first == x_last && y_first == y_last && y_min == y_max;
+    x_first_ = x_first;
+    y_first_ = y_first;
+    x_last_ = x_last;
+    y_last_ = y_last;
+    y_min_ = y_min;
+    y_max_ = y_max;
+}
+
+void TiPlotColumnReducer::finish()
+{
+    if (!open_)
+        return;
+    open_ = false;
+    out_.append(x_first_, y_first_);
+    if (single_)
+        return;
+    // The extremes at the first point's x: the path first, lowest, highest,
+    // last stays in the column and spans its y range.
+    out_.append(x_first_, y_min_);
+    out_.append(x_first_, y_max_);
+    out_.append(x_last_, y_last_);
+}
+
 void render_trace(const TiPlotPointStore& store, const TiPlotTraceView& view, std::vector<TiPlotSpan>& out)
 {
     if (store.size() == 0)
@@ -418,6 +535,15 @@ void render_trace(const TiPlotPointStore& store, const TiPlotTraceView& view, st
     TraceRasterizer r(store, view, out);
     if (r.usable())
         r.walk_pyramid();
+}
+
+void render_points(const TiPlotPoints& points, const TiPlotTraceView& view, std::vector<TiPlotSpan>& out)
+{
+    if (points.size() == 0)
+        return;
+    TraceRasterizer r(points, view, out);
+    if (r.usable())
+        r.walk_every_point();
 }
 
 void render_trace_every_segment(

@@ -1,10 +1,10 @@
 #pragma once
 // Point storage of a plot channel and the drawing of its trace.
 //
-// A channel keeps every point for the life of the program, so a channel may
-// hold tens of millions of points. Points are stored in fixed chunks of 4096
-// (no reallocation, no copy as the history grows; the oldest span of history
-// is a whole chunk at the front, so dropping it later is cheap). A chunk holds
+// A channel may hold millions of points. Points are stored in fixed chunks of
+// 4096 (no reallocation, no copy as the history grows); the oldest span of
+// history is a whole chunk at the front, so a channel that keeps only its
+// recent history drops it whole (drop_front_chunks). A chunk holds
 // its first x as a double and every point as two floats: x as the offset from
 // that first x (time runs forward, so the offsets stay small and keep their
 // fine digits however large x grows) and y itself (seven significant digits,
@@ -28,6 +28,7 @@
 // starts, so pieces of the trace that share a column without touching are
 // never joined.
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <vector>
 
@@ -58,6 +59,12 @@ public:
     // Bytes held for the points and the pyramid (chunks and vectors).
     std::size_t memory_bytes() const;
 
+    // Forgets the `count` oldest chunks (at most all but the newest); the
+    // point that followed them becomes point 0. The chunks hold whole blocks
+    // of every level below a chunk, so only the few levels above are rebuilt.
+    void drop_front_chunks(std::size_t count);
+    std::size_t chunk_count() const { return chunks_.size(); }
+
     // Pyramid access: level 0 is the points themselves; block b of level L
     // covers points [b * 16^L, (b + 1) * 16^L). top_level() has one block.
     int top_level() const;
@@ -84,6 +91,79 @@ struct TiPlotTraceView {
     int width = 0, height = 0;
 };
 
+// The mapping of x to pixel columns that render_trace uses, for code that
+// reduces points to columns itself and must agree with it to the last bit.
+class TiPlotColumns {
+public:
+    explicit TiPlotColumns(const TiPlotTraceView& view);
+    bool usable() const;
+    // Continuous pixel position: column c holds px in [c, c + 1).
+    double px(double x) const { return (x - x_min_) * scale_ + 0.5; }
+    // The column of x, clamped to -1 (left of the view, NaN too) .. width
+    // (right of it).
+    int column(double x) const { return column_of_px(px(x)); }
+    int column_of_px(double px) const
+    {
+        if (!(px >= 0))
+            return -1;
+        if (px >= width_)
+            return width_;
+        return int(px);
+    }
+    int width() const { return width_; }
+
+private:
+    double x_min_, scale_;
+    int width_;
+    bool usable_;
+};
+
+// A short sequence of points with x held exactly (a double) and y as a
+// store holds it (a float): the points a view takes from elsewhere, drawn by
+// render_points. x is kept whole so that the same point lands in the same
+// pixel column whichever store or sequence holds it.
+class TiPlotPoints {
+public:
+    void append(double x, double y);
+    std::size_t size() const { return x_.size(); }
+    double x(std::size_t i) const { return x_[i]; }
+    double y(std::size_t i) const { return double(y_[i]); }
+    // The x and y ranges (infinite and empty for no point).
+    TiPlotBounds bounds() const;
+    // The point nearest to x (the last of equally near ones), or -1.
+    std::ptrdiff_t nearest(double x) const;
+
+private:
+    std::vector<double> x_;
+    std::vector<float> y_;
+};
+
+// Reduces a sequence of points in x order to at most four per pixel column
+// of a view: the first, the lowest, the highest and the last, in an order
+// whose trace covers exactly the pixels the whole sequence covers (inside a
+// column every segment stays in it, so the column's rows are the points' y
+// range; the segments between columns join the same points as before). A
+// run of points already known to lie in one column may be given by its
+// first and last point and its y range alone. Appends to `out`.
+class TiPlotColumnReducer {
+public:
+    TiPlotColumnReducer(const TiPlotTraceView& view, TiPlotPoints& out);
+    ~TiPlotColumnReducer() { finish(); }
+    const TiPlotColumns& columns() const { return columns_; }
+    void add_point(double x, double y) { add_run(x, y, x, y, y, y); }
+    void add_run(double x_first, double y_first, double x_last, double y_last, double y_min, double y_max);
+    // Writes the last column's points (also done on destruction).
+    void finish();
+
+private:
+    TiPlotColumns columns_;
+    TiPlotPoints& out_;
+    bool open_ = false;
+    bool single_ = true;
+    int column_ = 0;
+    double x_first_ = 0, y_first_ = 0, x_last_ = 0, y_last_ = 0, y_min_ = 0, y_max_ = 0;
+};
+
 // One vertical run of pixels of a trace: column, first and last row (inclusive).
 struct TiPlotSpan {
     int column, row_top, row_bottom;
@@ -93,6 +173,9 @@ struct TiPlotSpan {
 // clipped to the view. Cost: about width x pyramid depth, independent of the
 // number of visible points when x runs forward.
 void render_trace(const TiPlotPointStore& store, const TiPlotTraceView& view, std::vector<TiPlotSpan>& out);
+
+// The pixel spans of a sequence of points, segment by segment.
+void render_points(const TiPlotPoints& points, const TiPlotTraceView& view, std::vector<TiPlotSpan>& out);
 
 // The same result computed segment by segment over every point, for checking
 // and for tiny series; cost grows with the number of points.

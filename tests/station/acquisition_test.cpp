@@ -2,6 +2,7 @@
 // are recorded as SendData receives them, replies go in through the receive
 // handler, and handlers are called directly instead of waiting for timers.
 #include "alarm_page.h"
+#include "chart_history.h"
 #include "errors.h"
 #include "form_fixture.h"
 #include "frame_codec.h"
@@ -16,6 +17,7 @@
 #include "param_grid.h"
 #include "param_text.h"
 #include "replies.h"
+#include "station_db.h"
 #include "string_grid.h"
 #include "ttimer.h"
 
@@ -471,7 +473,6 @@ TEST_F(Acquisition, PollReplyPlotsFillsItsPanelAndLogsAMeasurement)
     dec_places[17] = 1;
     poll_until(f, 17);
     ASSERT_EQ(cur_slot, 6);
-    chart_clock = 90;
     const qint64 rows = mea_rows();
     inject(f, reply_counts(250, 253, 4550, 0x84, -2));
 
@@ -480,7 +481,6 @@ TEST_F(Acquisition, PollReplyPlotsFillsItsPanelAndLogsAMeasurement)
     ASSERT_EQ(trend->Channel(2)->Count(), 1);
     ASSERT_EQ(trend->Channel(3)->Count(), 1);
     ASSERT_EQ(dev->Channel(1)->Count(), 1);
-    EXPECT_DOUBLE_EQ(trend->Channel(2)->DataX(0), 1.5);
     // The charts hold their points as floats.
     EXPECT_FLOAT_EQ(trend->Channel(2)->DataY(0), 25.3);
     EXPECT_FLOAT_EQ(trend->Channel(3)->DataY(0), 25.0);
@@ -515,6 +515,11 @@ TEST_F(Acquisition, PollReplyPlotsFillsItsPanelAndLogsAMeasurement)
     EXPECT_DOUBLE_EQ(db_value(last.arg(QStringLiteral("mv"))).toDouble(), 45.5);
     EXPECT_DOUBLE_EQ(db_value(last.arg(QStringLiteral("val"))).toDouble(), para_value);
     EXPECT_EQ(db_value(last.arg(QStringLiteral("alm"))).toInt(), 0x84);
+    // The points stand at the time of their row: the charts and the log share one axis.
+    const std::optional<qint64> logged = db_clock_ms(db_value(last.arg(QStringLiteral("\"time\""))).toString());
+    ASSERT_TRUE(logged);
+    for (TiPlotChannel* c : { trend->Channel(2), trend->Channel(3), dev->Channel(1) })
+        EXPECT_DOUBLE_EQ(c->DataX(0), chart_x(*logged));
 }
 
 // Each instrument's alarms are followed from the status bytes of its poll
@@ -568,16 +573,16 @@ TEST_F(Acquisition, PlottingRuleChannelsAndDeviationClamp)
         { 12, 80, 80.2, -0.2, 2, 6, 5, 3 },
     };
     TForm1& f = ready_form();
-    chart_clock = 90;
+    const QDateTime when(QDate(2026, 3, 1), QTime(12, 0, 1, 500));
     for (const Case& c : cases) {
         SCOPED_TRACE(c.slot);
         pv_value = c.pv;
         sv_value = c.sv;
-        f.plot_reply(c.slot, 40);
+        f.plot_reply(c.slot, 40, when);
         TiPlotChannel* pv = f.iPlot[static_cast<size_t>(c.trend)]->Channel(c.pv_channel);
         TiPlotChannel* sv = f.iPlot[static_cast<size_t>(c.trend)]->Channel(c.pv_channel + 1);
         TiPlotChannel* dev = f.iPlot[static_cast<size_t>(c.deviation_chart)]->Channel(c.dev_channel);
-        EXPECT_DOUBLE_EQ(pv->DataX(pv->Count() - 1), 1.5);
+        EXPECT_DOUBLE_EQ(pv->DataX(pv->Count() - 1), chart_x(when));
         EXPECT_FLOAT_EQ(pv->DataY(pv->Count() - 1), c.pv);
         EXPECT_FLOAT_EQ(sv->DataY(sv->Count() - 1), c.sv);
         EXPECT_FLOAT_EQ(dev->DataY(dev->Count() - 1), c.dev);
@@ -590,8 +595,8 @@ TEST_F(Acquisition, PlottingRuleChannelsAndDeviationClamp)
     for (TiPlot* p : f.iPlot)
         for (int ch = 0; ch < p->ChannelCount(); ++ch)
             before += p->Channel(ch)->Count();
-    f.plot_reply(0, 1);
-    f.plot_reply(13, 1);
+    f.plot_reply(0, 1, when);
+    f.plot_reply(13, 1, when);
     for (TiPlot* p : f.iPlot)
         for (int ch = 0; ch < p->ChannelCount(); ++ch)
             after += p->Channel(ch)->Count();

@@ -6,7 +6,13 @@
 #include "station_db.h"
 #include "storage_fixture.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QSqlError>
+
+#include <map>
+#include <optional>
+#include <vector>
 
 namespace {
 
@@ -36,6 +42,52 @@ protected:
         return dump("mea_tbl", "rowid, \"date\", \"time\", address, sv, pv, mv, val, alm");
     }
     int version() const { return query(QStringLiteral("PRAGMA user_version")).front().toInt(); }
+    // The minute table as it should be, worked out here from the log's rows
+    // (times read by db_clock_ms, first and last by time, then by key), and
+    // as the file holds it: per address and minute the row count, the first
+    // and last time, sv and pv, and the ranges of sv, pv and pv - sv.
+    using Minutes = std::map<std::pair<QString, qint64>, std::vector<double>>;
+    static QJsonArray json(const QVariant& v) { return QJsonDocument::fromJson(v.toString().toUtf8()).array(); }
+    Minutes minutes_from_rows() const
+    {
+        Minutes out;
+        for (const QVariant& v : query(QStringLiteral(
+                 "SELECT json_array(\"time\", address, sv, pv) FROM mea_tbl ORDER BY \"time\", rowid"))) {
+            const QJsonArray row = json(v);
+            const std::optional<qint64> ms = db_clock_ms(row[0].toString());
+            if (!ms || row[1].isNull() || row[2].isNull() || row[3].isNull())
+                continue;
+            const double t = double(*ms), sv = row[2].toDouble(), pv = row[3].toDouble(), d = pv - sv;
+            std::vector<double>& m = out[{ row[1].toString(), *ms / 60000 }];
+            if (m.empty()) {
+                m = { 1, t, sv, pv, t, sv, pv, sv, sv, pv, pv, d, d };
+                continue;
+            }
+            m[0] += 1;
+            m[4] = t;
+            m[5] = sv;
+            m[6] = pv;
+            const double values[] = { sv, pv, d };
+            for (int k = 0; k < 3; ++k) {
+                m[std::size_t(7 + 2 * k)] = std::min(m[std::size_t(7 + 2 * k)], values[k]);
+                m[std::size_t(8 + 2 * k)] = std::max(m[std::size_t(8 + 2 * k)], values[k]);
+            }
+        }
+        return out;
+    }
+    Minutes minute_table() const
+    {
+        Minutes out;
+        for (const QVariant& v : query(QStringLiteral(
+                 "SELECT json_array(address, minute, n, first_ms, first_sv, first_pv, last_ms, last_sv, last_pv, "
+                 "sv_min, sv_max, pv_min, pv_max, d_min, d_max) FROM mea_minute"))) {
+            const QJsonArray row = json(v);
+            std::vector<double>& m = out[{ row[0].toString(), qint64(row[1].toDouble()) }];
+            for (int k = 2; k < row.size(); ++k)
+                m.push_back(row[k].toDouble());
+        }
+        return out;
+    }
     bool has(const char* kind, const char* name) const
     {
         return query(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type = '%1' AND name = '%2'")
@@ -69,8 +121,12 @@ TEST_F(SchemaTest, DeliveredLayoutIsUpgradedInPlaceKeepingEveryRow)
     EXPECT_TRUE(has("table", "alarm_log"));
     EXPECT_TRUE(has("index", "alarm_log_address_time"));
     EXPECT_TRUE(has("table", "mea_audit"));
+    EXPECT_TRUE(has("index", "mea_tbl_time_address"));
     EXPECT_EQ(mea_tbl(), log_before);
     EXPECT_EQ(ai_para(), params_before);
+    // The minute table is built from the rows already there.
+    EXPECT_EQ(minute_table().size(), 7 * 9);
+    EXPECT_EQ(minute_table(), minutes_from_rows());
 
     // Opening again changes nothing; the station goes on logging.
     {
@@ -108,7 +164,7 @@ TEST_F(SchemaTest, AddedStepsRunOnceAndAFailedStepLeavesTheLastVersion)
     const int v = latest_schema_version();
     std::vector<SchemaStep> steps = schema_steps();
     steps.push_back(
-        { v + 1, "index", { "CREATE INDEX mea_tbl_time_address ON mea_tbl (\"time\", address)" } });
+        { v + 1, "index", { "CREATE INDEX mea_tbl_alm ON mea_tbl (alm)" } });
     steps.push_back({ v + 2, "broken", { "CREATE TABLE half (a)", "CREATE TABLE half (a)" } });
     {
         QSqlDatabase db = open_station_connection(db_path(), QStringLiteral("schema_test"));
@@ -125,8 +181,42 @@ TEST_F(SchemaTest, AddedStepsRunOnceAndAFailedStepLeavesTheLastVersion)
     }
     QSqlDatabase::removeDatabase(QStringLiteral("schema_test"));
     EXPECT_EQ(version(), v + 1);
-    EXPECT_TRUE(has("index", "mea_tbl_time_address"));
+    EXPECT_TRUE(has("index", "mea_tbl_alm"));
     EXPECT_FALSE(has("table", "half"));
+}
+
+// Whoever writes the log, the minute table follows: rows appended in and out
+// of time order, rows without a value, edited values and times, deleted rows.
+TEST_F(SchemaTest, MinuteTableFollowsEveryChangeOfTheLog)
+{
+    StationDb db(dir());
+    const QDateTime t0(QDate(2026, 3, 1), QTime(23, 58, 50));
+    for (int i = 0; i < 300; ++i) // 50 minutes of three addresses, crossing midnight
+        db.append_measurement({ t0.addMSecs(i * 10'000 + i % 7), i % 3 + 1, 100.0 + i % 5, 99.5 + (i * 37) % 11, 0, 0, 0 });
+    db.append_measurement({ t0.addSecs(65), 2, 50, 51, 0, 0, 0 }); // late, into a minute that has rows
+    db.append_measurement({ t0.addSecs(65), 2, 60, 61, 0, 0, 0 }); // same time: the later row is the last
+    ASSERT_EQ(minute_table(), minutes_from_rows());
+
+    QSqlQuery q(db.connection());
+    const char* changes[] = {
+        "INSERT INTO mea_tbl (\"date\", \"time\", address, sv, pv) VALUES ('x', '2026-03-02 00:00:30.000', '1#仪表', NULL, 5)",
+        "INSERT INTO mea_tbl (\"date\", \"time\", address, sv, pv) VALUES ('x', 'not a time', '1#仪表', 1, 5)",
+        "UPDATE mea_tbl SET pv = 500 WHERE rowid = 40",
+        "UPDATE mea_tbl SET sv = -500 WHERE rowid = 41",
+        "UPDATE mea_tbl SET \"time\" = '2026-03-02 00:30:00.000' WHERE rowid = 42",
+        "UPDATE mea_tbl SET address = '9#仪表' WHERE rowid = 43",
+        "DELETE FROM mea_tbl WHERE rowid BETWEEN 100 AND 140",
+        "DELETE FROM mea_tbl WHERE rowid = 1",
+    };
+    for (const char* change : changes) {
+        SCOPED_TRACE(change);
+        ASSERT_TRUE(q.exec(QString::fromUtf8(change))) << q.lastError().text().toStdString();
+        EXPECT_EQ(minute_table(), minutes_from_rows());
+    }
+    bool moved = false;
+    for (const auto& [key, m] : minute_table())
+        moved = moved || key.first == QStringLiteral("9#仪表");
+    EXPECT_TRUE(moved);
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 #include <QFileInfo>
 
 #include <functional>
+#include <optional>
 #include <unistd.h>
 
 namespace {
@@ -151,6 +152,43 @@ TEST_F(StationDbTest, AppendWritesOneRowWithOneTimestampInBothTimeFields)
         QStringLiteral(
             "2026-03-04 23:59:58.765|2026-03-04 23:59:58.765|12#仪表|123.4|120.125|45.67|3.5|165"));
     EXPECT_EQ(db_timestamp_from_text(QStringLiteral("2026-03-04 23:59:58.765")), when);
+}
+
+// Logged times as numbers: the stored texts read back to the millisecond,
+// anything else is no time, and the open ends of a range still give texts
+// that compare with the stored ones.
+TEST(DbClock, TextsAndNumbersOfLoggedTimes)
+{
+    const qint64 day = 86'400'000;
+    const qint64 noon = (QDate(2026, 3, 1).toJulianDay() - QDate(1970, 1, 1).toJulianDay()) * day + 12 * 3'600'000;
+    const struct {
+        const char* text;
+        std::optional<qint64> ms;
+    } cases[] = {
+        { "2026-03-01 12:00:00.000", noon },
+        { "2026-03-01 12:00:01.507", noon + 1507 },
+        { "2026-03-01 12:00:01", noon + 1000 },
+        { "1970-01-01 00:00:00.000", 0 },
+        { "2026-02-30 12:00:00.000", std::nullopt },
+        { "2026-03-01 24:00:00.000", std::nullopt },
+        { "2026-03-01T12:00:00.000", std::nullopt },
+        { "2026-03-01 12:00:00.0001", std::nullopt },
+        { "2026-03-01 12:00:00.00x", std::nullopt },
+        { "2026-03-01 12:0:00", std::nullopt },
+        { "", std::nullopt },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        EXPECT_EQ(db_clock_ms(QString::fromLatin1(c.text)), c.ms);
+        if (c.ms && QByteArray(c.text).size() == 23) {
+            EXPECT_EQ(db_clock_text(*c.ms), QString::fromLatin1(c.text));
+        }
+    }
+    const QDateTime local(QDate(2026, 3, 1), QTime(12, 0, 1, 507));
+    EXPECT_EQ(db_clock_ms(local), noon + 1507);
+    EXPECT_EQ(db_clock_ms(db_timestamp_text(local)), noon + 1507);
+    EXPECT_EQ(db_clock_text(INT64_MAX), QStringLiteral("9999-12-31 23:59:59.999"));
+    EXPECT_EQ(db_clock_text(INT64_MIN), QStringLiteral("0001-01-01 00:00:00.000"));
 }
 
 TEST_F(StationDbTest, OpenFailsWithoutCreatingOrWritingAnything)

@@ -3,6 +3,7 @@
 #include "errors.h"
 #include "iPlot.h"
 
+#include <QDate>
 #include <QImageReader>
 #include <QMouseEvent>
 #include <QPainter>
@@ -405,6 +406,44 @@ TEST(PlotToolbar, SavePngWritesTheChart)
     EXPECT_EQ(reader.format(), "png");
     EXPECT_EQ(reader.size(), QSize(400, 250));
     EXPECT_FALSE(plot.save_png(dir.filePath(QStringLiteral("missing/chart.png"))));
+}
+
+// A time axis (minutes of the clock): ticks on whole clock marks spaced at
+// least the gap apart, read as the clock shows them; days at midnight.
+TEST(PlotTimeAxis, TicksFallOnClockMarksAndReadAsTimes)
+{
+    // 2026-03-01 13:07:23 as minutes from 1970-01-01 00:00.
+    const double t0 = (QDate(2026, 3, 1).toJulianDay() - QDate(1970, 1, 1).toJulianDay()) * 1440.0 + 13 * 60 + 7 + 23 / 60.0;
+    const struct {
+        const char* name;
+        double span;
+        double step;
+        const char* first_text;
+    } cases[] = {
+        { "half a minute", 0.5, 1.0 / 6, "13:07:30" },
+        { "ten minutes", 10, 1, "13:08" },
+        { "24 hours", 1440, 180, "15:00" },
+        { "30 days", 30 * 1440, 7 * 1440, "03-05" },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const TiPlotTicks t = compute_time_ticks(t0, c.span, 725, 70);
+        EXPECT_DOUBLE_EQ(t.step, c.step);
+        ASSERT_GE(t.values.size(), 2u);
+        EXPECT_LE(double(t.values.size() - 1) * 70, 725.0 * (1 + c.step / c.span));
+        for (double v : t.values) {
+            EXPECT_GE(v, t0);
+            EXPECT_LE(v, t0 + c.span);
+            const double seconds = v * 60 / std::round(c.step * 60);
+            EXPECT_NEAR(seconds, std::round(seconds), 1e-6);
+        }
+        EXPECT_EQ(time_tick_text(t.values.front(), t.step), QString::fromLatin1(c.first_text));
+    }
+    // Midnight on an hour's step reads as the day.
+    const double midnight = std::ceil(t0 / 1440) * 1440;
+    EXPECT_EQ(time_tick_text(midnight, 180), QStringLiteral("03-02"));
+    EXPECT_EQ(plot_clock_text(t0, QStringLiteral("yyyy-MM-dd HH:mm:ss")), QStringLiteral("2026-03-01 13:07:23"));
+    EXPECT_TRUE(compute_time_ticks(t0, 0, 725, 70).values.empty());
 }
 
 } // namespace

@@ -136,6 +136,7 @@ int main(int argc, char** argv)
     form.health_view->close();
 
     // A trend chart over the last ten minutes, with the cross-hair read-out.
+    form.PageControl1->setCurrentIndex(3);
     form.PageControl2->setCurrentIndex(0);
     TiPlot* trend = form.iPlot[0];
     trend->choose_span(0);
@@ -143,7 +144,7 @@ int main(int argc, char** argv)
     // The mouse over the middle of the curves.
     const QRect area = trend->plot_area();
     const TiPlotXAxis& x = *trend->XAxis(0);
-    const double middle = trend->Channel(0)->XMax() / 2;
+    const double middle = (trend->Channel(0)->XMin() + trend->Channel(0)->XMax()) / 2;
     const QPointF at(area.left() + (middle - x.view_min()) / x.view_span() * (area.width() - 1),
                      area.top() + area.height() * 0.4);
     QMouseEvent move(QEvent::MouseMove, at, trend->mapToGlobal(at), Qt::NoButton, Qt::NoButton, {});
