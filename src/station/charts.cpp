@@ -90,7 +90,7 @@ void TForm1::iplot_init()
         plot->YAxis(0)->setTitleShow(true);
     }
     for (TiPlot* plot : iPlot)
-        plot->XAxis(0)->setTitle(QStringLiteral("时间"));
+        plot->XAxis(0)->setTitle(QStringLiteral("采样时间(t)"));
     for (int i = 0; i < 6; ++i) {
         TiPlot* plot = iPlot[static_cast<size_t>(i)];
         plot->XAxis(0)->setTitleShow(true);

@@ -235,8 +235,11 @@ TEST_F(Unattended, NoRowIsLostWhileTheDatabaseIsUnavailable)
     }
     stop_polling();
     // Every poll answer the simulator gave since the scan is a row, in order.
+    // (The log is read before taking `mu`: the bus calls on_reply holding its
+    // own lock, which logged() takes through bus->state().)
+    const std::vector<Sample> rows_logged = logged();
     std::lock_guard<std::mutex> lock(mu);
-    EXPECT_EQ(logged(), answers);
+    EXPECT_EQ(rows_logged, answers);
     EXPECT_EQ(form->row_queue->dropped(), 0u);
     EXPECT_TRUE(errors.isEmpty()) << errors.join(QLatin1Char('\n')).toStdString();
 }

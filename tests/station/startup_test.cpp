@@ -82,6 +82,11 @@ TEST_F(StartUp, WithoutSettingsFileTheFormsValuesStandAndThePortOpens)
         EXPECT_FALSE(f.panel_box[static_cast<size_t>(s - 1)]->isVisible());
     }
     EXPECT_EQ(f.iPlot[0]->TitleText(), "实时温度曲线");
+    EXPECT_EQ(f.iPlot[5]->TitleText(), "实时偏差曲线");
+    for (TiPlot* plot : f.iPlot) {
+        EXPECT_EQ(plot->YAxis(0)->Title(), "温度值(℃)");
+        EXPECT_EQ(plot->XAxis(0)->Title(), "采样时间(t)");
+    }
     EXPECT_EQ(cur_addr, -1);
     EXPECT_EQ(reply_ok, 1);
     f.close();
