@@ -19,14 +19,68 @@
 #include "station_settings.h"
 
 #include <QComboBox>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QLocale>
+#include <QTime>
 #include <QDir>
 #include <QFileInfo>
 #include <QFont>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
 #include <QTabWidget>
 #include <QStringList>
+
+namespace {
+
+// Shown while the database's layout is upgraded before the window exists: on a
+// log of years the new index and summary take minutes, and an empty screen
+// would look like a hang. What ran goes to the event log once it is open.
+class UpgradeNotice {
+public:
+    void starting(const SchemaStep& step)
+    {
+        if (!label_) {
+            clock_.start();
+            label_ = std::make_unique<QLabel>();
+            label_->setWindowTitle(QStringLiteral("AI仪表集中监控站"));
+            label_->setAlignment(Qt::AlignCenter);
+            label_->setMargin(24);
+            label_->setMinimumWidth(460);
+        }
+        const QString what = QStringLiteral("结构版本 %1（%2）").arg(step.version).arg(QString::fromUtf8(step.what));
+        lines_ << QStringLiteral("数据库升级到%1，开始于 %2")
+                      .arg(what, QTime::currentTime().toString(QStringLiteral("HH:mm:ss")));
+        label_->setText(QStringLiteral("正在升级数据库到%1……\n记录多时需要几分钟，请勿关闭程序。").arg(what));
+        label_->adjustSize();
+        if (const QScreen* screen = QGuiApplication::primaryScreen())
+            label_->move(screen->availableGeometry().center() - label_->rect().center());
+        label_->show();
+        label_->repaint();
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    }
+    // Writes what ran and how long it took; closes the notice.
+    void finish()
+    {
+        if (!label_)
+            return;
+        for (const QString& line : lines_)
+            event_log::write("数据库", line.toStdString());
+        event_log::write("数据库", QStringLiteral("升级完成，用时 %1 秒")
+                                       .arg(QLocale::c().toString(clock_.elapsed() / 1000.0, 'f', 1))
+                                       .toStdString());
+        label_.reset();
+    }
+
+private:
+    std::unique_ptr<QLabel> label_;
+    QStringList lines_;
+    QElapsedTimer clock_;
+};
+
+} // namespace
 
 TForm1::TForm1(QWidget* parent, const QString& start_port) : QMainWindow(parent), start_port_(start_port)
 {
@@ -34,11 +88,13 @@ TForm1::TForm1(QWidget* parent, const QString& start_port) : QMainWindow(parent)
     set_widget_error_handler([](const QString& message) { ErrorBox::instance().show(message); });
     // Without its database the station does not start: this throws
     // EDatabaseError naming the file and the working directory.
-    db = std::make_unique<StationDb>();
+    UpgradeNotice upgrade;
+    db = std::make_unique<StationDb>(QString(), nullptr, [&upgrade](const SchemaStep& step) { upgrade.starting(step); });
     // The event log and the station's own settings live beside the database.
     const QString data_dir = QFileInfo(db->file_path()).absolutePath();
     event_log::open(QDir(data_dir).filePath(QStringLiteral("station.log")).toStdString());
     event_log::write("站点", "启动，数据库 " + db->file_path().toStdString());
+    upgrade.finish();
     station_settings = std::make_unique<StationSettings>(data_dir);
     row_queue = std::make_unique<RowQueue>(*db);
     alarm_log = std::make_unique<AlarmLog>(*db);

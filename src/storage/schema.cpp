@@ -113,7 +113,8 @@ int schema_version(const QSqlDatabase& db)
     return q.value(0).toInt();
 }
 
-void upgrade_schema(const QSqlDatabase& db, const QString& file, const std::vector<SchemaStep>& steps)
+void upgrade_schema(
+    const QSqlDatabase& db, const QString& file, const std::vector<SchemaStep>& steps, const SchemaStepNotice& starting)
 {
     const int latest = latest_schema_version(steps);
     int version = schema_version(db);
@@ -144,6 +145,8 @@ void upgrade_schema(const QSqlDatabase& db, const QString& file, const std::vect
             QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
             continue;
         }
+        if (starting)
+            starting(step);
         for (const char* statement : step.statements)
             if (!q.exec(QString::fromUtf8(statement)))
                 rollback(q.lastError().text());

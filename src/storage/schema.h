@@ -12,6 +12,7 @@
 #include <QSqlDatabase>
 #include <QString>
 
+#include <functional>
 #include <vector>
 
 struct SchemaStep {
@@ -31,5 +32,10 @@ int schema_version(const QSqlDatabase& db);
 // last step is refused: this program does not know what the newer layout
 // expects of it. Throws EDatabaseError naming `file` (the file name and
 // folder for the operator), the version and the driver's reason.
-void upgrade_schema(
-    const QSqlDatabase& db, const QString& file, const std::vector<SchemaStep>& steps = schema_steps());
+//
+// `starting` is called before each step that runs: a step that indexes or
+// summarises the log takes minutes on years of rows, and the caller tells the
+// operator so rather than leave the screen empty.
+using SchemaStepNotice = std::function<void(const SchemaStep&)>;
+void upgrade_schema(const QSqlDatabase& db, const QString& file,
+    const std::vector<SchemaStep>& steps = schema_steps(), const SchemaStepNotice& starting = {});

@@ -160,7 +160,7 @@ QSqlDatabase open_station_connection(const QString& path, const QString& connect
     return db;
 }
 
-StationDb::StationDb(const QString& dir, QObject* parent)
+StationDb::StationDb(const QString& dir, QObject* parent, const SchemaStepNotice& upgrading)
     : QObject(parent)
     , conn_name_(QStringLiteral("station_db_%1").arg(connection_counter.fetch_add(1)))
 {
@@ -187,7 +187,7 @@ StationDb::StationDb(const QString& dir, QObject* parent)
     }
     q = QSqlQuery();
     try {
-        upgrade_schema(db, db_file_label(path_));
+        upgrade_schema(db, db_file_label(path_), schema_steps(), upgrading);
     } catch (const EDatabaseError&) {
         drop_connection();
         throw;

@@ -14,6 +14,8 @@
 // thread that created them (the main thread). The CSV export opens its own
 // connection on its own thread. The browser pages hold a reference to the
 // StationDb: destroy them first.
+#include "schema.h"
+
 #include <QDateTime>
 #include <QObject>
 #include <QSqlDatabase>
@@ -63,8 +65,10 @@ public:
     // checks that mea_tbl exists and brings the layout to the newest version
     // (schema.h). Throws EDatabaseError naming the file and the directory when
     // the file is missing, unreadable, not writable, not a database, has no
-    // mea_tbl, or cannot be upgraded. Never creates the file.
-    explicit StationDb(const QString& dir = QString(), QObject* parent = nullptr);
+    // mea_tbl, or cannot be upgraded. Never creates the file. `upgrading` is
+    // told of each layout step before it runs.
+    explicit StationDb(
+        const QString& dir = QString(), QObject* parent = nullptr, const SchemaStepNotice& upgrading = {});
     ~StationDb() override;
 
     StationDb(const StationDb&) = delete;

@@ -168,15 +168,21 @@ TEST_F(SchemaTest, AddedStepsRunOnceAndAFailedStepLeavesTheLastVersion)
     steps.push_back({ v + 2, "broken", { "CREATE TABLE half (a)", "CREATE TABLE half (a)" } });
     {
         QSqlDatabase db = open_station_connection(db_path(), QStringLiteral("schema_test"));
+        std::vector<int> announced;
+        const SchemaStepNotice note = [&](const SchemaStep& step) { announced.push_back(step.version); };
         try {
-            upgrade_schema(db, QStringLiteral("control_db.sqlite"), steps);
+            upgrade_schema(db, QStringLiteral("control_db.sqlite"), steps, note);
             ADD_FAILURE() << "the broken step passed";
         } catch (const EDatabaseError& e) {
             EXPECT_TRUE(QString::fromUtf8(e.what()).contains(QStringLiteral("broken"))) << e.what();
         }
         EXPECT_EQ(schema_version(db), v + 1);
+        // Only the steps that run are announced, each before it runs.
+        EXPECT_EQ(announced, (std::vector<int> { v + 1, v + 2 }));
         steps.pop_back();
-        EXPECT_NO_THROW(upgrade_schema(db, QStringLiteral("control_db.sqlite"), steps));
+        announced.clear();
+        EXPECT_NO_THROW(upgrade_schema(db, QStringLiteral("control_db.sqlite"), steps, note));
+        EXPECT_TRUE(announced.empty());
         db.close();
     }
     QSqlDatabase::removeDatabase(QStringLiteral("schema_test"));
