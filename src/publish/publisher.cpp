@@ -7,6 +7,8 @@
 #include <mosquitto.h>
 
 #include <poll.h>
+#include <pthread.h>
+#include <sched.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -97,10 +99,6 @@ void MqttPublisher::publish(QByteArray topic, QByteArray payload)
         }
         incoming_.push_back({ std::move(topic), std::move(payload) });
     }
-    if (!wake_pending_.exchange(true)) {
-        const std::uint64_t one = 1;
-        (void)!write(wake_fd_, &one, sizeof one);
-    }
 }
 
 MqttPublisher::Status MqttPublisher::status() const
@@ -133,7 +131,6 @@ void MqttPublisher::set_link(Link link, const std::string& reason)
 
 void MqttPublisher::take_incoming()
 {
-    wake_pending_.store(false);
     std::deque<Message> taken;
     std::uint64_t dropped = 0;
     {
@@ -333,6 +330,11 @@ void MqttPublisher::hand_over()
 
 void MqttPublisher::run()
 {
+    // Publishing yields to polling: a thread of the batch class never takes
+    // the processor from a thread when it wakes, only at the scheduler's
+    // tick, and still gets its fair share. Failing that, it runs as usual.
+    const sched_param batch {};
+    pthread_setschedparam(pthread_self(), SCHED_BATCH, &batch);
     bool stopping = false;
     Clock::time_point stop_deadline;
     for (;;) {
@@ -353,9 +355,11 @@ void MqttPublisher::run()
         pollfd fds[2] = { { wake_fd_, POLLIN, 0 }, { sock, POLLIN, 0 } };
         if (sock >= 0 && mosquitto_want_write(client_))
             fds[1].events |= POLLOUT;
-        Clock::time_point until = now + std::chrono::seconds(1); // keep-alive checks
+        // Messages queued meanwhile are taken at the next turn: no wake-up
+        // from publish(), see Options::pickup.
+        Clock::time_point until = now + options_.pickup;
         if (!client_ && !stopping)
-            until = next_attempt_;
+            until = std::min(until, next_attempt_);
         if (client_ && !connected_)
             until = std::min(until, connect_deadline_);
         if (stopping)

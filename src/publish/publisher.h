@@ -23,8 +23,10 @@
 // Connects, losses, refusals and drops go to the event log, each once until
 // the state changes (a broker away for an hour is one line, not a line per try).
 //
-// Thread contract: publish() and status() may be called from any thread and
-// never wait for the network; the destructor joins the publishing thread.
+// Thread contract: publish() and status() may be called from any thread; they
+// take a lock the publishing thread holds only briefly, make no system call
+// and never wait for the network. The destructor wakes and joins the
+// publishing thread.
 // Everything libmosquitto is called only on the publishing thread.
 #include "station_settings.h"
 
@@ -51,6 +53,11 @@ public:
         std::chrono::milliseconds close_flush { 2000 };
         int window = 64; // messages handed to the library and not yet confirmed
         int keepalive_s = 30;
+        // How often the thread takes what publish() queued. publish() does not
+        // wake the thread: waking another thread is a system call (and, in a
+        // virtual machine, an interrupt between processors) that would cost the
+        // reply being handled more than building its message does.
+        std::chrono::milliseconds pickup { 50 };
     };
 
     enum class Link { Connecting, Connected, Retrying, Refused };
@@ -111,7 +118,6 @@ private:
     mutable std::mutex mu_;
     std::deque<Message> incoming_;
     Status status_;
-    std::atomic<bool> wake_pending_ { false };
     std::atomic<bool> stop_ { false };
 
     // The publishing thread's own.

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 namespace {
 
 QJsonObject parse(const QByteArray& payload)
@@ -58,6 +60,29 @@ TEST(MeasurementPayload, ReadsBackAsTheLoggedRow)
 
     row.alm = 0b11;
     EXPECT_EQ(parse(measurement_payload(row)).value(QStringLiteral("alarms")).toArray(), QJsonArray {});
+
+    // JSON has no NaN or infinity: still a valid payload, the value null.
+    row.pv = std::nan("");
+    row.val = -HUGE_VAL;
+    const QJsonObject o2 = parse(measurement_payload(row));
+    EXPECT_TRUE(o2.value(QStringLiteral("pv")).isNull());
+    EXPECT_TRUE(o2.value(QStringLiteral("val")).isNull());
+}
+
+// UTC across a day and a year boundary, milliseconds always three digits.
+TEST(UtcTimeText, IsoUtcWithMilliseconds)
+{
+    struct Case {
+        QDateTime when;
+        const char* text;
+    };
+    const Case cases[] = {
+        { QDateTime(QDate(2026, 1, 1), QTime(0, 0, 0, 5), QTimeZone(3600)), "2025-12-31T23:00:00.005Z" },
+        { QDateTime(QDate(1999, 12, 31), QTime(23, 59, 59, 999), QTimeZone::utc()), "1999-12-31T23:59:59.999Z" },
+        { QDateTime(QDate(2028, 2, 29), QTime(12, 0), QTimeZone(-5 * 3600)), "2028-02-29T17:00:00.000Z" },
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(utc_time_text(c.when), QString::fromLatin1(c.text));
 }
 
 TEST(AlarmPayload, SaysWhichAlarmCameOrWent)
