@@ -17,7 +17,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
-#include <QProcess>
+#include <QScopeGuard>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 
@@ -319,15 +319,20 @@ TEST(StationProgram, RetainedStatusIsOnlineWhileRunningAndOfflineAfterItEnds)
         MqttSubscriber sub(broker.port(), "plant/#");
         ASSERT_TRUE(sub.wait_subscribed(5000));
 
-        QProcess station;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        station.setProcessEnvironment(env);
-        station.setProcessChannelMode(QProcess::ForwardedChannels);
-        station.start(QStringLiteral(AI_STATION_BIN),
+        // Started by fork and exec (mqtt_broker.h), not QProcess, so that a
+        // ThreadSanitizer build of this test can watch it.
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        const pid_t station = spawn(QStringLiteral(AI_STATION_BIN),
             { QStringLiteral("--workdir"), dir.path(), QStringLiteral("--mqtt"),
                 QStringLiteral("mqtt://127.0.0.1:%1/plant").arg(broker.port()) });
-        ASSERT_TRUE(station.waitForStarted(5000));
+        ASSERT_GT(station, 0);
+        bool ended = false;
+        const auto end_station = qScopeGuard([&] { // whatever fails below, it does not outlive the test
+            if (!ended) {
+                ::kill(station, SIGKILL);
+                reap(station, 5000);
+            }
+        });
         const auto status_is = [&](const char* text) {
             return [text](const std::vector<MqttSubscriber::Message>& m) {
                 return std::any_of(m.begin(), m.end(), [&](const auto& x) {
@@ -345,11 +350,9 @@ TEST(StationProgram, RetainedStatusIsOnlineWhileRunningAndOfflineAfterItEnds)
             EXPECT_EQ(late.messages().front().payload, QByteArray("online"));
             EXPECT_TRUE(late.messages().front().retained);
         }
-        if (kill)
-            station.kill();
-        else
-            station.terminate();
-        ASSERT_TRUE(station.waitForFinished(15000));
+        ::kill(station, kill ? SIGKILL : SIGTERM);
+        ended = reap(station, 15000);
+        ASSERT_TRUE(ended);
         EXPECT_TRUE(sub.wait(status_is("offline"), 10000));
         MqttSubscriber late(broker.port(), "plant/child/status");
         ASSERT_TRUE(late.wait([](const auto& m) { return !m.empty(); }, 5000));
