@@ -24,10 +24,11 @@
 // the state changes (a broker away for an hour is one line, not a line per try).
 //
 // Thread contract: publish() and status() may be called from any thread; they
-// take a lock the publishing thread holds only briefly, make no system call
-// and never wait for the network. The destructor wakes and joins the
-// publishing thread.
-// Everything libmosquitto is called only on the publishing thread.
+// take a lock the publishing thread holds only briefly (no system call unless
+// it is contended) and never wait for the network. The publishing thread
+// takes what publish() queued every Options::pickup. The destructor wakes and
+// joins the publishing thread. libmosquitto is called only on the publishing
+// thread.
 #include "station_settings.h"
 
 #include <QByteArray>
@@ -112,7 +113,7 @@ private:
     const Options options_;
     const QByteArray status_topic_;
     const std::string client_id_;
-    int wake_fd_ = -1;
+    int wake_fd_ = -1; // written by the destructor: stop now
 
     // Shared with the callers of publish() and status().
     mutable std::mutex mu_;
