@@ -4,9 +4,9 @@
 #   screenshots.sh OUT_DIR [SECONDS]
 #   OUT_DIR/screenshots/  the station against the simulated bus after SECONDS of
 #                         polling (default 60): every page, the trend chart, the
-#                         settings page with the port list open, the help window;
-#                         the parameter grid; the history view on 30 days of
-#                         simulated firing
+#                         settings page with the port list open, the help window,
+#                         the MQTT settings; the parameter grid; the history
+#                         view on 30 days of simulated firing
 #   OUT_DIR/widget_gallery.png, OUT_DIR/plot_example.png
 # The pictures are drawn under Xvfb (or offscreen) with the fonts setup.sh installs.
 set -euo pipefail

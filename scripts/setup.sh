@@ -10,7 +10,7 @@ set -euo pipefail
 run_packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libgl-dev
-  libturbojpeg0-dev
+  libturbojpeg0-dev libmosquitto-dev
   fonts-arphic-ukai fonts-wqy-microhei fonts-dejavu-core
   qt6-translations-l10n
 )
@@ -18,11 +18,14 @@ run_packages=(
 package_packages=(dpkg-dev)
 # Qt Charts' CMake package needs Qt's OpenGL module (libqt6opengl6-dev);
 # without it plot_bench is not built. The install test validates the desktop
-# entry and reads the database it created.
+# entry and reads the database it created. The publishing tests start their
+# own Mosquitto broker (its package's service is not used) and make a TLS
+# certificate with openssl.
 dev_packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth x11-apps imagemagick
   sqlite3 desktop-file-utils locales
+  mosquitto openssl
   libqcustomplot-dev libqcustomplot2.1-qt6 qt6-charts-dev libqt6opengl6-dev
 )
 

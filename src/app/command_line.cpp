@@ -1,5 +1,7 @@
 #include "command_line.h"
 
+#include "mqtt_config.h"
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
@@ -20,6 +22,11 @@ struct Parser {
         QStringLiteral("Open this serial port at start instead of the one save.txt names: COM1 .. COM16, "
                        "or a device such as /dev/serial/by-id/usb-... or /dev/ttyUSB0."),
         QStringLiteral("NAME") };
+    QCommandLineOption mqtt { QStringLiteral("mqtt"),
+        QStringLiteral("Publish the measurements to this MQTT broker for this run, whatever station.ini says: "
+                       "mqtt://[user:password@]host:port/prefix (mqtts:// for TLS). The station only publishes; "
+                       "it subscribes to nothing."),
+        QStringLiteral("URL") };
 
     Parser()
         : help(parser.addHelpOption())
@@ -32,6 +39,7 @@ struct Parser {
             "where the database is created on first start."));
         parser.addOption(workdir);
         parser.addOption(port);
+        parser.addOption(mqtt);
     }
 };
 
@@ -97,5 +105,13 @@ std::optional<int> parse_command_line(const QStringList& arguments, CommandLine*
     options->port = p.parser.value(p.port);
     if (options->port.contains(QLatin1Char('/')) && QDir::isRelativePath(options->port))
         options->port = QDir::current().absoluteFilePath(options->port);
+    options->mqtt = p.parser.value(p.mqtt);
+    if (!options->mqtt.isEmpty()) {
+        QString error;
+        if (!with_mqtt_url(options->mqtt, MqttConfig {}, &error)) {
+            print(stderr, QStringLiteral("--mqtt: %1\nTry '--help'.\n").arg(error));
+            return 2;
+        }
+    }
     return std::nullopt;
 }

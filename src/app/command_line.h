@@ -1,5 +1,6 @@
 #pragma once
-// The station's command line: --help, --version, --workdir DIR, --port NAME.
+// The station's command line: --help, --version, --workdir DIR, --port NAME,
+// --mqtt URL.
 #include <QString>
 #include <QStringList>
 
@@ -9,6 +10,7 @@ struct CommandLine {
     // Relative paths are made absolute against the working directory.
     QString workdir; // the data folder to use; empty: chosen as usual
     QString port; // the port to open at start; empty: the one save.txt names
+    QString mqtt; // the broker to publish to in this run; empty: as station.ini says
 };
 
 // Answers --help and --version (printed on standard output) and reports

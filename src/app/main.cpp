@@ -61,7 +61,7 @@ int main(int argc, char** argv)
             throw EDatabaseError(QStringLiteral("Cannot enter the data folder %1")
                                      .arg(QDir::toNativeSeparators(folder.path))
                                      .toStdString());
-        form = std::make_unique<TForm1>(nullptr, options.port);
+        form = std::make_unique<TForm1>(nullptr, options.port, options.mqtt);
     } catch (const std::exception& e) {
         // No database, or the window could not be created: the station does not start.
         QMessageBox::critical(nullptr, QApplication::applicationDisplayName(), QString::fromUtf8(e.what()));

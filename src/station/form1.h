@@ -10,6 +10,7 @@
 #include "param_verify.h"
 #include "reply_matcher.h"
 #include "set_run.h"
+#include "station_settings.h"
 
 #include <QMainWindow>
 #include <QString>
@@ -61,14 +62,21 @@ class HistoryView;
 class LogHistory;
 class MeasurementHistory;
 class QDateTime;
+class MqttPublisher;
+class Topics;
+struct AlarmEvent;
+struct MeasurementRow;
 struct SetSource;
 
 class TForm1 : public QMainWindow {
     Q_OBJECT
 public:
     // `start_port` (a port name or a device path, empty for none) is opened
-    // at start instead of the port save.txt names.
-    explicit TForm1(QWidget* parent = nullptr, const QString& start_port = QString());
+    // at start instead of the port save.txt names. `mqtt_url`
+    // ("mqtt://[user:password@]host:port/prefix", empty for none) publishes
+    // to that broker for this run, whatever station.ini says.
+    explicit TForm1(QWidget* parent = nullptr, const QString& start_port = QString(),
+                    const QString& mqtt_url = QString());
     ~TForm1() override;
 
     // Start-up sequence; runs once from the constructor. An exception in a step
@@ -359,6 +367,25 @@ public:
     QLabel* status_storage = nullptr;
     QTimer* status_timer = nullptr;
     QString link_state;
+
+    // publishing.cpp: each logged row, each alarm transition and, every
+    // minute, the bus counters go to an MQTT broker when one is configured
+    // (station.ini, the dialog, or --mqtt for one run). Only sends.
+    std::unique_ptr<MqttPublisher> publisher;
+    std::unique_ptr<Topics> topics;
+    MqttConfig mqtt_config; // in force: the file's, or the command line's
+    QString mqtt_problem; // why the configured publishing cannot run
+    QTimer* health_publish_timer = nullptr;
+    QLabel* status_mqtt = nullptr;
+    // Starts publishing with `config` (stops what ran before); off when
+    // it is disabled or unusable (the reason logged and shown).
+    void apply_mqtt_config(const MqttConfig& config);
+    void publish_measurement(const MeasurementRow& row);
+    void publish_alarms(const std::vector<AlarmEvent>& events);
+    void publish_health();
+    // The MQTT settings dialog; OK stores and applies them.
+    void show_mqtt_dialog();
+    QString mqtt_status_text() const;
 
     // Bus health per address and the view that shows it (health_view.cpp).
     BusHealth health;

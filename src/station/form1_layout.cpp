@@ -394,6 +394,9 @@ void TForm1::build_menu()
     QAction* health_item = settings->addAction(QStringLiteral("总线状态"));
     health_item->setObjectName(QStringLiteral("health_item"));
     connect(health_item, &QAction::triggered, this, [this] { run_guarded([this] { show_health_view(); }); });
+    QAction* mqtt_item = settings->addAction(QStringLiteral("MQTT 发布"));
+    mqtt_item->setObjectName(QStringLiteral("mqtt_item"));
+    connect(mqtt_item, &QAction::triggered, this, [this] { run_guarded([this] { show_mqtt_dialog(); }); });
 
     QMenu* params = bar->addMenu(QStringLiteral("读写参数"));
     params->setObjectName(QStringLiteral("N7"));

@@ -17,6 +17,9 @@
 #include "port_box.h"
 #include "row_queue.h"
 #include "station_settings.h"
+#include "mqtt_config.h"
+#include "publisher.h"
+#include "messages.h"
 
 #include <QComboBox>
 #include <QCoreApplication>
@@ -82,7 +85,9 @@ private:
 
 } // namespace
 
-TForm1::TForm1(QWidget* parent, const QString& start_port) : QMainWindow(parent), start_port_(start_port)
+TForm1::TForm1(QWidget* parent, const QString& start_port, const QString& mqtt_url)
+    : QMainWindow(parent)
+    , start_port_(start_port)
 {
     // Exceptions raised inside the widgets' own event handling go to the error box.
     set_widget_error_handler([](const QString& message) { ErrorBox::instance().show(message); });
@@ -103,11 +108,22 @@ TForm1::TForm1(QWidget* parent, const QString& start_port) : QMainWindow(parent)
     build_browser_pages();
     connect_chart_history();
     connect_row_queue();
+    // Publishing starts before polling, so that every logged row goes out.
+    MqttConfig mqtt = station_settings->mqtt();
+    if (!mqtt_url.isEmpty()) {
+        QString error;
+        if (const auto from_url = with_mqtt_url(mqtt_url, mqtt, &error))
+            mqtt = *from_url;
+        else
+            event_log::write("MQTT", error.toStdString());
+    }
+    apply_mqtt_config(mqtt);
     FormCreate();
 }
 
 TForm1::~TForm1()
 {
+    publisher.reset(); // "offline", what waits gets its last chance
     delete SComm1_485;  // closes the port and joins its threads
     // The browser pages refer to the database: they go before it.
     delete measurement_page;

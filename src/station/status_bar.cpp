@@ -1,8 +1,9 @@
 // The status bar: the bus's health at a glance. The device and its state,
-// the baud rate, what the last minute brought, and the database's state while
-// rows wait for it.
+// the baud rate, what the last minute brought, the database's state while
+// rows wait for it, and the MQTT link while publishing.
 #include "form1.h"
 #include "health_view.h"
+#include "publisher.h"
 #include "row_queue.h"
 #include "scomm.h"
 
@@ -35,6 +36,7 @@ void TForm1::build_status_bar()
     status_device = add_field(bar, "status_device");
     status_link = add_field(bar, "status_link");
     status_minute = add_field(bar, "status_minute");
+    status_mqtt = add_field(bar, "status_mqtt");
     status_timer = new QTimer(this);
     status_timer->setObjectName(QStringLiteral("status_timer"));
     status_timer->setInterval(1000);
@@ -70,6 +72,13 @@ void TForm1::update_status_bar()
             + QStringLiteral("已丢弃 %1 行").arg(row_queue->dropped());
     status_storage->setText(storage);
     status_storage->setStyleSheet(storage.isEmpty() ? QString() : QStringLiteral("color: rgb(200, 0, 0);"));
+
+    const QString mqtt = mqtt_status_text();
+    status_mqtt->setText(mqtt);
+    status_mqtt->setVisible(!mqtt.isEmpty());
+    const bool mqtt_ok = publisher && publisher->status().link == MqttPublisher::Link::Connected
+        && publisher->status().dropped == 0;
+    status_mqtt->setStyleSheet(mqtt_ok ? QStringLiteral("color: rgb(0, 128, 0);") : QStringLiteral("color: rgb(200, 0, 0);"));
 }
 
 void TForm1::show_health_view()

@@ -89,6 +89,7 @@ void TForm1::append_measurement(int address, const QDateTime& when)
     row.val = para_value;
     row.alm = alarm_byte;
     row_queue->append_measurement(row);
+    publish_measurement(row);
 }
 
 void TForm1::log_alarms(int address)
@@ -101,6 +102,7 @@ void TForm1::log_alarms(int address)
                           t.raised});
     }
     alarm_log->append(events);
+    publish_alarms(events);
 }
 
 void TForm1::get_AI_database(int address)

@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QLocale>
+#include <QFile>
 #include <QStringList>
 
 #include <algorithm>
@@ -110,4 +111,49 @@ void StationSettings::set_chart_memory_days(double days)
 {
     settings_->setValue(kChartMemoryDaysKey, QLocale::c().toString(days, 'g', 10));
     settings_->sync();
+}
+
+MqttConfig StationSettings::mqtt() const
+{
+    MqttConfig c;
+    const auto text = [this](const char* key, const QString& fallback) {
+        return settings_->value(QStringLiteral("mqtt/") + QLatin1String(key), fallback).toString();
+    };
+    const auto number = [this](const char* key, int fallback, int low, int high) {
+        bool ok = false;
+        const int n = settings_->value(QStringLiteral("mqtt/") + QLatin1String(key)).toString().trimmed().toInt(&ok);
+        return ok && n >= low && n <= high ? n : fallback;
+    };
+    c.enabled = settings_->value(QStringLiteral("mqtt/enabled"), false).toBool();
+    c.host = text("host", c.host).trimmed();
+    c.port = number("port", c.port, 1, 65535);
+    c.tls = settings_->value(QStringLiteral("mqtt/tls"), false).toBool();
+    c.ca_file = text("ca_file", c.ca_file);
+    c.user = text("user", c.user);
+    c.password = text("password", c.password);
+    c.prefix = text("prefix", c.prefix).trimmed();
+    c.station = text("station", c.station).trimmed();
+    c.qos = number("qos", c.qos, 0, 1);
+    return c;
+}
+
+void StationSettings::set_mqtt(const MqttConfig& c)
+{
+    settings_->beginGroup(QStringLiteral("mqtt"));
+    settings_->setValue(QStringLiteral("enabled"), c.enabled);
+    settings_->setValue(QStringLiteral("host"), c.host);
+    settings_->setValue(QStringLiteral("port"), c.port);
+    settings_->setValue(QStringLiteral("tls"), c.tls);
+    settings_->setValue(QStringLiteral("ca_file"), c.ca_file);
+    settings_->setValue(QStringLiteral("user"), c.user);
+    settings_->setValue(QStringLiteral("password"), c.password);
+    settings_->setValue(QStringLiteral("prefix"), c.prefix);
+    settings_->setValue(QStringLiteral("station"), c.station);
+    settings_->setValue(QStringLiteral("qos"), c.qos);
+    settings_->endGroup();
+    settings_->sync();
+    if (settings_->status() != QSettings::NoError)
+        throw EInOutError(QStringLiteral("Cannot write %1").arg(QDir::toNativeSeparators(file_path())).toStdString());
+    if (!c.password.isEmpty())
+        QFile::setPermissions(file_path(), QFile::ReadOwner | QFile::WriteOwner);
 }

@@ -65,13 +65,17 @@ version="$(cd "$work" && "${as_user[@]}" "${user_env[@]}" QT_QPA_PLATFORM= "$sta
 [[ "$version" =~ ^ai_station\ [0-9]+\.[0-9]+ ]] || fail "--version printed '$version'"
 help="$(cd "$work" && "${as_user[@]}" "${user_env[@]}" QT_QPA_PLATFORM= "$station" --help)" \
     || fail "--help exited with $?"
-for word in --workdir --port --version; do
+for word in --workdir --port --mqtt --version; do
     [[ "$help" == *"$word"* ]] || fail "--help does not mention $word"
 done
 status=0
 (cd "$work" && "${as_user[@]}" "${user_env[@]}" "$station" --no-such-option) 2> "$tmp/err" || status=$?
 [ "$status" -eq 2 ] || fail "an unknown option exited with $status"
 grep -q "no-such-option" "$tmp/err" || fail "an unknown option is not named: $(cat "$tmp/err")"
+status=0
+(cd "$work" && "${as_user[@]}" "${user_env[@]}" "$station" --mqtt http://broker/plant) 2> "$tmp/err" || status=$?
+[ "$status" -eq 2 ] || fail "--mqtt with no MQTT address exited with $status"
+grep -q "http://broker/plant" "$tmp/err" || fail "--mqtt with no MQTT address is not named: $(cat "$tmp/err")"
 
 # Starts the installed station in $work with the given arguments, waits until
 # it has `db` open (start-up done), stops it with SIGTERM and checks that it

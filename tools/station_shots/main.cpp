@@ -2,7 +2,7 @@
 // directory, scans, reads all parameters, polls for a while, and saves a
 // picture of every page of both page controls, of the trend chart, of the
 // settings page with the port list open (taken from the screen, so it needs a
-// display such as Xvfb) and of the help window.
+// display such as Xvfb), of the help window and of the MQTT settings.
 //   station_shots OUT_DIR [POLL_SECONDS]
 #include "aisim.h"
 #include "form1.h"
@@ -11,6 +11,7 @@
 #include "ifonts.h"
 #include "iPlot.h"
 #include "iTimers.h"
+#include "mqtt_dialog.h"
 #include "port_box.h"
 #include "public_set.h"
 
@@ -134,6 +135,22 @@ int main(int argc, char** argv)
     form.show_health_view();
     save(form.health_view, out + QStringLiteral("/bus_health.png"));
     form.health_view->close();
+
+    // The MQTT settings as an operator fills them in for a plant's broker.
+    MqttConfig mqtt;
+    mqtt.enabled = true;
+    mqtt.host = QStringLiteral("historian.plant.local");
+    mqtt.port = 8883;
+    mqtt.tls = true;
+    mqtt.ca_file = QStringLiteral("/etc/ssl/plant/ca.pem");
+    mqtt.user = QStringLiteral("station");
+    mqtt.password = QStringLiteral("example");
+    mqtt.prefix = QStringLiteral("plant");
+    mqtt.station = QStringLiteral("kiln-hall");
+    MqttDialog mqtt_dialog(mqtt, &form);
+    mqtt_dialog.show();
+    save(&mqtt_dialog, out + QStringLiteral("/mqtt_settings.png"));
+    mqtt_dialog.close();
 
     // A trend chart over the last ten minutes, with the cross-hair read-out.
     form.PageControl1->setCurrentIndex(3);

@@ -1,0 +1,122 @@
+// The MQTT settings as the operator meets them: the dialog shows and returns
+// every setting, takes OK only with settings that can publish (or with
+// publishing off), and the window applies what station.ini or the command
+// line says, naming what keeps it from publishing.
+#include "form_fixture.h"
+#include "mqtt_dialog.h"
+#include "publisher.h"
+#include "station_settings.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QSpinBox>
+#include <QTimer>
+
+namespace {
+
+MqttConfig full_config()
+{
+    MqttConfig c;
+    c.enabled = true;
+    c.host = QStringLiteral("historian.plant");
+    c.port = 8883;
+    c.tls = true;
+    c.ca_file = QStringLiteral("/etc/ssl/certs/ca-certificates.crt");
+    c.user = QStringLiteral("station");
+    c.password = QStringLiteral("s3cret:/@");
+    c.prefix = QStringLiteral("site/hall2");
+    c.station = QStringLiteral("kiln-1");
+    c.qos = 0;
+    return c;
+}
+
+} // namespace
+
+TEST(MqttDialog, ShowsAndReturnsEverySetting)
+{
+    const MqttConfig c = full_config();
+    MqttDialog dialog(c);
+    EXPECT_EQ(dialog.config(), c);
+    EXPECT_EQ(dialog.password->echoMode(), QLineEdit::Password);
+    EXPECT_TRUE(dialog.ca_file->isEnabled());
+    dialog.tls->setChecked(false);
+    EXPECT_FALSE(dialog.ca_file->isEnabled());
+    // The topics follow what is typed.
+    dialog.station->setText(QStringLiteral("kiln-2"));
+    EXPECT_TRUE(dialog.topics->text().startsWith(QStringLiteral("site/hall2/kiln-2/"))) << dialog.topics->text().toStdString();
+    dialog.station->clear(); // the host name stands in
+    EXPECT_FALSE(dialog.topics->text().contains(QStringLiteral("//"))) << dialog.topics->text().toStdString();
+}
+
+TEST(MqttDialog, TakesOkOnlyWithSettingsThatCanPublish)
+{
+    struct Case {
+        const char* name;
+        std::function<void(MqttDialog&)> edit;
+        bool accepted;
+    };
+    const Case cases[] = {
+        { "valid", [](MqttDialog&) {}, true },
+        { "no host", [](MqttDialog& d) { d.host->setText(QStringLiteral("  ")); }, false },
+        { "wildcard in the prefix", [](MqttDialog& d) { d.prefix->setText(QStringLiteral("site/+")); }, false },
+        { "slash in the station id", [](MqttDialog& d) { d.station->setText(QStringLiteral("a/b")); }, false },
+        { "off, whatever the rest says",
+            [](MqttDialog& d) {
+                d.host->clear();
+                d.enabled->setChecked(false);
+            },
+            true },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        MqttConfig config = full_config();
+        config.tls = false;
+        MqttDialog dialog(config);
+        c.edit(dialog);
+        dialog.accept();
+        EXPECT_EQ(dialog.result() == QDialog::Accepted, c.accepted);
+        EXPECT_EQ(dialog.problem->text().isEmpty(), c.accepted) << dialog.problem->text().toStdString();
+    }
+}
+
+class MqttWindow : public FormFixture {};
+
+// Off by default; settings that cannot work are named in the status bar and
+// publish nothing; OK in the dialog stores the settings and applies them.
+TEST_F(MqttWindow, AppliesTheSettingsOrSaysWhyNot)
+{
+    {
+        TForm1& form = make_form();
+        EXPECT_EQ(form.publisher, nullptr);
+        EXPECT_TRUE(form.status_mqtt->isHidden());
+        owned_form.reset();
+    }
+    MqttConfig bad = full_config();
+    bad.tls = false;
+    bad.prefix = QStringLiteral("a//b");
+    StationSettings(dir.path()).set_mqtt(bad);
+    TForm1& form = make_form();
+    errors.clear(); // the port: "com1" here names no device
+    EXPECT_EQ(form.publisher, nullptr);
+    EXPECT_TRUE(form.status_mqtt->text().contains(QStringLiteral("主题前缀"))) << form.status_mqtt->text().toStdString();
+
+    // Through the menu: the dialog opens on the file's settings; OK with a
+    // usable prefix stores it and starts publishing (to a host that is not
+    // there: it keeps trying, polling is not its concern here).
+    QTimer::singleShot(0, [&] {
+        auto* dialog = form.findChild<MqttDialog*>(QStringLiteral("mqtt_dialog"));
+        ASSERT_NE(dialog, nullptr);
+        EXPECT_EQ(dialog->prefix->text(), QStringLiteral("a//b"));
+        dialog->host->setText(QStringLiteral("127.0.0.1"));
+        dialog->port->setValue(1);
+        dialog->prefix->setText(QStringLiteral("a/b"));
+        dialog->accept();
+    });
+    form.findChild<QAction*>(QStringLiteral("mqtt_item"))->trigger();
+    EXPECT_EQ(StationSettings(dir.path()).mqtt().prefix, QStringLiteral("a/b"));
+    ASSERT_NE(form.publisher, nullptr);
+    EXPECT_EQ(form.publisher->config().port, 1);
+    EXPECT_TRUE(errors.isEmpty()) << errors.join(QLatin1Char('\n')).toStdString();
+}
