@@ -6,6 +6,7 @@
 #include "errors.h"
 #include "form1.h"
 #include "ifonts.h"
+#include "error_box.h"
 #include "quit_signals.h"
 
 #include <QApplication>
@@ -38,7 +39,10 @@ int main(int argc, char** argv)
     install_quit_signals([&] {
         quit_requested = true;
         // A box still open from start-up is answered first, so that start-up
-        // can finish and the window close as usual.
+        // can finish and the window close as usual; a message raised after
+        // the request (start-up may still be running) goes to the event log
+        // only, so that no box waits for an answer nobody will give.
+        ErrorBox::instance().set_presenter([](const QString&) {});
         for (QWidget* w : QApplication::topLevelWidgets())
             if (auto* dialog = qobject_cast<QDialog*>(w); dialog && dialog->isVisible())
                 dialog->reject();

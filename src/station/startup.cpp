@@ -62,7 +62,9 @@ public:
             label_->move(screen->availableGeometry().center() - label_->rect().center());
         label_->show();
         label_->repaint();
-        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        // Paint it, and nothing else: a stop request (SIGTERM comes through a
+        // socket notifier) waits for the window, which knows how to close.
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents | QEventLoop::ExcludeSocketNotifiers);
     }
     // Writes what ran and how long it took; closes the notice.
     void finish()
