@@ -39,11 +39,14 @@ Where where_of(const AlarmFilter& f)
     return w;
 }
 
+[[noreturn]] void fail_text(const QString& db_path, const QString& what, const QString& reason)
+{
+    throw EDatabaseError(QStringLiteral("数据库 %1 %2：%3").arg(db_file_label(db_path), what, reason).toStdString());
+}
+
 [[noreturn]] void fail(const QString& db_path, const QString& what, const QSqlQuery& q)
 {
-    throw EDatabaseError(QStringLiteral("数据库 %1 %2：%3")
-                             .arg(db_file_label(db_path), what, q.lastError().text())
-                             .toStdString());
+    fail_text(db_path, what, q.lastError().text());
 }
 
 AlarmEvent event_of(const QSqlQuery& q)
@@ -62,6 +65,31 @@ AlarmLog::AlarmLog(StationDb& db, QObject* parent)
 {
 }
 
+AlarmLog::~AlarmLog() = default;
+
+void AlarmLog::insert(const AlarmEvent& event)
+{
+    if (!insert_) {
+        insert_ = std::make_unique<QSqlQuery>(db_.connection());
+        if (!insert_->prepare(
+                QStringLiteral("INSERT INTO alarm_log (\"time\", address, alarm, raised) VALUES (?, ?, ?, ?)"))) {
+            const QString reason = insert_->lastError().text();
+            insert_.reset();
+            fail_text(db_.file_path(), QStringLiteral("无法写入报警记录表 alarm_log"), reason);
+        }
+    }
+    insert_->bindValue(0, db_timestamp_text(event.when));
+    insert_->bindValue(1, event.address);
+    insert_->bindValue(2, event.alarm);
+    insert_->bindValue(3, event.raised ? 1 : 0);
+    if (!insert_->exec()) {
+        const QString reason = insert_->lastError().text();
+        insert_->finish();
+        fail_text(db_.file_path(), QStringLiteral("无法写入报警记录表 alarm_log"), reason);
+    }
+    insert_->finish();
+}
+
 void AlarmLog::append(const std::vector<AlarmEvent>& events)
 {
     if (events.empty())
@@ -71,28 +99,20 @@ void AlarmLog::append(const std::vector<AlarmEvent>& events)
     QSqlQuery q(c);
     if (!q.exec(QStringLiteral("BEGIN IMMEDIATE")))
         fail(db_.file_path(), what, q);
-    auto rollback = [&] {
+    try {
+        for (const AlarmEvent& e : events)
+            insert(e);
+    } catch (const EDatabaseError&) {
+        QSqlQuery(c).exec(QStringLiteral("ROLLBACK"));
+        throw;
+    }
+    if (!q.exec(QStringLiteral("COMMIT"))) {
         const QString reason = q.lastError().text();
-        q.finish();
         QSqlQuery(c).exec(QStringLiteral("ROLLBACK"));
         throw EDatabaseError(QStringLiteral("数据库 %1 %2：%3")
                                  .arg(db_file_label(db_.file_path()), what, reason)
                                  .toStdString());
-    };
-    if (!q.prepare(
-            QStringLiteral("INSERT INTO alarm_log (\"time\", address, alarm, raised) VALUES (?, ?, ?, ?)")))
-        rollback();
-    for (const AlarmEvent& e : events) {
-        q.bindValue(0, db_timestamp_text(e.when));
-        q.bindValue(1, e.address);
-        q.bindValue(2, e.alarm);
-        q.bindValue(3, e.raised ? 1 : 0);
-        if (!q.exec())
-            rollback();
     }
-    q.finish();
-    if (!q.exec(QStringLiteral("COMMIT")))
-        rollback();
     Q_EMIT appended();
 }
 

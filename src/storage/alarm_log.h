@@ -9,9 +9,11 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <vector>
 
+class QSqlQuery;
 class StationDb;
 
 struct AlarmEvent {
@@ -34,10 +36,14 @@ class AlarmLog : public QObject {
     Q_OBJECT
 public:
     explicit AlarmLog(StationDb& db, QObject* parent = nullptr);
+    ~AlarmLog() override;
 
     // Appends the events in one transaction. Throws EDatabaseError naming the
     // file and the reason; nothing is kept then.
     void append(const std::vector<AlarmEvent>& events);
+    // Inserts one event inside a transaction the caller holds (the row
+    // queue writes rows and transitions together). Throws EDatabaseError.
+    void insert(const AlarmEvent& event);
 
     // The newest `limit` events that pass the filter, newest first, and how
     // many pass it in all. Throw EDatabaseError.
@@ -51,6 +57,7 @@ Q_SIGNALS:
 
 private:
     StationDb& db_;
+    std::unique_ptr<QSqlQuery> insert_;
 };
 
 // Writes the events that pass the filter, oldest first, to `out_path` as

@@ -91,6 +91,10 @@ public:
     // Appends the rows in order in one transaction: all of them or none.
     // Throws EDatabaseError on failure (nothing is appended then).
     void append_measurements(const std::vector<MeasurementRow>& rows);
+    // Inserts one row inside a transaction the caller holds, without the
+    // signal (the caller raises it after its commit). Returns the rowid.
+    // Throws EDatabaseError.
+    qint64 insert_measurement(const MeasurementRow& row) { return insert_row(row); }
 
     // Reads field no<address> of ai_para rows 2..411 as 32-bit floats, index
     // = code; code 0, codes without a row and NULL fields have none. An

@@ -1,65 +1,19 @@
-// The set run of channel 6: copying a parameter set to several instruments,
-// and reading instruments' sets for a comparison.
-#include "set_run.h"
+// The set runs of channels 6 and 7: copying a parameter set to several
+// instruments, and reading instruments' sets for a comparison.
+#include "engine.h"
 
 #include "errors.h"
-#include "form1.h"
 #include "frame_codec.h"
-#include "iTimers.h"
-#include "param_verify.h"
 #include "param_catalogue.h"
 #include "param_set_file.h"
 #include "public_set.h"
 #include "run_texts.h"
+#include "run_timers.h"
 #include "ttimer.h"
 
-#include <QLabel>
-#include <algorithm>
+#include <utility>
 
-std::vector<SetStep> copy_steps(const ParamSet& set, const std::vector<int>& targets, bool with_address_and_baud)
-{
-    std::vector<SetStep> steps;
-    for (int target : targets) {
-        for (const auto& [code, value] : set.values)
-            if (is_read_back(code))
-                steps.push_back({ target, code, value, true, target });
-        if (!with_address_and_baud)
-            continue;
-        int address = target;
-        if (const auto it = set.values.find(34); it != set.values.end()) {
-            steps.push_back({ address, 34, it->second, true, target });
-            address = static_cast<int>(it->second);
-        }
-        if (const auto it = set.values.find(35); it != set.values.end())
-            steps.push_back({ address, 35, it->second, true, target });
-    }
-    return steps;
-}
-
-std::vector<SetStep> inspection_steps(int address)
-{
-    std::vector<SetStep> steps;
-    for (int code = kFirstSetCode; code <= run_code_base; ++code)
-        steps.push_back({ address, code, 0, false, address });
-    return steps;
-}
-
-void add_segment_reads(std::vector<SetStep>& steps, size_t from, int address, int last_code)
-{
-    size_t after = steps.size();
-    for (size_t i = 0; i < steps.size(); ++i)
-        if (steps[i].address == address)
-            after = i + 1;
-    after = std::clamp(after, std::min(from, steps.size()), steps.size());
-    std::vector<SetStep> reads;
-    for (int code = run_code_base + 1; code <= last_code; ++code)
-        reads.push_back({ address, code, 0, false, address });
-    steps.insert(steps.begin() + static_cast<std::ptrdiff_t>(after), reads.begin(), reads.end());
-}
-
-// --- The run on the window ---------------------------------------------------
-
-void TForm1::start_copy(const ParamSet& set, const std::vector<int>& targets, bool with_address_and_baud)
+void Engine::start_copy(const ParamSet& set, const std::vector<int>& targets, bool with_address_and_baud)
 {
     if (run_busy())
         throw EStationError("另一项操作正在进行，请等它结束后再复制");
@@ -95,35 +49,33 @@ void TForm1::start_copy(const ParamSet& set, const std::vector<int>& targets, bo
     para_run_active = 1;
     Timer1->setEnabled(false);
     iTimers1->SetEnabled(6, true);
-    Label15->setText(kWriting);
-    verify_label->clear();
+    run_status_text = kWriting;
+    verify_text.clear();
+    verify_detail.clear();
     set_run_progress();
-    update_run_buttons();
 }
 
-void TForm1::start_inspection(const std::vector<int>& addresses,
-                              std::function<void(bool complete, const std::map<int, ParamSet>& sets)> done)
+void Engine::start_inspection(const std::vector<int>& addresses, int id)
 {
     if (run_busy())
         throw EStationError("另一项操作正在进行，请等它结束后再读取仪表");
     set_run = SetRun {};
     set_run.active = true;
     set_run.inspecting = true;
+    set_run.inspection_id = id;
     for (int address : addresses) {
         const std::vector<SetStep> steps = inspection_steps(address);
         set_run.steps.insert(set_run.steps.end(), steps.begin(), steps.end());
     }
-    set_run.on_inspected = std::move(done);
     write_pending = 1;
     para_run_active = 1;
     Timer1->setEnabled(false);
     iTimers1->SetEnabled(7, true);
-    Label15->setText(kReading);
+    run_status_text = kReading;
     set_run_progress();
-    update_run_buttons();
 }
 
-void TForm1::set_run_progress()
+void Engine::set_run_progress()
 {
     int remaining = readback_due ? 1 : 0;
     for (size_t i = set_run.next; i < set_run.steps.size(); ++i) {
@@ -134,14 +86,14 @@ void TForm1::set_run_progress()
     set_progress(set_run.requests, set_run.requests + remaining);
 }
 
-void TForm1::set_run_tick(QObject*)
+void Engine::set_run_tick()
 {
     if (!set_run.active)
         return;
     write_pending = 1;
     if (send_due_readback()) {
         ++set_run.requests;
-        Label67->setText(command_text(cur_code));
+        run_command_text = command_text(cur_code);
         set_run_progress();
         return;
     }
@@ -157,7 +109,7 @@ void TForm1::set_run_tick(QObject*)
             scomm485_write_command(make_read_frame(static_cast<std::uint8_t>(cur_addr), cur_code), RequestKind::Inspect);
         }
         ++set_run.requests;
-        Label67->setText(command_text(cur_code));
+        run_command_text = command_text(cur_code);
         set_run_progress();
         return;
     }
@@ -167,7 +119,7 @@ void TForm1::set_run_tick(QObject*)
     finish_set_run();
 }
 
-void TForm1::note_set_run_outcome(const ReplyOutcome& outcome)
+void Engine::note_set_run_outcome(const ReplyOutcome& outcome)
 {
     if (!set_run.active)
         return;
@@ -189,7 +141,7 @@ void TForm1::note_set_run_outcome(const ReplyOutcome& outcome)
         add_segment_reads(set_run.steps, set_run.next, request.address, last_code_for(raw & 0xFF));
 }
 
-void TForm1::finish_set_run()
+void Engine::finish_set_run()
 {
     const SetRun run = std::exchange(set_run, SetRun {});
     para_run_active = 0;
@@ -197,10 +149,10 @@ void TForm1::finish_set_run()
     iTimers1->SetEnabled(6, false);
     iTimers1->SetEnabled(7, false);
     Timer1->setEnabled(true);
-    Label67->clear();
+    run_command_text.clear();
     if (run.inspecting) {
-        Label15->setText(kUploaded);
-        update_run_buttons();
+        run_status_text = kUploaded;
+        report_run();
         // Decoded now, with the decimal places the input type (code 22) set
         // during the read.
         std::map<int, ParamSet> sets;
@@ -211,13 +163,13 @@ void TForm1::finish_set_run()
             for (const auto& [code, raw] : words)
                 set.values[code] = static_cast<float>(decode_param_word(code, raw, set.decimal_places));
         }
-        if (run.on_inspected)
-            run.on_inspected(true, sets);
+        Q_EMIT inspection_done(run.inspection_id, true, sets);
         return;
     }
-    Label15->setText(run_tally.clean() ? kDownloaded : kDownloadIncomplete);
-    update_run_buttons();
+    run_status_text = run_tally.clean() ? kDownloaded : kDownloadIncomplete;
     show_verification(run_tally);
     if (!run_tally.clean())
-        throw EStationError("复制参数集：\n" + run_tally.summary());
+        messages.warning("参数", "复制参数集：\n" + run_tally.summary());
+    else
+        messages.info("参数", "复制参数集：\n" + run_tally.summary());
 }

@@ -76,6 +76,7 @@ ReplyOutcome ReplyMatcher::decide(const Window& w)
             out.result = ReplyOutcome::Result::Reply;
             out.reply = w.reply;
             out.reply_time = w.reply_started - w.sent;
+            out.arrived = w.reply_started;
         }
     } else if (w.blocks == 0) {
         out.result = ReplyOutcome::Result::NoReply;

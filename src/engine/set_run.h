@@ -6,7 +6,6 @@
 // grid or ai_para.
 #include "param_set.h"
 
-#include <functional>
 #include <map>
 #include <set>
 #include <vector>
@@ -46,7 +45,7 @@ struct SetRun {
     std::map<int, int> silent_in_row;
     std::set<int> abandoned;
     // Inspection: the parameter words each instrument answered (address ->
-    // code -> word), and who waits for them.
+    // code -> word), and the number its result is reported under.
     std::map<int, std::map<int, int>> words;
-    std::function<void(bool complete, const std::map<int, ParamSet>& sets)> on_inspected;
+    int inspection_id = 0;
 };

@@ -1,20 +1,17 @@
 #pragma once
-// Which instrument: the one rule that maps an address to its slot, its grid
-// column and its panel. The poll, the scan, the dispatch, the commands and
-// the runs ask here and never work these out themselves.
+// Which instrument: the one rule that maps an address to its slot and its
+// panel. The poll, the scan, the dispatch, the commands and the runs ask here
+// and never work these out themselves.
 //
 //   slot   - the 1-based rank of the address among the enabled addresses
 //            0..90, whatever sweep, command or scan is under way; 0 when the
 //            address is not enabled. Slots 1..12 have a panel and chart
 //            channels.
-//   column - the grid column titled by the address ("7#仪表"); 0 when the
-//            grid has none. Columns are laid out by the scan and the read-all
-//            run; a column is found by its title, never by a slot, so
-//            ticking or unticking a box cannot make one instrument's values
-//            land in another's column.
+//
+// A parameter column belongs to its address (ParamTable), never to a slot, so
+// ticking or unticking a box cannot make one instrument's values land in
+// another's column.
 #include <vector>
-
-class TStringGrid;
 
 namespace roster {
 
@@ -29,7 +26,6 @@ int count();
 std::vector<int> addresses();
 // The lowest enabled address above `after` and not above `limit`; -1 when none.
 int next_enabled(int after, int limit);
-int column_of(const TStringGrid& grid, int address);
 // True for slots with a panel and chart channels.
 inline bool has_panel(int slot) { return slot >= 1 && slot <= kPanels; }
 

@@ -78,6 +78,7 @@ struct ReplyOutcome {
     std::array<std::uint8_t, 10> reply {};
     int blocks = 0; // blocks seen in the window, of any length
     std::chrono::steady_clock::duration reply_time {}; // first byte of the reply after the send
+    std::chrono::steady_clock::time_point arrived {}; // when the reply's first byte arrived
 };
 
 class ReplyMatcher {

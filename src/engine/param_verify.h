@@ -88,7 +88,3 @@ private:
     };
     std::map<int, Address> by_address_;
 };
-
-// Records a verification problem (a mismatch, an unverified write) in the
-// station's record of events.
-void report_verification(const ReadbackCheck& check);

@@ -1,6 +1,5 @@
 #include "roster.h"
 
-#include "param_grid.h"
 #include "public_set.h"
 
 namespace roster {
@@ -43,7 +42,5 @@ int next_enabled(int after, int limit)
             return a;
     return -1;
 }
-
-int column_of(const TStringGrid& grid, int address) { return value_column_of(grid, address); }
 
 } // namespace roster

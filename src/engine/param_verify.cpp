@@ -1,6 +1,5 @@
 #include "param_verify.h"
 
-#include "event_log.h"
 #include "frame_codec.h"
 #include "param_set.h"
 
@@ -164,11 +163,4 @@ std::string WriteTally::short_text() const
     if (unverified > 0)
         text += (text.empty() ? "" : "，") + std::string("未能核对 ") + std::to_string(unverified) + " 项";
     return text;
-}
-
-void report_verification(const ReadbackCheck& check)
-{
-    const std::string what = check.verdict == ReadbackCheck::Verdict::Mismatch ? "参数核对不符" : "参数未能核对";
-    event_log::write("参数", what + "：仪表 " + std::to_string(check.write.address) + " " + check.text() + "（代码 "
-            + std::to_string(check.write.code) + "）");
 }
