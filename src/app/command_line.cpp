@@ -7,6 +7,7 @@
 #include <QDir>
 
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -15,31 +16,32 @@ struct Parser {
     QCommandLineOption help;
     QCommandLineOption version;
     QCommandLineOption workdir { QStringLiteral("workdir"),
-        QStringLiteral("Keep the database, save.txt and station.ini in DIR (created when missing; the "
-                       "database is created there from the installed template)."),
+        QStringLiteral("数据库、save.txt 与 station.ini 放在文件夹 DIR 中（没有时创建，并由安装的模板建立数据库）。"),
         QStringLiteral("DIR") };
     QCommandLineOption port { QStringLiteral("port"),
-        QStringLiteral("Open this serial port at start instead of the one save.txt names: COM1 .. COM16, "
-                       "or a device such as /dev/serial/by-id/usb-... or /dev/ttyUSB0."),
+        QStringLiteral("本次启动打开此串口，而不是 save.txt 中的串口（不保存）：COM1 .. COM16，"
+                       "或设备路径，如 /dev/serial/by-id/usb-... 或 /dev/ttyUSB0。"),
         QStringLiteral("NAME") };
     QCommandLineOption mqtt { QStringLiteral("mqtt"),
-        QStringLiteral("Publish the measurements to this MQTT broker for this run, whatever station.ini says: "
-                       "mqtt://[user:password@]host:port/prefix (mqtts:// for TLS). The station only publishes; "
-                       "it subscribes to nothing."),
+        QStringLiteral("本次运行把测量值发布到此 MQTT 服务器，不论 station.ini 如何设置："
+                       "mqtt://[用户:密码@]主机:端口/前缀（TLS 用 mqtts://）。本站只发布，不订阅任何主题。"),
         QStringLiteral("URL") };
+    QCommandLineOption headless { QStringLiteral("headless"),
+        QStringLiteral("无窗口运行（服务）：巡检记住的仪表（没有时先巡扫 0..90），记录测量值、报警与事件日志，"
+                       "设置了 MQTT 时发布。SIGTERM 或 SIGINT 时写完队列、关闭串口后退出。") };
 
     Parser()
         : help(parser.addHelpOption())
         , version(parser.addVersionOption())
     {
         parser.setApplicationDescription(QStringLiteral(
-            "Supervision station for AI-series temperature controllers on one RS-485 line.\n\n"
-            "Files: control_db.sqlite, save.txt and station.ini live in the working directory when it "
-            "holds control_db.sqlite, otherwise in $XDG_DATA_HOME/ai_station (~/.local/share/ai_station), "
-            "where the database is created on first start."));
+            "AI 系列温控器集中监控站（一条 RS-485 线路）。\n\n"
+            "文件：工作目录含 control_db.sqlite 时，control_db.sqlite、save.txt、station.ini 与 station.log "
+            "都在工作目录中；否则在 $XDG_DATA_HOME/ai_station（~/.local/share/ai_station），首次启动时在那里建立数据库。"));
         parser.addOption(workdir);
         parser.addOption(port);
         parser.addOption(mqtt);
+        parser.addOption(headless);
     }
 };
 
@@ -83,17 +85,25 @@ std::optional<int> answer_help_or_version(int& argc, char** argv)
     return 0;
 }
 
+bool wants_headless(int argc, char** argv)
+{
+    for (int i = 1; i < argc; ++i)
+        if (std::strcmp(argv[i], "--headless") == 0 || std::strcmp(argv[i], "-headless") == 0)
+            return true;
+    return false;
+}
+
 std::optional<int> parse_command_line(const QStringList& arguments, CommandLine* options)
 {
     Parser p;
     if (!p.parser.parse(arguments)) {
-        print(stderr, p.parser.errorText() + QStringLiteral("\nTry '--help'.\n"));
+        print(stderr, p.parser.errorText() + QStringLiteral("\n请用 --help 查看用法。\n"));
         return 2;
     }
     if (answer(p))
         return 0;
     if (!p.parser.positionalArguments().isEmpty()) {
-        print(stderr, QStringLiteral("Unexpected argument '%1'.\nTry '--help'.\n")
+        print(stderr, QStringLiteral("多余的参数 '%1'。\n请用 --help 查看用法。\n")
                           .arg(p.parser.positionalArguments().constFirst()));
         return 2;
     }
@@ -105,11 +115,12 @@ std::optional<int> parse_command_line(const QStringList& arguments, CommandLine*
     options->port = p.parser.value(p.port);
     if (options->port.contains(QLatin1Char('/')) && QDir::isRelativePath(options->port))
         options->port = QDir::current().absoluteFilePath(options->port);
+    options->headless = p.parser.isSet(p.headless);
     options->mqtt = p.parser.value(p.mqtt);
     if (!options->mqtt.isEmpty()) {
         QString error;
         if (!with_mqtt_url(options->mqtt, MqttConfig {}, &error)) {
-            print(stderr, QStringLiteral("--mqtt: %1\nTry '--help'.\n").arg(error));
+            print(stderr, QStringLiteral("--mqtt：%1\n请用 --help 查看用法。\n").arg(error));
             return 2;
         }
     }

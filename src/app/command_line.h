@@ -1,6 +1,6 @@
 #pragma once
 // The station's command line: --help, --version, --workdir DIR, --port NAME,
-// --mqtt URL.
+// --mqtt URL, --headless.
 #include <QString>
 #include <QStringList>
 
@@ -11,7 +11,12 @@ struct CommandLine {
     QString workdir; // the data folder to use; empty: chosen as usual
     QString port; // the port to open at start; empty: the one save.txt names
     QString mqtt; // the broker to publish to in this run; empty: as station.ini says
+    bool headless = false; // the engine alone, without a window or a display
 };
+
+// Whether the arguments ask for the headless service (before any
+// application object exists: it decides which one to make).
+bool wants_headless(int argc, char** argv);
 
 // Answers --help and --version (printed on standard output) and reports
 // anything else it cannot accept on standard error; returns the exit code

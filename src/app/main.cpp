@@ -1,17 +1,21 @@
 // The station's application object: reads the command line, settles the
-// folder the station works in, sets up fonts, creates the main window (which
-// runs its start-up) and runs the message loop until it closes.
+// folder the station works in, starts the engine on its own thread and
+// shows the window (or, with --headless, runs the engine alone), and runs
+// the message loop until it closes.
 #include "command_line.h"
-#include "data_folder.h"
+#include "engine.h"
+#include "engine_host.h"
+#include "error_box.h"
 #include "errors.h"
 #include "form1.h"
+#include "headless.h"
 #include "ifonts.h"
-#include "error_box.h"
 #include "quit_signals.h"
+#include "start_up.h"
+#include "upgrade_notice.h"
 
 #include <QApplication>
 #include <QDialog>
-#include <QDir>
 #include <QIcon>
 #include <QLibraryInfo>
 #include <QMessageBox>
@@ -25,22 +29,37 @@ int main(int argc, char** argv)
     QApplication::setApplicationVersion(QStringLiteral(STATION_VERSION));
     if (const auto code = answer_help_or_version(argc, argv))
         return *code;
+    if (wants_headless(argc, argv)) {
+        // No display: the options are read on a core application.
+        CommandLine options;
+        {
+            QCoreApplication probe(argc, argv);
+            if (const auto code = parse_command_line(QCoreApplication::arguments(), &options))
+                return *code;
+        }
+        return run_headless(argc, argv, options);
+    }
 
     QApplication app(argc, argv);
     QApplication::setApplicationDisplayName(QStringLiteral("AI仪表集中监控站"));
     QApplication::setDesktopFileName(QStringLiteral("ai_station"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/ai_station.png")));
+    // Qt's own dialogs and buttons (file dialog, OK/Cancel) in Chinese, as the
+    // rest of the station; without the translation files they stay English.
+    QTranslator qt_chinese;
+    if (qt_chinese.load(QStringLiteral("qtbase_zh_CN"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QApplication::installTranslator(&qt_chinese);
     CommandLine options;
     if (const auto code = parse_command_line(QApplication::arguments(), &options))
         return *code;
 
+    std::unique_ptr<EngineHost> host;
     std::unique_ptr<TForm1> form;
     bool quit_requested = false;
     install_quit_signals([&] {
         quit_requested = true;
-        // A box still open from start-up is answered first, so that start-up
-        // can finish and the window close as usual; a message raised after
-        // the request (start-up may still be running) goes to the event log
+        // A box still open is answered first, so that the window can close as
+        // usual; a message raised after the request goes to the event log
         // only, so that no box waits for an answer nobody will give.
         ErrorBox::instance().set_presenter([](const QString&) {});
         for (QWidget* w : QApplication::topLevelWidgets())
@@ -51,24 +70,28 @@ int main(int argc, char** argv)
     });
 
     install_font_substitutions();
-    // Qt's own dialogs and buttons (file dialog, OK/Cancel) in Chinese, as the
-    // rest of the station; without the translation files they stay English.
-    QTranslator qt_chinese;
-    if (qt_chinese.load(QStringLiteral("qtbase_zh_CN"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
-        QApplication::installTranslator(&qt_chinese);
     try {
-        const DataFolder folder = prepare_data_folder(
-            { options.workdir, QDir::currentPath(), user_data_folder(), installed_template_paths() });
-        // The station works in its data folder: the database, save.txt,
-        // station.ini and comN links are all found there by their names.
-        if (!QDir::setCurrent(folder.path))
-            throw EDatabaseError(QStringLiteral("Cannot enter the data folder %1")
-                                     .arg(QDir::toNativeSeparators(folder.path))
-                                     .toStdString());
-        form = std::make_unique<TForm1>(nullptr, options.port, options.mqtt);
+        UpgradeNotice upgrade;
+        const QString folder
+            = prepare_start({ options.workdir, [&upgrade](const SchemaStep& step) { upgrade.starting(step); } });
+        upgrade.finish();
+        Engine::Options engine_options;
+        engine_options.data_dir = folder;
+        engine_options.start_port = options.port;
+        engine_options.mqtt_url = options.mqtt;
+        host = std::make_unique<EngineHost>(engine_options);
+        try {
+            host->start();
+        } catch (const std::exception& e) {
+            report_start_failure(e.what());
+            throw;
+        }
+        form = std::make_unique<TForm1>(*host);
     } catch (const std::exception& e) {
-        // No database, or the window could not be created: the station does not start.
-        QMessageBox::critical(nullptr, QApplication::applicationDisplayName(), QString::fromUtf8(e.what()));
+        // No database, or the window could not be created: the station does
+        // not start, and writes no settings file.
+        if (!quit_requested)
+            QMessageBox::critical(nullptr, QApplication::applicationDisplayName(), QString::fromUtf8(e.what()));
         return 1;
     }
     if (quit_requested) {
@@ -76,5 +99,8 @@ int main(int argc, char** argv)
         return 0;
     }
     form->show();
-    return app.exec();
+    const int code = app.exec();
+    form.reset();
+    host.reset();
+    return code;
 }

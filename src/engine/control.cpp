@@ -18,6 +18,16 @@ int checked_address(int address, const char* what)
     return address;
 }
 
+// A command or a set-up write takes the line and the request state (cur_addr,
+// cur_code, para_value) that a run or the scan works with. The window's
+// buttons are off meanwhile, but a request posted before the window heard
+// of the run reaches the engine all the same: it is refused here.
+void refuse_during_run(const Engine& engine)
+{
+    if (engine.run_busy())
+        throw EStationError("另一项操作正在进行，请等它结束后再发送命令，未发送");
+}
+
 } // namespace
 
 // A value of the instrument's column of the parameter table: its own column,
@@ -46,6 +56,7 @@ void Engine::send_command(int address, int code, float value)
 
 void Engine::run_hold(int address)
 {
+    refuse_during_run(*this);
     checked_address(address, "控制地址");
     const float segments = read_param_value(address, 41);
     button9_allowed = !(segments > 0);
@@ -55,6 +66,7 @@ void Engine::run_hold(int address)
 
 void Engine::hand(int address)
 {
+    refuse_during_run(*this);
     // Enabled first, so that a failing address or cell leaves it enabled.
     button8_allowed = true;
     report_run();
@@ -68,10 +80,15 @@ void Engine::hand(int address)
         send_command(address, 10, 2);
 }
 
-void Engine::stop_instrument(int address) { send_command(checked_address(address, "控制地址"), 10, 1); }
+void Engine::stop_instrument(int address)
+{
+    refuse_during_run(*this);
+    send_command(checked_address(address, "控制地址"), 10, 1);
+}
 
 void Engine::manual_output(int address, double value)
 {
+    refuse_during_run(*this);
     checked_address(address, "控制地址");
     if (read_param_value(address, 43) > 9999)
         send_command(address, 0, static_cast<float>(value));
@@ -79,6 +96,7 @@ void Engine::manual_output(int address, double value)
 
 void Engine::set_value(int address, double value)
 {
+    refuse_during_run(*this);
     checked_address(address, "控制地址");
     if (read_param_value(address, 41) == 0)
         send_command(address, 51, static_cast<float>(value));
@@ -88,6 +106,7 @@ void Engine::set_value(int address, double value)
 
 void Engine::write_address(int old_address, int new_address)
 {
+    refuse_during_run(*this);
     checked_address(new_address, "新地址");
     checked_address(old_address, "原地址");
     cur_code = 2;
@@ -100,6 +119,7 @@ void Engine::write_address(int old_address, int new_address)
 
 void Engine::write_baud(int old_address, int baud_index)
 {
+    refuse_during_run(*this);
     if (baud_index < 0 || baud_index > 2)
         throw EStationError("请在“波特率输入”中选择 4800、9600 或 19200，未发送");
     checked_address(old_address, "原地址");

@@ -439,3 +439,23 @@ StatusShown Engine::status_shown() const
 }
 
 void Engine::report_status() { Q_EMIT status(status_shown()); }
+
+void Engine::report_all()
+{
+    for (EngineMessage m : messages.backlog()) {
+        m.refusal = false; // answered long ago
+        Q_EMIT message(m);
+    }
+    report_serial();
+    report_link();
+    Q_EMIT param_columns(param_table.addresses());
+    std::vector<ParamTable::Change> cells;
+    for (int address : param_table.addresses())
+        for (int row = 1; row <= kParamRows; ++row)
+            if (const QString text = param_table.cell(address, row); !text.isEmpty())
+                cells.push_back({ address, row, text });
+    Q_EMIT param_cells(cells);
+    report_roster();
+    report_run();
+    report_status();
+}

@@ -146,6 +146,12 @@ public:
     void edit_cell(int address, int row, const QString& text);
     // A set put into an instrument's column (import); nothing is sent.
     void put_set(int address, const ParamSet& set);
+    // The set a column write of `address` would send: codes 1 up to the last
+    // program segment pair its "程序段数Pno" cell asks for, each cell checked
+    // as the column write checks it. Throws EStationError.
+    ParamSet grid_column_set(int address) const;
+    // The decimal places the instrument at `address` last reported.
+    int decimal_places(int address) const;
     // Writes `set` to every target, each write read back.
     void start_copy(const ParamSet& set, const std::vector<int>& targets, bool with_address_and_baud);
     // Reads the sets of `addresses` for a comparison; inspection_done(id, …)
@@ -155,6 +161,9 @@ public:
     // Publishing: stores the settings in station.ini and applies them.
     void set_mqtt(const MqttConfig& config);
     MqttConfig mqtt_settings() const { return mqtt_config; }
+
+    // Reports everything the window shows (a window that comes after the start).
+    void report_all();
 
     // --- What the window shows, readable on the engine's thread ---------------
     const ParamTable& params() const { return param_table; }

@@ -108,6 +108,7 @@ struct EngineMessage {
     // True when it answers a request of the operator's that was refused; the
     // window may then show it in a box as well.
     bool refusal = false;
+    quint64 id = 0; // numbered from 1 in the order the engine said them
 };
 
 // Once a second: the bus counters, the database queue and the publisher.

@@ -22,13 +22,16 @@ void MessageCenter::post(EngineMessage::Level level, const std::string& source, 
         for (auto p = logged_.begin(); p != logged_.end();)
             p = now - p->at >= 2 * kRepeatLogInterval ? logged_.erase(p) : std::next(p);
     }
-    if (sink_) {
-        EngineMessage m;
-        m.time = QDateTime::currentDateTime();
-        m.source = QString::fromStdString(source);
-        m.text = QString::fromStdString(text);
-        m.level = level;
-        m.refusal = refusal;
+    EngineMessage m;
+    m.time = QDateTime::currentDateTime();
+    m.source = QString::fromStdString(source);
+    m.text = QString::fromStdString(text);
+    m.level = level;
+    m.refusal = refusal;
+    m.id = ++last_id_;
+    backlog_.push_back(m);
+    if (backlog_.size() > kBacklog)
+        backlog_.pop_front();
+    if (sink_)
         sink_(m);
-    }
 }

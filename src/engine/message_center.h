@@ -12,6 +12,7 @@
 #include <QString>
 
 #include <chrono>
+#include <deque>
 #include <functional>
 #include <string>
 
@@ -21,7 +22,11 @@ public:
     using Sink = std::function<void(const EngineMessage&)>;
     static constexpr Clock::duration kRepeatLogInterval = std::chrono::seconds(60);
 
+    static constexpr std::size_t kBacklog = 200;
+
     void set_sink(Sink sink) { sink_ = std::move(sink); }
+    // The newest messages, oldest first (a window that comes later shows them).
+    const std::deque<EngineMessage>& backlog() const { return backlog_; }
 
     void post(EngineMessage::Level level, const std::string& source, const std::string& text, bool refusal = false);
     void info(const std::string& source, const std::string& text) { post(EngineMessage::Level::Info, source, text); }
@@ -37,6 +42,8 @@ private:
         int repeats = 0; // since it was last written
     };
     Sink sink_;
+    std::deque<EngineMessage> backlog_;
+    quint64 last_id_ = 0;
     QHash<QString, Logged> logged_;
     Clock::time_point last_prune_ {};
 };

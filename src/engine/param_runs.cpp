@@ -60,12 +60,15 @@ void Engine::edit_cell(int address, int row, const QString& text)
     try {
         (void)grid_write_value(code, text.toStdString(), dec_places_of(address));
     } catch (const EConvertError& e) {
+        param_table.touch(address, row); // the cell shows its value again
         throw EStationError("第 " + std::to_string(row) + " 行（" + param_name(code) + "）" + e.what()
                             + "，修改未排队");
     }
-    if (edit_count >= kEditQueueSize)
+    if (edit_count >= kEditQueueSize) {
+        param_table.touch(address, row);
         throw EStationError("编辑队列已满（" + std::to_string(kEditQueueSize)
             + " 项）：请先按“选择写”写入已排队的修改，本次修改未排队");
+    }
     param_table.set_cell(address, row, text);
     edit_addr[edit_count] = address;
     edit_code[edit_count] = code;
@@ -85,6 +88,19 @@ void Engine::put_set(int address, const ParamSet& set)
         Q_EMIT param_mark(CellMark { address, code + 1, CellMark::Kind::None, {} });
     }
 }
+
+ParamSet Engine::grid_column_set(int address) const
+{
+    const auto [col, segments] = column_and_segments(address);
+    ParamSet set;
+    set.address = address;
+    set.decimal_places = dec_places_of(address);
+    for (int code = kFirstSetCode; code <= last_code_for(segments); ++code)
+        set.values[code] = column_value(col, code, set.decimal_places);
+    return set;
+}
+
+int Engine::decimal_places(int address) const { return dec_places_of(address); }
 
 // The last code a run sends for an address. A segment count above the
 // catalogue's 179 (a byte can hold up to 255) would ask for codes the

@@ -34,6 +34,19 @@ void ParamTable::set_cell(int address, int row, const QString& text)
     if (cell == text)
         return;
     cell = text;
+    note(address, row, text);
+}
+
+void ParamTable::touch(int address, int row)
+{
+    const auto it = cells_.find(address);
+    if (it == cells_.end() || row < 1 || row > kParamRows)
+        return;
+    note(address, row, it->second[static_cast<std::size_t>(row)]);
+}
+
+void ParamTable::note(int address, int row, const QString& text)
+{
     const auto key = std::make_pair(address, row);
     if (const auto c = change_index_.find(key); c != change_index_.end()) {
         changes_[c->second].text = text;

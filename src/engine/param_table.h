@@ -39,6 +39,9 @@ public:
     // Sets a cell of a laid-out column; a cell of another address or row is
     // dropped (no column, nothing to show it in).
     void set_cell(int address, int row, const QString& text);
+    // Reports a cell as changed with the text it holds (a view that showed
+    // another text, an edit refused, takes it back).
+    void touch(int address, int row);
 
     // Changes since the last call, in order; the same cell changed twice
     // appears once with its last text.
@@ -46,6 +49,7 @@ public:
     bool changed() const { return !changes_.empty(); }
 
 private:
+    void note(int address, int row, const QString& text);
     std::vector<int> columns_;
     std::map<int, std::array<QString, kParamRows + 1>> cells_;
     std::vector<Change> changes_;

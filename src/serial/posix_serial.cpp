@@ -6,7 +6,10 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 
 #include <fcntl.h>
 #include <linux/serial.h>
@@ -14,6 +17,8 @@
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -118,6 +123,41 @@ static void remember_counts(CommPort* port, const serial_icounter_struct& ic)
     port->last_dcd = ic.dcd;
 }
 
+// Who holds a device: the flock on its inode in /proc/locks, and the
+// holder's program name. "进程 1234（ai_station）"; empty when it cannot be
+// told (TIOCEXCL alone leaves no trace, /proc may be hidden).
+static std::string lock_holder(const std::string& device)
+{
+    struct stat st {};
+    if (::stat(device.c_str(), &st) != 0)
+        return {};
+    std::ifstream locks("/proc/locks");
+    std::string line;
+    while (std::getline(locks, line)) {
+        // "1: FLOCK  ADVISORY  WRITE 2413 00:19:30 0 EOF"; a lock someone
+        // waits for is marked "->" and holds nothing.
+        std::istringstream in(line);
+        std::string id, kind, mode, access, pid, where;
+        if (!(in >> id >> kind))
+            continue;
+        if (kind == "->")
+            continue;
+        if (kind != "FLOCK" || !(in >> mode >> access >> pid >> where))
+            continue;
+        unsigned maj = 0, min = 0;
+        unsigned long long inode = 0;
+        if (std::sscanf(where.c_str(), "%x:%x:%llu", &maj, &min, &inode) != 3)
+            continue;
+        if (maj != major(st.st_dev) || min != minor(st.st_dev) || inode != st.st_ino)
+            continue;
+        std::ifstream comm_file("/proc/" + pid + "/comm");
+        std::string program;
+        std::getline(comm_file, program);
+        return "进程 " + pid + (program.empty() ? std::string() : "（" + program + "）");
+    }
+    return {};
+}
+
 CommPort* comm_open(const std::string& device, CommOpenError* error, std::string* detail)
 {
     *error = CommOpenError::none;
@@ -129,8 +169,11 @@ CommPort* comm_open(const std::string& device, CommOpenError* error, std::string
         *detail = std::strerror(err);
         if (err == ENOENT || err == ENODEV || err == ENXIO || err == ENOTDIR)
             *error = CommOpenError::no_such_port;
-        else if (err == EBUSY)
+        else if (err == EBUSY) {
             *error = CommOpenError::busy;
+            if (const std::string holder = lock_holder(device); !holder.empty())
+                *detail = "由" + holder + "打开";
+        }
         else if (err == EACCES || err == EPERM)
             *error = CommOpenError::permission;
         else
@@ -144,6 +187,8 @@ CommPort* comm_open(const std::string& device, CommOpenError* error, std::string
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
         *detail = std::strerror(errno);
         *error = CommOpenError::busy;
+        if (const std::string holder = lock_holder(device); !holder.empty())
+            *detail = "由" + holder + "打开";
         ::close(fd);
         return nullptr;
     }

@@ -123,6 +123,18 @@ std::string TSComm::resolved_device() const
 
 void TSComm::OpenComm()
 {
+    last_open_busy_ = false;
+    last_open_error_.clear();
+    try {
+        open_port();
+    } catch (const ECommsError& e) {
+        last_open_error_ = e.what();
+        throw;
+    }
+}
+
+void TSComm::open_port()
+{
     if (port_)
         open_failed("This serial port already opened", comm_name_, opened_device_, "已经打开，正在使用");
 
@@ -138,6 +150,7 @@ void TSComm::OpenComm()
         case CommOpenError::no_such_port:
             open_failed("Error opening serial port", comm_name_, device, "设备不存在（" + detail + "）");
         case CommOpenError::busy:
+            last_open_busy_ = true;
             open_failed(
                 "Error opening serial port", comm_name_, device, "已被其他程序占用（" + detail + "）");
         case CommOpenError::permission:

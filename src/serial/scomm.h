@@ -74,6 +74,10 @@ public:
     bool SendData(const char* Buffer, unsigned short Length);
 
     bool is_open() const { return port_ != nullptr; }
+    // Whether the last OpenComm failed because another program holds the
+    // port, and the reason the last OpenComm gave (empty after a success).
+    bool last_open_busy() const { return last_open_busy_; }
+    const std::string& last_open_error() const { return last_open_error_; }
     // The device the last successful OpenComm opened (kept after a close or
     // hang-up, when the name may no longer resolve to it); empty before.
     const std::string& opened_device() const { return opened_device_; }
@@ -154,6 +158,7 @@ public:
     std::chrono::steady_clock::time_point BlockStarted() const { return block_started_; }
 
 private:
+    void open_port();
     // Undoes a partly done OpenComm and throws ECommsError(message).
     [[noreturn]] void abandon_open(const char* message);
     void ApplyCommState();
@@ -168,6 +173,8 @@ private:
     std::unique_ptr<CommEndpoint> endpoint_;
     std::chrono::steady_clock::time_point block_started_ {};
     std::string opened_device_;
+    bool last_open_busy_ = false;
+    std::string last_open_error_;
 
     std::string comm_name_ = "COM2";
     uint32_t baud_rate_ = 9600;

@@ -7,12 +7,12 @@
 #include "history_view.h"
 #include "icolors.h"
 #include "iPlot.h"
-#include "public_set.h"
-#include "roster.h"
 #include "station_db.h"
 #include "station_settings.h"
 
 #include <QDateTime>
+
+#include <algorithm>
 
 namespace {
 
@@ -106,7 +106,9 @@ void TForm1::iplot_init()
 void TForm1::connect_chart_history()
 {
     chart_log = std::make_unique<MeasurementHistory>(db->connection(), db_file_label(db->file_path()));
-    const TiPlotMemoryLimit limit = chart_memory_limit(station_settings->chart_memory_days());
+    // How much each channel holds in memory: station.ini, read here only
+    // (the engine owns the file and writes it).
+    const TiPlotMemoryLimit limit = chart_memory_limit(StationSettings(database_path()).chart_memory_days());
     for (size_t chart = 0; chart < iPlot.size(); ++chart) {
         for (int ch = 0; ch < iPlot[chart]->ChannelCount(); ++ch) {
             const bool trend = chart < 3;
@@ -123,12 +125,12 @@ void TForm1::preload_charts()
 {
     // The last hours of the log for the addresses polled now, each on its
     // slot's channels, so that a restarted station shows them at once.
-    if (roster::count() == 0)
+    if (roster.addresses.empty())
         return;
     const qint64 now = db_clock_ms(QDateTime::currentDateTime());
     for (const LogRow& row : chart_log->rows(now - kChartPreloadHours * 3'600'000, now + 1))
-        if (roster::enabled(row.address))
-            plot_point(roster::slot_of(row.address), row.address, chart_x(row.ms), row.pv, row.sv);
+        if (std::find(roster.addresses.begin(), roster.addresses.end(), row.address) != roster.addresses.end())
+            plot_point(get_dis_pos(row.address), row.address, chart_x(row.ms), row.pv, row.sv);
 }
 
 void TForm1::plot_point(int slot, int address, double x, double pv, double sv)
@@ -154,12 +156,11 @@ void TForm1::plot_point(int slot, int address, double x, double pv, double sv)
     add(3 + group, position, clamp_deviation(pv - sv), name + QStringLiteral("#"));
 }
 
-void TForm1::plot_reply(int slot, int address, const QDateTime& when)
+void TForm1::plot_reply(const ReplyShown& r)
 {
-    if (slot < 1 || slot > 12)
+    if (r.slot < 1 || r.slot > 12)
         return;
-    deviation = clamp_deviation(pv_value - sv_value);
-    plot_point(slot, address, chart_x(when), pv_value, sv_value);
+    plot_point(r.slot, r.address, chart_x(r.arrived), r.pv, r.sv);
 }
 
 void TForm1::show_history_view()

@@ -2,13 +2,9 @@
 #include "form1.h"
 #include "param_grid.h"
 #include "port_box.h"
-#include "scomm.h"
-#include "station_settings.h"
-#include "ttimer.h"
 #include "iAnalogOutput.h"
 #include "iIntegerOutput.h"
 #include "iPlot.h"
-#include "iTimers.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -124,27 +120,6 @@ void TForm1::build_layout()
     Panel1->setObjectName(QStringLiteral("Panel1"));
     setCentralWidget(Panel1);
 
-    // The poll timer is enabled from creation; its interval follows the period box.
-    Timer1 = new TTimer(this);
-    Timer1->setObjectName(QStringLiteral("Timer1"));
-    Timer1->setInterval(2000);
-    Timer1->OnTimer = guarded([this] { Timer1Timer(Timer1); });
-
-    reply_timer = new QTimer(this);
-    reply_timer->setObjectName(QStringLiteral("reply_timer"));
-    reply_timer->setSingleShot(true);
-    reply_timer->setTimerType(Qt::PreciseTimer);
-    connect(reply_timer, &QTimer::timeout, this, [this] { decide_replies(); });
-
-    SComm1_485 = new TSComm();
-    SComm1_485->SetOutx_XonXoffFlow(false);
-    SComm1_485->SetCommName("com1");  // as the port box shows before any settings are read
-    SComm1_485->SetBaudRate(19200);
-    SComm1_485->OnReceiveData = guarded([this](TSComm* sender, const char* buffer, unsigned short length) {
-        SComm1_485ReceiveData(sender, buffer, length);
-    });
-    SComm1_485->OnRequestHangup = guarded([this](TSComm* sender) { SComm1_485RequestHangup(sender); });
-
     build_regions();
     build_pages();
     build_main_panel();
@@ -157,7 +132,6 @@ void TForm1::build_layout()
     build_status_strip();
     build_about_page();
     build_menu();
-    build_timers();
     build_status_bar();
     connect_handlers();
 }
@@ -409,6 +383,9 @@ void TForm1::build_menu()
     add(display, "N141", QStringLiteral("数据显示1"), &TForm1::N141Click);
     add(display, "N581", QStringLiteral("数据显示2"), &TForm1::N581Click);
     add(display, "N9121", QStringLiteral("数据显示3"), &TForm1::N9121Click);
+    QAction* messages_item = display->addAction(QStringLiteral("消息"));
+    messages_item->setObjectName(QStringLiteral("messages_item"));
+    connect(messages_item, &QAction::triggered, this, [this] { run_guarded([this] { show_message_list(); }); });
     QAction* history_item = display->addAction(QStringLiteral("历史曲线"));
     history_item->setObjectName(QStringLiteral("history_item"));
     connect(history_item, &QAction::triggered, this, [this] { run_guarded([this] { show_history_view(); }); });
@@ -425,25 +402,6 @@ void TForm1::build_menu()
     connect(exit_item, &QAction::triggered, this, [this, exit_item] { run_guarded([&] { N3Click(exit_item); }); });
 }
 
-void TForm1::build_timers()
-{
-    // Channels of the multi-timer: 1 read-all, 2 column write, 3 scan,
-    // 4 column read, 5 selected write, 6 copy, 7 inspection. All are off at start.
-    iTimers1 = new TiTimers(Panel1);
-    iTimers1->setObjectName(QStringLiteral("iTimers1"));
-    iTimers1->setVisible(false);
-    const int intervals[] = {300, 500, 300, 300, 1000, 500, 300};
-    for (int k = 1; k <= 7; ++k) {
-        iTimers1->SetEnabled(k, false);
-        iTimers1->SetInterval(k, intervals[k - 1]);
-    }
-    // Watches for a wanted port to come back (link.cpp).
-    reconnect_timer = new QTimer(this);
-    reconnect_timer->setObjectName(QStringLiteral("reconnect_timer"));
-    reconnect_timer->setInterval(1000);
-    connect(reconnect_timer, &QTimer::timeout, this, [this] { run_guarded([this] { reconnect_tick(); }); });
-}
-
 void TForm1::connect_click(QPushButton* button, void (TForm1::*handler)(QObject*))
 {
     connect(button, &QPushButton::clicked, this,
@@ -457,11 +415,10 @@ void TForm1::connect_handlers()
         connect(box, &QCheckBox::clicked, this, [this, box] { run_guarded([&] { checkbox_change(box); }); });
     }
     connect_click(Button_scan, &TForm1::Button_scanClick);
-    iTimers1->OnTimer(3) = guarded([this](QObject* sender) { iTimers1Timer3(sender); });
-    iIntegerOutput1->OnChange = guarded([this](QObject* sender) { iIntegerOutput1Change(sender); });
+    // The address limit counts once the operator commits it.
+    connect(ComboBox10->lineEdit(), &QLineEdit::editingFinished, this,
+        [this] { run_guarded([this] { ComboBox10Commit(); }); });
+    connect(ComboBox10, &QComboBox::activated, this, [this] { run_guarded([this] { ComboBox10Commit(); }); });
     connect_run_handlers();
     connect_control_handlers();
-    resume_check->setChecked(station_settings->resume());
-    connect(resume_check, &QCheckBox::toggled, this,
-            [this](bool on) { run_guarded([&] { station_settings->set_resume(on); }); });
 }

@@ -1,9 +1,9 @@
+#include "engine.h"
+#include "engine_host.h"
 #include "error_box.h"
-#include "event_log.h"
 #include "form1.h"
-#include "row_queue.h"
 #include "help_window.h"
-#include "scomm.h"
+#include "mqtt_dialog.h"
 
 #include <QCloseEvent>
 #include <QFile>
@@ -102,12 +102,19 @@ void TForm1::build_about_page()
 
 void TForm1::FormClose()
 {
-    port_wanted = false;
-    SComm1_485->CloseComm();
-    // Rows still waiting for the database get one last chance.
-    row_queue->retry();
-    if (row_queue->outage())
-        event_log::write("数据库", "关闭时仍有 " + std::to_string(row_queue->waiting()) + " 行测量值未能写入数据库");
-    event_log::write("站点", "关闭窗口，串口已关闭");
-    file_save();
+    // The engine closes the port, decides the replies already on their way,
+    // writes every queued row and saves the settings; the window waits for
+    // that, and only that.
+    host_.shutdown();
+}
+
+void TForm1::show_mqtt_dialog()
+{
+    MqttConfig current;
+    host_.call([&current](Engine& e) { current = e.mqtt_settings(); });
+    MqttDialog dialog(current, this);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    const MqttConfig config = dialog.config();
+    ask([config](Engine& e) { e.set_mqtt(config); }, "MQTT");
 }

@@ -7,13 +7,16 @@
 #include "iLedRound.h"
 #include "iSevenSegmentAnalog.h"
 #include "ifonts.h"
-#include "public_set.h"
 #include "status_bits.h"
-#include "roster.h"
 
 #include <QFrame>
 #include <QGroupBox>
 #include <QLabel>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QSignalBlocker>
+
+#include <algorithm>
 
 namespace {
 
@@ -162,11 +165,11 @@ void TForm1::build_instrument_panels()
         silent->setToolTip(QStringLiteral("连续三轮巡检没有应答"));
         silent->setVisible(false);
         silent_label[static_cast<size_t>(s)] = silent;
-        auto* run = new TiLedRound(box);
-        run->setObjectName(name_of("iLedRound", w.run_led));
-        run->setToolTip(QStringLiteral("运行状态"));
-        run->SetActiveColor(tcolor(clRed));
-        run->setGeometry(122, 214, 25, 25);
+        auto* run_lamp = new TiLedRound(box);
+        run_lamp->setObjectName(name_of("iLedRound", w.run_led));
+        run_lamp->setToolTip(QStringLiteral("运行状态"));
+        run_lamp->SetActiveColor(tcolor(clRed));
+        run_lamp->setGeometry(122, 214, 25, 25);
     }
 }
 
@@ -191,7 +194,14 @@ void TForm1::init_isevensegmentanlaog()
     }
 }
 
-int TForm1::get_dis_pos(int address) const { return roster::rank(address); }
+int TForm1::get_dis_pos(int address) const
+{
+    int n = 0;
+    for (int a : roster.addresses)
+        if (a <= address)
+            ++n;
+    return n;
+}
 
 bool gethexbit(std::uint8_t value, int bit)
 {
@@ -200,21 +210,99 @@ bool gethexbit(std::uint8_t value, int bit)
     return (static_cast<std::uint8_t>(value << (7 - bit)) & 0x80) != 0;
 }
 
-void TForm1::dis_alarm(int panel)
+void TForm1::dis_alarm(int panel, std::uint8_t alarm)
 {
     if (panel < 0 || panel > 11)
         return;
     for (int k = 1; k <= 6; ++k)
-        alarm_led[static_cast<size_t>(panel * 6 + k)]->SetActive(gethexbit(alarm_byte, k + 1));
+        alarm_led[static_cast<size_t>(panel * 6 + k)]->SetActive(gethexbit(alarm, k + 1));
 }
 
 void TForm1::set_comm_led(bool lit) { iLedRound1->SetActive(lit); }
 
-void TForm1::update_silence_marks()
+void TForm1::show_reply(const ReplyShown& r)
 {
-    const std::vector<int> addresses = roster::addresses();
+    // The main panel shows every valid reply.
+    iSevenSegmentAnalog_sv->SetPrecision(r.sv_precision);
+    iSevenSegmentAnalog_pv->SetPrecision(r.pv_precision);
+    iSevenSegmentAnalog_sv->SetValue(r.sv);
+    iSevenSegmentAnalog_pv->SetValue(r.pv);
+    iSevenSegmentAnalog_mv->SetValue(r.mv);
+    iSevenSegmentAnalog_val->SetValue(r.val);
+    for (int k = 0; k < 6; ++k)
+        main_alarm_led[static_cast<size_t>(k)]->SetActive(gethexbit(r.alarm, k + 2));
+
+    const bool panel = r.slot >= 1 && r.slot <= 12;
+    const auto slot = static_cast<size_t>(r.slot);
+    if (r.has_segment) {
+        Label16->setText(r.segment);
+        if (panel)
+            segment_label[slot]->setText(r.segment);
+    }
+    if (r.run_state >= 0 && panel) {
+        TiLedRound* led = run_led[slot];
+        if (r.run_state == 0) {
+            led->SetActiveColor(tcolor(clRed));
+            led->SetActive(true);
+        } else if (r.run_state == 1) {
+            led->SetActive(false);
+        } else {
+            led->SetActiveColor(tcolor(clGreen));
+            led->SetActive(true);
+        }
+    }
+    if (r.kind != RequestKind::Poll)
+        return;
+    plot_reply(r);
+    if (!panel)
+        return;
+    sv_disp[slot]->SetPrecision(r.sv_precision);
+    pv_disp[slot]->SetPrecision(r.pv_precision);
+    sv_disp[slot]->SetValue(r.sv);
+    mv_disp[slot]->SetValue(r.mv);
+    pv_disp[slot]->SetValue(r.pv);
+    dis_alarm(r.slot - 1, r.alarm);
+    val_disp[slot]->SetValue(r.val);
+    panel_label[slot]->setText(QString::number(r.address));
+}
+
+void TForm1::show_roster(const RosterShown& shown)
+{
+    roster = shown;
+    // The boxes tick what is polled; during a scan they are locked.
+    std::array<bool, 90> ticked {};
+    for (int a : shown.addresses)
+        if (a >= 0 && a < 90)
+            ticked[static_cast<size_t>(a)] = true;
+    for (size_t a = 0; a < addr_check.size(); ++a) {
+        const QSignalBlocker blocker(addr_check[a]);
+        addr_check[a]->setChecked(ticked[a]);
+    }
+    for (QGroupBox* group : address_groups)
+        group->setEnabled(!shown.scanning);
+    // A window that comes after the start lists what the engine polls.
+    if (ComboBox7->count() == 0 && !shown.scanning)
+        for (int a : shown.addresses)
+            add_found_address(a);
+    const int panels = std::min(shown.inst_count, 12);
+    for (int k = 0; k < 12; ++k)
+        panel_box[static_cast<size_t>(k)]->setVisible(k < panels);
+    if (shown.relabel)
+        for (int k = 0; k < panels; ++k)
+            panel_label[static_cast<size_t>(k + 1)]->setText(QString::number(k) + QStringLiteral("#仪表"));
+    show_silence(status.silent);
+    // A restarted station shows the last hours of what it polls at once.
+    if (!charts_preloaded && !shown.addresses.empty() && !shown.scanning) {
+        charts_preloaded = true;
+        preload_charts();
+    }
+}
+
+void TForm1::show_silence(const std::vector<int>& silent)
+{
     for (size_t s = 1; s <= 12; ++s) {
-        const bool silent = s <= addresses.size() && health.silent(addresses[s - 1]);
-        silent_label[s]->setVisible(silent);
+        const bool is_silent = s <= roster.addresses.size()
+            && std::find(silent.begin(), silent.end(), roster.addresses[s - 1]) != silent.end();
+        silent_label[s]->setVisible(is_silent);
     }
 }

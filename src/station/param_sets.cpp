@@ -12,8 +12,8 @@
 #include "param_set_dialogs.h"
 #include "param_set_file.h"
 #include "param_source_box.h"
-#include "public_set.h"
-#include "roster.h"
+#include "engine.h"
+#include "engine_host.h"
 #include "station_db.h"
 #include "string_grid.h"
 
@@ -70,17 +70,11 @@ void inform(QWidget* parent, const std::string& text)
 
 // --- Sets ----------------------------------------------------------------------
 
-// The set a column write of the column would send: codes 1 up to the last
-// program segment pair its "程序段数Pno" cell asks for, each cell checked as
-// the column write checks it.
+// The set a column write of the column would send, as the engine holds it.
 ParamSet TForm1::grid_column_set(int address) const
 {
-    const auto [col, segments] = column_and_segments(address);
     ParamSet set;
-    set.address = address;
-    set.decimal_places = dec_places_of(address);
-    for (int code = kFirstSetCode; code <= last_code_for(segments); ++code)
-        set.values[code] = column_value(col, code, set.decimal_places);
+    host_.call([&](Engine& e) { set = e.grid_column_set(address); });
     return set;
 }
 
@@ -95,8 +89,8 @@ ParamSet TForm1::stored_set(int address) const
     const int segments = pno && *pno >= 0 && *pno <= 179 ? static_cast<int>(*pno + 0.5f) : 0;
     ParamSet set;
     set.address = address;
-    set.decimal_places = dec_places_of(address);
-    for (int code = kFirstSetCode; code <= last_code_for(segments); ++code)
+    host_.call([&](Engine& e) { set.decimal_places = e.decimal_places(address); });
+    for (int code = kFirstSetCode; code <= Engine::last_code_for(segments); ++code)
         if (const auto& value = values[static_cast<size_t>(code)])
             set.values[code] = *value;
     if (set.values.empty())
@@ -140,13 +134,13 @@ std::string TForm1::export_param_set(bool from_grid, int address, const QString&
 
 std::string TForm1::import_param_set(const QString& path, int address)
 {
-    if (run_busy())
+    if (run.busy)
         throw EStationError("另一项操作正在进行，请等它结束后再导入");
-    const int col = roster::column_of(*StringGrid1, address);
-    if (col == 0)
+    if (column_of(address) == 0)
         throw EStationError("地址 " + std::to_string(address) + " 在参数表中没有数据列，请先巡扫或遍读；未导入");
     const ParamSetFile file = read_set_file(path);
-    const int dec = dec_places_of(address);
+    int dec = 0;
+    host_.call([&](Engine& e) { dec = e.decimal_places(address); });
     ParamSet set;
     try {
         set = param_set_for(file, dec);
@@ -160,10 +154,7 @@ std::string TForm1::import_param_set(const QString& path, int address)
     if (file.set.address != address && set.values.erase(34))
         note = "\n文件属于仪表 " + std::to_string(file.set.address) + "：通讯地址（代码 34）未导入，该列保留地址 "
             + std::to_string(address) + "。";
-    for (const auto& [code, value] : set.values) {
-        StringGrid1->setCells(col, code + 1, QString::fromStdString(set_value_text(code, value, dec)));
-        StringGrid1->clearCellMark(col, code + 1);
-    }
+    host_.call([&](Engine& e) { e.put_set(address, set); });
     return "已从 " + QFileInfo(path).fileName().toStdString() + " 导入 " + std::to_string(set.values.size())
         + " 项参数到 " + value_column_title(address).toStdString() + " 列。请按“写一列”写入仪表（每项写后读回核对）。"
         + note;
@@ -218,13 +209,12 @@ void TForm1::add_param_set_actions(QMenu* menu)
 
 // The address in the control-address box, or the first instrument's, as the
 // dialogs' first choice.
-static int preferred_address(const QComboBox* control)
+static int preferred_address(const QComboBox* control, const std::vector<int>& all)
 {
     bool ok = false;
     const int address = control->currentText().trimmed().toInt(&ok);
-    if (ok && roster::enabled(address))
+    if (ok && std::find(all.begin(), all.end(), address) != all.end())
         return address;
-    const std::vector<int> all = roster::addresses();
     return all.empty() ? 1 : all.front();
 }
 
@@ -232,8 +222,8 @@ void TForm1::ExportSetClick(QObject*)
 {
     QDialog dialog(this);
     dialog.setWindowTitle(QStringLiteral("导出参数集"));
-    auto* box = new ParamSourceBox(QStringLiteral("导出哪一个参数集"), kExportSources, roster::addresses(),
-                                   preferred_address(ComboBox7), &dialog);
+    auto* box = new ParamSourceBox(QStringLiteral("导出哪一个参数集"), kExportSources, roster.addresses,
+                                   preferred_address(ComboBox7, roster.addresses), &dialog);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
     connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
@@ -258,8 +248,8 @@ void TForm1::ImportSetClick(QObject*)
     const ParamSetFile file = read_set_file(path);
     QStringList columns;
     int preferred = 0;
-    for (int address : roster::addresses()) {
-        if (roster::column_of(*StringGrid1, address) == 0)
+    for (int address : roster.addresses) {
+        if (column_of(address) == 0)
             continue;
         if (address == file.set.address)
             preferred = static_cast<int>(columns.size());
@@ -281,7 +271,7 @@ void TForm1::ImportSetClick(QObject*)
 
 void TForm1::CompareSetsClick(QObject*)
 {
-    auto* dialog = new ParamCompareDialog(roster::addresses(), preferred_address(ComboBox7), this);
+    auto* dialog = new ParamCompareDialog(roster.addresses, preferred_address(ComboBox7, roster.addresses), this);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     QPointer<ParamCompareDialog> view(dialog);
     dialog->on_compare = [this, view] {
@@ -315,7 +305,9 @@ void TForm1::CompareSetsClick(QObject*)
         for (int address : to_read)
             reading += (reading.isEmpty() ? "" : "、") + QString::number(address);
         view->show_status(QStringLiteral("正在读取仪表 %1 的参数……").arg(reading));
-        start_inspection(to_read, [view, a, b, ready, show](bool complete, const std::map<int, ParamSet>& read) {
+        const int id = next_inspection++;
+        ask([to_read, id](Engine& e) { e.start_inspection(to_read, id); }, "参数");
+        inspections[id] = [view, a, b, ready, show](bool complete, const std::map<int, ParamSet>& read) {
             if (!view)
                 return;
             view->set_comparing(false);
@@ -335,15 +327,18 @@ void TForm1::CompareSetsClick(QObject*)
                 sets[side] = it->second;
             }
             show(sets);
-        });
+        };
     };
     dialog->show();
 }
 
 void TForm1::CopySetClick(QObject*)
 {
-    ParamCopyDialog dialog(roster::addresses(), preferred_address(ComboBox7), this);
+    ParamCopyDialog dialog(roster.addresses, preferred_address(ComboBox7, roster.addresses), this);
     if (dialog.exec() != QDialog::Accepted)
         return;
-    start_copy(set_of(dialog.source_box->source()), dialog.targets(), dialog.with_address_and_baud());
+    const ParamSet set = set_of(dialog.source_box->source());
+    const std::vector<int> targets = dialog.targets();
+    const bool with_address = dialog.with_address_and_baud();
+    ask([set, targets, with_address](Engine& e) { e.start_copy(set, targets, with_address); }, "参数");
 }

@@ -1,191 +1,131 @@
+// The window's construction: its widgets, its own connection to the
+// database, and the engine's reports connected to the widgets that show them.
 #include "error_box.h"
-#include "errors.h"
 #include "form1.h"
-#include "public_set.h"
-#include "scomm.h"
-#include "iComponent.h"
+
+#include "alarm_log.h"
+#include "alarm_page.h"
 #include "browser_pages.h"
 #include "chart_history.h"
 #include "history_view.h"
 #include "measurement_history.h"
-#include "convert.h"
-#include "alarm_log.h"
-#include "alarm_page.h"
-#include "station_db.h"
-#include "iLedRound.h"
-#include "event_log.h"
-#include "port_box.h"
-#include "row_queue.h"
-#include "station_settings.h"
-#include "mqtt_config.h"
-#include "publisher.h"
-#include "messages.h"
 
-#include <QComboBox>
-#include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QLocale>
-#include <QTime>
+#include "engine.h"
+#include "engine_host.h"
+#include "iComponent.h"
+#include "iLedRound.h"
+#include "iPlot.h"
+#include "iPlotChannel.h"
+#include "message_list.h"
+#include "station_db.h"
+#include "string_grid.h"
+
 #include <QDir>
 #include <QFileInfo>
-#include <QFont>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
 #include <QTabWidget>
-#include <QStringList>
 
-namespace {
-
-// Shown while the database's layout is upgraded before the window exists: on a
-// log of years the new index and summary take minutes, and an empty screen
-// would look like a hang. What ran goes to the event log once it is open.
-class UpgradeNotice {
-public:
-    void starting(const SchemaStep& step)
-    {
-        if (!label_) {
-            clock_.start();
-            label_ = std::make_unique<QLabel>();
-            label_->setWindowTitle(QStringLiteral("AI仪表集中监控站"));
-            label_->setAlignment(Qt::AlignCenter);
-            label_->setMargin(24);
-            label_->setMinimumWidth(460);
-        }
-        const QString what = QStringLiteral("结构版本 %1（%2）").arg(step.version).arg(QString::fromUtf8(step.what));
-        lines_ << QStringLiteral("数据库升级到%1，开始于 %2")
-                      .arg(what, QTime::currentTime().toString(QStringLiteral("HH:mm:ss")));
-        label_->setText(QStringLiteral("正在升级数据库到%1……\n记录多时需要几分钟，请勿关闭程序。").arg(what));
-        label_->adjustSize();
-        if (const QScreen* screen = QGuiApplication::primaryScreen())
-            label_->move(screen->availableGeometry().center() - label_->rect().center());
-        label_->show();
-        label_->repaint();
-        // Paint it, and nothing else: a stop request (SIGTERM comes through a
-        // socket notifier) waits for the window, which knows how to close.
-        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents | QEventLoop::ExcludeSocketNotifiers);
-    }
-    // Writes what ran and how long it took; closes the notice.
-    void finish()
-    {
-        if (!label_)
-            return;
-        for (const QString& line : lines_)
-            event_log::write("数据库", line.toStdString());
-        event_log::write("数据库", QStringLiteral("升级完成，用时 %1 秒")
-                                       .arg(QLocale::c().toString(clock_.elapsed() / 1000.0, 'f', 1))
-                                       .toStdString());
-        label_.reset();
-    }
-
-private:
-    std::unique_ptr<QLabel> label_;
-    QStringList lines_;
-    QElapsedTimer clock_;
-};
-
-} // namespace
-
-TForm1::TForm1(QWidget* parent, const QString& start_port, const QString& mqtt_url)
+TForm1::TForm1(EngineHost& host, QWidget* parent)
     : QMainWindow(parent)
-    , start_port_(start_port)
+    , host_(host)
 {
     // Exceptions raised inside the widgets' own event handling go to the error box.
     set_widget_error_handler([](const QString& message) { ErrorBox::instance().show(message); });
-    // Without its database the station does not start: this throws
-    // EDatabaseError naming the file and the working directory.
-    UpgradeNotice upgrade;
-    db = std::make_unique<StationDb>(QString(), nullptr, [&upgrade](const SchemaStep& step) { upgrade.starting(step); });
-    // The event log and the station's own settings live beside the database.
-    const QString data_dir = QFileInfo(db->file_path()).absolutePath();
-    event_log::open(QDir(data_dir).filePath(QStringLiteral("station.log")).toStdString());
-    event_log::write("站点", "启动，数据库 " + db->file_path().toStdString());
-    upgrade.finish();
-    station_settings = std::make_unique<StationSettings>(data_dir);
-    row_queue = std::make_unique<RowQueue>(*db);
+    // The window's own connection: the browser pages and the charts read the
+    // log here, on the window's thread, while the engine writes on its own.
+    db = std::make_unique<StationDb>(database_path());
     alarm_log = std::make_unique<AlarmLog>(*db);
     build_layout();
     data_folder_label->setText(QDir::toNativeSeparators(QFileInfo(db->file_path()).absolutePath()));
     build_browser_pages();
     connect_chart_history();
-    connect_row_queue();
-    // Publishing starts before polling, so that every logged row goes out.
-    MqttConfig mqtt = station_settings->mqtt();
-    if (!mqtt_url.isEmpty()) {
-        QString error;
-        if (const auto from_url = with_mqtt_url(mqtt_url, mqtt, &error))
-            mqtt = *from_url;
-        else
-            event_log::write("MQTT", error.toStdString());
-    }
-    apply_mqtt_config(mqtt);
     FormCreate();
+    connect_engine();
 }
 
 TForm1::~TForm1()
 {
-    publisher.reset(); // "offline", what waits gets its last chance
-    delete SComm1_485;  // closes the port and joins its threads
     // The browser pages refer to the database: they go before it.
     delete measurement_page;
     delete param_page;
     delete alarm_page;
+    delete history_view;
+    // The charts read the log through the window's connection: they let go
+    // of it before the connection closes.
+    for (TiPlot* plot : iPlot)
+        for (int ch = 0; ch < plot->ChannelCount(); ++ch)
+            plot->Channel(ch)->set_history(nullptr);
+    chart_history = {};
+    chart_log.reset();
+    alarm_log.reset();
+    db.reset();
+}
+
+QString TForm1::database_path() const
+{
+    const Engine::Options& o = host_.engine()->options;
+    return o.data_dir.isEmpty() ? QDir::currentPath() : o.data_dir;
 }
 
 void TForm1::FormCreate(QObject*)
 {
-    run_guarded([this] { form_create_steps(); });
+    run_guarded([this] {
+        Button3->setEnabled(false);
+        Button12->setEnabled(false);
+        Button14->setEnabled(false);
+        iLedRound1->SetActive(false);
+        strgrid_init();
+        resize(1030, 800);
+        if (const QScreen* s = screen())
+            move(s->availableGeometry().center() - rect().center());
+        init_isevensegmentanlaog();
+        iplot_init();
+        PageControl1->setCurrentWidget(TabSheet10);
+    });
 }
 
-void TForm1::form_create_steps()
+void TForm1::ask(std::function<void(Engine&)> fn, const char* source)
 {
-    Button3->setEnabled(false);
-    Button12->setEnabled(false);
-    Button14->setEnabled(false);
-    iLedRound1->SetActive(false);
-    strgrid_init();
-    resize(1030, 800);
-    if (const QScreen* s = screen())
-        move(s->availableGeometry().center() - rect().center());
-    chart_clock = 0;
-    chart_running = 0;
-    run_seen = 0;
-    inst_count = 0;
-    init_isevensegmentanlaog();
-    iplot_init();
-    cur_addr = -1;
-    reply_ok = 1;
-    PageControl1->setCurrentWidget(TabSheet10);
-    db->open_parameter_table();
-    ai_para_first();
-    // A missing settings file is a first start: the form's values stand. A
-    // line that cannot be read keeps its default and is reported, after the
-    // port has been opened, so that nothing waits for the operator.
-    const QStringList problems = read_settings_file();
-    if (!start_port_.isEmpty())
-        port_box->select_port(start_port_);
-    resume_addresses();
-    preload_charts();
-    QStringList messages;
-    try {
-        scomm_init();
-    } catch (const ECommsError& e) {
-        // The station watches for the device and opens it when it comes.
-        messages << QString::fromUtf8(e.what());
-    }
-    messages << problems;
-    if (!messages.isEmpty())
-        ErrorBox::instance().show(messages.join(QLatin1Char('\n')));
+    host_.post(std::move(fn), source);
 }
 
-void TForm1::scomm_init()
+void TForm1::connect_engine()
 {
-    // A listed item names its port (a device keeps the case of its path); a
-    // typed text is taken in lower case.
-    const int port = combo_selected_index(ComboBox1);
-    SComm1_485->SetCommName(port >= 0 ? port_box->port_name(port) : ComboBox1->currentText().toLower().toStdString());
-    SComm1_485->SetBaudRate(static_cast<std::uint32_t>(str_to_int(ComboBox2->currentText().toStdString())));
-    update_port_label();
-    open_port(); // shows the deviation pages once open
+    Engine* e = host_.engine();
+    // Queued across threads, direct when a test runs the engine on this one.
+    connect(e, &Engine::reply_shown, this, [this](const ReplyShown& r) { run_guarded([&] { show_reply(r); }); });
+    connect(e, &Engine::roster_changed, this, [this](const RosterShown& r) { run_guarded([&] { show_roster(r); }); });
+    connect(e, &Engine::address_found, this, [this](int a) { run_guarded([&] { add_found_address(a); }); });
+    connect(e, &Engine::serial_changed, this, [this](const SerialShown& s) { run_guarded([&] { show_serial(s); }); });
+    connect(e, &Engine::link_changed, this, [this](const LinkShown& l) { run_guarded([&] { show_link(l); }); });
+    connect(e, &Engine::run_changed, this, [this](const RunShown& r) { run_guarded([&] { show_run(r); }); });
+    connect(e, &Engine::param_columns, this,
+        [this](const std::vector<int>& a) { run_guarded([&] { show_param_columns(a); }); });
+    connect(e, &Engine::param_cells, this,
+        [this](const std::vector<ParamTable::Change>& c) { run_guarded([&] { show_param_cells(c); }); });
+    connect(e, &Engine::param_mark, this, [this](const CellMark& m) { run_guarded([&] { show_param_mark(m); }); });
+    connect(e, &Engine::param_top_row, this, [this](int row) { StringGrid1->setTopRow(row); });
+    connect(e, &Engine::message, this, [this](const EngineMessage& m) { run_guarded([&] { show_message(m); }); });
+    connect(e, &Engine::status, this, [this](const StatusShown& s) { run_guarded([&] { show_status(s); }); });
+    connect(e, &Engine::comm_led, this, [this](bool lit) { set_comm_led(lit); });
+    connect(e, &Engine::frame_sent, this,
+        [this](const QByteArray& frame, int address) { show_frame_sent(frame, address); });
+    connect(e, &Engine::frame_received, this, [this](const QByteArray& block) { show_frame_received(block); });
+    connect(e, &Engine::inspection_done, this, [this](int id, bool complete, const std::map<int, ParamSet>& sets) {
+        const auto it = inspections.find(id);
+        if (it == inspections.end())
+            return;
+        const auto done = std::move(it->second);
+        inspections.erase(it);
+        run_guarded([&] { done(complete, sets); });
+    });
+    // The browser pages follow the log as the engine writes it.
+    connect(e, &Engine::measurement_appended, db.get(), &StationDb::measurement_appended);
+    connect(e, &Engine::parameter_stored, db.get(), &StationDb::parameter_stored);
+    connect(e, &Engine::alarms_appended, alarm_log.get(), &AlarmLog::appended);
+    // What the engine holds now, for a window that comes after its start.
+    ask([](Engine& engine) { engine.report_all(); }, "窗口");
 }

@@ -1,25 +1,13 @@
-// The station's use of the database and the settings file.
+// The browser pages of the log, the parameter sets and the alarm history,
+// on the window's own connection to the database.
 #include "alarm_log.h"
 #include "alarm_page.h"
 #include "browser_pages.h"
 #include "error_box.h"
 #include "form1.h"
-#include "iIntegerOutput.h"
-#include "param_catalogue.h"
-#include "param_grid.h"
-#include "event_log.h"
-#include "row_queue.h"
-#include "public_set.h"
-#include "port_box.h"
-#include "settings_file.h"
 #include "station_db.h"
-#include "station_settings.h"
-#include "status_bits.h"
 
-#include <QComboBox>
-#include <QDateTime>
-#include <QDir>
-#include <QLineEdit>
+#include <QTabWidget>
 #include <QVBoxLayout>
 
 void TForm1::build_browser_pages()
@@ -55,109 +43,4 @@ void TForm1::build_browser_pages()
     connect(measurements, &MeasurementPage::database_error, this, show_error);
     connect(params, &ParamPage::database_error, this, show_error);
     connect(alarm_page, &AlarmPage::database_error, this, show_error);
-}
-
-void TForm1::store_parameter(int address, int code, float value) { row_queue->store_parameter(address, code, value); }
-
-void TForm1::connect_row_queue()
-{
-    connect(row_queue.get(), &RowQueue::outage_began, this, [this](const QString& reason) {
-        event_log::write("数据库", "数据库暂不可用：" + reason.toStdString() + "；测量值暂存内存，恢复后按顺序补写");
-        update_status_bar();
-    });
-    connect(row_queue.get(), &RowQueue::outage_ended, this, [this](qint64 rows) {
-        event_log::write("数据库", "数据库已恢复，补写 " + std::to_string(rows) + " 行");
-        update_status_bar();
-    });
-    connect(row_queue.get(), &RowQueue::rows_dropped, this, [this](quint64 total) {
-        // One line per hundred dropped rows keeps the log readable in a long outage.
-        if (total == 1 || total % 100 == 0)
-            event_log::write("数据库", "内存队列已满，已丢弃最早的 " + std::to_string(total) + " 行测量值");
-        update_status_bar();
-    });
-    connect(row_queue.get(), &RowQueue::waiting_changed, this, [this] { update_status_bar(); });
-}
-
-void TForm1::append_measurement(int address, const QDateTime& when)
-{
-    MeasurementRow row;
-    row.when = when;
-    row.address = address;
-    row.sv = sv_value;
-    row.pv = pv_value;
-    row.mv = mv_raw / 100.0;
-    row.val = para_value;
-    row.alm = alarm_byte;
-    row_queue->append_measurement(row);
-    publish_measurement(row);
-}
-
-void TForm1::log_alarms(int address)
-{
-    const QDateTime now = QDateTime::currentDateTime();
-    std::vector<AlarmEvent> events;
-    for (const AlarmTransition& t : alarm_watch.feed(address, alarm_byte)) {
-        const std::string_view name = alarm_name(t.bit);
-        events.push_back({now, t.address, QString::fromLatin1(name.data(), static_cast<qsizetype>(name.size())),
-                          t.raised});
-    }
-    alarm_log->append(events);
-    publish_alarms(events);
-}
-
-void TForm1::get_AI_database(int address)
-{
-    const ParamColumn column = db->load_param_column(address, dec_places_of(address));
-    for (int code = 1; code < static_cast<int>(column.texts.size()); ++code)
-        if (column.loaded[static_cast<size_t>(code)])
-            StringGrid1->setCells(db_load_col, code + 1, column.texts[static_cast<size_t>(code)]);
-    cur_code = kLastParamCode;
-    para_value = column.last_value;
-}
-
-void TForm1::ai_para_first()
-{
-    if (param_page)
-        param_page->navigator()->first();
-}
-
-void TForm1::file_save()
-{
-    const int port = combo_selected_index(ComboBox1);
-    ::file_save(QDir::current().filePath(kSettingsFileName), port,
-                combo_selected_index(ComboBox2),
-                iIntegerOutput1->Value());
-    // A device past the fixed names is remembered by its path: its index
-    // changes with the devices present.
-    station_settings->set_port_device(port >= PortBox::kFixedCount ? ComboBox1->itemText(port) : QString());
-}
-
-QStringList TForm1::read_settings_file()
-{
-    SettingsTargets targets;
-    targets.show_port_text = [this](const QString& text) { Edit1->setText(text); };
-    targets.set_port_index = [this](int index) {
-        if (index < PortBox::kFixedCount) {
-            set_index_silently(ComboBox1, index);
-            return;
-        }
-        // A device: the one remembered by its path, whatever its place now.
-        const QString device = station_settings->port_device();
-        if (device.isEmpty())
-            set_index_silently(ComboBox1, -1);
-        else
-            port_box->select_port(device);
-    };
-    targets.show_baud_text = [this](const QString& text) { Edit2->setText(text); };
-    targets.set_baud_index = [this](int index) { set_index_silently(ComboBox2, index); };
-    targets.set_period = [this](int period) { iIntegerOutput1->SetValue(period); };
-    return read_settings(QDir::current().filePath(kSettingsFileName), targets).problems;
-}
-
-void TForm1::set_index_silently(QComboBox* box, int index)
-{
-    // Setting an item index from the settings does not raise the change handler;
-    // an index outside the list leaves no selection.
-    const QSignalBlocker blocker(box);
-    box->setCurrentIndex(index >= 0 && index < box->count() ? index : -1);
 }

@@ -1,11 +1,14 @@
 #pragma once
-// A main window created in a temporary working directory, with the error box
-// collecting messages instead of showing them.
+// A main window over a real engine, created in a temporary working directory
+// that holds a copy of the delivered database, with the error box
+// collecting messages instead of showing them. The engine runs on the
+// test's thread (its reports reach the window at once) unless a test asks
+// for a thread of its own.
+#include "engine.h"
+#include "engine_host.h"
 #include "error_box.h"
 #include "form1.h"
-#include "iTimers.h"
 #include "public_set.h"
-#include "ttimer.h"
 
 #include <gtest/gtest.h>
 
@@ -39,6 +42,7 @@ protected:
     void TearDown() override
     {
         owned_form.reset();
+        owned_host.reset();
         ErrorBox::instance().set_presenter(old_presenter);
         QDir::setCurrent(old_cwd);
     }
@@ -50,51 +54,24 @@ protected:
         for (const QString& line : lines)
             file.write((line + QStringLiteral("\r\n")).toUtf8());
     }
-    TForm1& make_form()
+    // The engine (started) and its window. `own_thread`: the engine runs on a
+    // thread of its own, as in the station.
+    TForm1& make_form(bool own_thread = false)
     {
-        owned_form = std::make_unique<TForm1>();
+        Engine::Options options;
+        options.data_dir = dir.path();
+        options.send_pause_ms = own_thread ? 200 : 0;
+        owned_host = std::make_unique<EngineHost>(options, own_thread);
+        owned_host->start();
+        owned_form = std::make_unique<TForm1>(*owned_host);
         return *owned_form;
     }
-
-    // The kind of request the shared state describes, as its flags tell it:
-    // for tests that set cur_addr, cur_code and the flags by hand instead of
-    // sending a request.
-    static RequestKind kind_of_state(TForm1& f)
-    {
-        if (scan_active)
-            return RequestKind::Probe;
-        if (ctrl_cmd_pending)
-            return RequestKind::Command;
-        if (f.iTimers1->Enabled(2) || f.iTimers1->Enabled(5))
-            return RequestKind::WriteRun;
-        if (para_run_active || f.iTimers1->Enabled(1) || f.iTimers1->Enabled(4))
-            return RequestKind::ReadRun;
-        // Anything else that is not a poll: handled up to the stored value.
-        if (write_pending || !f.Timer1->Enabled())
-            return RequestKind::SetupWrite;
-        return RequestKind::Poll;
-    }
-
-    // A 10-byte reply arriving now, then every reply window decided at once.
-    // When no request is waiting for a reply, one for cur_addr and cur_code
-    // (of the kind the flags describe, carrying para_value) is opened first.
-    static void answer(TForm1& f, const std::uint8_t* reply)
-    {
-        if (!f.replies.pending()) {
-            LineRequest r;
-            r.address = cur_addr;
-            r.code = cur_code;
-            r.kind = kind_of_state(f);
-            r.value = para_value;
-            f.replies.request_sent(r, std::chrono::steady_clock::now());
-        }
-        f.SComm1_485ReceiveData(nullptr, reinterpret_cast<const char*>(reply), 10);
-        f.settle_replies();
-    }
+    Engine& engine() { return *owned_host->engine(); }
 
     QTemporaryDir dir;
     QString old_cwd;
     ErrorBox::Presenter old_presenter;
     QStringList errors;
+    std::unique_ptr<EngineHost> owned_host;
     std::unique_ptr<TForm1> owned_form;
 };
