@@ -1,9 +1,12 @@
 // Start-up cost of the station, measured in fresh processes: each iteration
 // runs this program again as a child that creates the application and the
-// main window (database open, grid, panels, charts, settings, port) in a
+// engine on its thread and the main window (database open, grid, panels,
+// charts, settings, port) in a
 // temporary working directory, and reports the time from its own process start
 // to the first paint of the window and its resident memory at that moment.
 //   startup_bench                 (offscreen unless QT_QPA_PLATFORM says otherwise)
+#include "engine.h"
+#include "engine_host.h"
 #include "error_box.h"
 #include "form1.h"
 #include "ifonts.h"
@@ -84,7 +87,11 @@ int child(int argc, char** argv)
     QApplication app(argc, argv);
     install_font_substitutions();
     ErrorBox::instance().set_presenter([](const QString& m) { std::fprintf(stderr, "%s\n", qPrintable(m)); });
-    TForm1 form;
+    Engine::Options options;
+    options.data_dir = QDir::currentPath();
+    EngineHost host(options);
+    host.start();
+    TForm1 form(host);
     FirstPaint watcher;
     form.installEventFilter(&watcher);
     form.show();

@@ -7,7 +7,7 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 "$root/scripts/setup.sh" package
 build="${BUILD_DIR:-$root/build-package}"
-BUILD_DIR="$build" BUILD_TYPE=Release "$root/scripts/build.sh" -DSTATION_TESTS=OFF -DSTATION_BENCH=OFF "$@"
+BUILD_DIR="$build" BUILD_TYPE=Release "$root/scripts/build.sh" -DSTATION_TESTS=OFF -DSTATION_BENCH=OFF -DCMAKE_INSTALL_PREFIX=/usr "$@"
 rm -f "$build"/*.deb
 (cd "$build" && cpack -G DEB)
 deb="$(ls "$build"/*.deb)"

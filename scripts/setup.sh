@@ -20,12 +20,13 @@ package_packages=(dpkg-dev)
 # without it plot_bench is not built. The install test validates the desktop
 # entry and reads the database it created. The publishing tests start their
 # own Mosquitto broker (its package's service is not used) and make a TLS
-# certificate with openssl.
+# certificate with openssl. The install test checks the headless service's
+# unit with systemd-analyze (package systemd; nothing is started).
 dev_packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth x11-apps imagemagick
   sqlite3 desktop-file-utils locales
-  mosquitto openssl
+  mosquitto openssl systemd
   libqcustomplot-dev libqcustomplot2.1-qt6 qt6-charts-dev libqt6opengl6-dev
 )
 

@@ -127,6 +127,8 @@ protected:
     bool viewportEvent(QEvent* event) override;
 
 private:
+    static constexpr int kLine = 1; // grid line width between cells
+    static constexpr int kPadding = 2; // text inset from the cell edges
     int fixed_width() const; // pixels taken by the fixed columns
     int fixed_height() const; // pixels taken by the fixed rows
     int max_top_row() const;

@@ -41,6 +41,26 @@ icon_name="$(sed -n 's/^Icon=//p' "$prefix/share/applications/ai_station.desktop
 [ -x "$prefix/bin/$exec_name" ] || fail "the desktop entry starts '$exec_name', which is not installed"
 [ -e "$prefix/share/icons/hicolor/48x48/apps/$icon_name.png" ] || fail "the desktop entry's icon '$icon_name' is not installed"
 gzip -dc "$prefix/share/man/man1/ai_station.1.gz" | grep -q '^\.SH OPTIONS' || fail "the man page has no OPTIONS section"
+gzip -dc "$prefix/share/man/man1/ai_station.1.gz" | grep -q 'headless' || fail "the man page does not describe --headless"
+
+# The headless service's unit and user.
+unit="$prefix/lib/systemd/system/ai_station.service"
+[ -f "$unit" ] || fail "not installed: lib/systemd/system/ai_station.service"
+[ -f "$prefix/lib/sysusers.d/ai_station.conf" ] || fail "not installed: lib/sysusers.d/ai_station.conf"
+grep -q '^Restart=on-failure$' "$unit" || fail "the unit does not restart on failure"
+grep -q '^SupplementaryGroups=dialout$' "$unit" || fail "the service's user is not in dialout"
+grep -q '^ExecStart=.*/ai_station --headless' "$unit" || fail "the unit does not start the headless service"
+grep -q '^m ai-station dialout$' "$prefix/lib/sysusers.d/ai_station.conf" || fail "sysusers does not put the user in dialout"
+if command -v systemd-analyze > /dev/null; then
+    # Checked as installed into this prefix: the program it starts is the one here.
+    mkdir -p "$tmp/units"
+    sed "s|^ExecStart=[^ ]*|ExecStart=$prefix/bin/ai_station|" "$unit" > "$tmp/units/ai_station.service"
+    systemd-analyze verify --man=no "$tmp/units/ai_station.service" > "$tmp/verify.log" 2>&1 \
+        || { cat "$tmp/verify.log" >&2; fail "systemd-analyze verify refused the unit"; }
+    ! grep -qi 'ai_station.service' "$tmp/verify.log" || { cat "$tmp/verify.log" >&2; fail "systemd-analyze verify warned about the unit"; }
+else
+    echo "systemd-analyze not found: the unit was not verified"
+fi
 
 station="$prefix/bin/ai_station"
 
@@ -130,5 +150,13 @@ run_station "$data/control_db.sqlite"
 run_station "$home/plant/control_db.sqlite" --workdir "$home/plant"
 [ -f "$home/plant/save.txt" ] || fail "--workdir: the settings are not in the chosen folder"
 [ -z "$(ls -A "$work")" ] || fail "--workdir: the station wrote into the folder it was started in"
+
+# --headless: no window and no display; it makes its folder and database,
+# scans (nothing answers here) and closes on SIGTERM with status 0.
+user_env=(env -i PATH=/usr/bin:/bin HOME="$home" XDG_RUNTIME_DIR="$runtime"
+          XDG_CONFIG_HOME="$home/.config" XDG_CACHE_HOME="$home/.cache")
+run_station "$home/service/control_db.sqlite" --headless --workdir "$home/service"
+[ -f "$home/service/station.log" ] || fail "--headless: no event log"
+grep -q '无窗口服务已退出' "$home/service/station.log" || fail "--headless: the event log does not record the close: $(cat "$home/service/station.log")"
 
 echo "install test passed: installed into $prefix, ran as $expected_owner"

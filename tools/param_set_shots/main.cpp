@@ -4,14 +4,14 @@
 // of an instrument read now with the set saved before (and the copy dialog).
 //   param_set_shots OUT_DIR
 #include "aisim.h"
+#include "engine.h"
+#include "engine_host.h"
 #include "error_box.h"
 #include "form1.h"
 #include "ifonts.h"
-#include "iTimers.h"
 #include "param_set_dialogs.h"
 #include "param_source_box.h"
-#include "public_set.h"
-#include "roster.h"
+#include "param_grid.h"
 #include "string_grid.h"
 
 #include <QApplication>
@@ -78,27 +78,37 @@ int main(int argc, char** argv)
 
     // The end-of-run message would be a modal box; it is printed instead.
     ErrorBox::instance().set_presenter([](const QString& m) { std::printf("message: %s\n", qPrintable(m)); });
-    TForm1 form;
+    Engine::Options engine_options;
+    engine_options.data_dir = QDir::currentPath();
+    EngineHost host(engine_options);
+    host.start();
+    TForm1 form(host);
     form.show();
     form.ComboBox10->setEditText(QStringLiteral("3"));
     form.Button_scanClick(form.Button_scan);
-    pump_until([] { return !scan_active; }, 20000);
+    pump_until([&] { return form.run.scanning; }, 5000);
+    pump_until([&] { return !form.run.scanning; }, 20000);
     form.Button3Click(form.Button3);
-    pump_until([&] { return !form.iTimers1->Enabled(1) && !form.replies.pending(); }, 120000);
+    pump_until([&] { return form.run.busy; }, 5000);
+    pump_until([&] { return !form.run.busy; }, 120000);
     const QString saved = work.filePath(QStringLiteral("instrument1.csv"));
     std::printf("%s\n", form.export_param_set(true, 1, saved).c_str());
 
     // Instrument 1 keeps its LoAL whatever is written; the operator sets
     // -125.00 and two other values and writes the column.
     bus.ignore_writes(1, 4);
-    const int col = roster::column_of(*form.StringGrid1, 1);
-    form.StringGrid1->setCells(col, 5, QStringLiteral("-125.00"));
-    form.StringGrid1->setCells(col, 14, QStringLiteral("400"));
-    form.StringGrid1->setCells(col, 8, QStringLiteral("0.80"));
+    const int col = value_column_of(*form.StringGrid1, 1);
+    // Edits as the operator makes them in the grid: into the engine's table.
+    host.call([](Engine& e) {
+        e.edit_cell(1, 5, QStringLiteral("-125.00"));
+        e.edit_cell(1, 14, QStringLiteral("400"));
+        e.edit_cell(1, 8, QStringLiteral("0.80"));
+    });
     form.ComboBox7->setEditText(QStringLiteral("1"));
     form.PageControl1->setCurrentWidget(form.TabSheet2);
     form.Button14Click(form.Button14);
-    pump_until([&] { return !form.iTimers1->Enabled(2); }, 120000);
+    pump_until([&] { return form.run.busy; }, 5000);
+    pump_until([&] { return !form.run.busy; }, 120000);
     form.StringGrid1->setTopRow(1);
     form.PageControl2->setCurrentIndex(0);
     // The mismatched cell's tooltip, as hovering shows it. A tooltip is a
@@ -126,7 +136,7 @@ int main(int argc, char** argv)
     save(view, out + QStringLiteral("/param_compare_differences.png"));
     view->close();
 
-    ParamCopyDialog copy(roster::addresses(), 1, &form);
+    ParamCopyDialog copy(form.roster.addresses, 1, &form);
     copy.show();
     save(&copy, out + QStringLiteral("/param_copy_dialog.png"));
     copy.close();

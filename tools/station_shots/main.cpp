@@ -5,15 +5,16 @@
 // display such as Xvfb), of the help window and of the MQTT settings.
 //   station_shots OUT_DIR [POLL_SECONDS]
 #include "aisim.h"
+#include "engine.h"
+#include "engine_host.h"
 #include "form1.h"
 #include "health_view.h"
 #include "help_window.h"
 #include "ifonts.h"
 #include "iPlot.h"
-#include "iTimers.h"
+#include "message_list.h"
 #include "mqtt_dialog.h"
 #include "port_box.h"
-#include "public_set.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>
@@ -83,12 +84,18 @@ int main(int argc, char** argv)
     bus.set_param(1, 3, 50);
     bus.start_pty(work.filePath(QStringLiteral("com1")).toStdString());
 
-    TForm1 form;
+    Engine::Options engine_options;
+    engine_options.data_dir = work.path();
+    EngineHost host(engine_options);
+    host.start();
+    TForm1 form(host);
     form.show();
     form.Button_scanClick(form.Button_scan);
-    pump_until([] { return !scan_active; }, 20000);
+    pump_until([&] { return form.run.scanning; }, 5000);
+    pump_until([&] { return !form.run.scanning; }, 40000);
     form.Button3Click(form.Button3);
-    pump_until([&] { return !form.iTimers1->Enabled(1); }, 120000);
+    pump_until([&] { return form.run.busy; }, 5000);
+    pump_until([&] { return !form.run.busy; }, 120000);
     // The line of a plant: a few replies lost, spoilt, split or late, so that
     // the status bar and the bus-health view have something to show.
     aisim::Faults faults;
@@ -171,6 +178,14 @@ int main(int argc, char** argv)
 
     form.N11Click(nullptr);
     save(form.help, out + QStringLiteral("/help_window.png"));
+    form.help->close();
+
+    // The message list after the faulty line, the scan, the run and the
+    // alarms: several messages, repeats counted.
+    form.show_message_list();
+    pump_until([] { return false; }, 300);
+    save(form.message_list, out + QStringLiteral("/message_list.png"));
+    form.message_list->close();
     form.close();
     bus.stop();
     return 0;
