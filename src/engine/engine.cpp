@@ -301,8 +301,10 @@ void Engine::set_address_limit(int limit)
 
 void Engine::set_period(int seconds)
 {
-    if (seconds < 1 || seconds > 86400)
+    if (seconds < 1 || seconds > 86400) {
+        report_serial(); // the box that asked shows the period in use again
         throw EStationError("采样周期须为 1 到 86400 秒，仍为 " + std::to_string(period_s_) + " 秒");
+    }
     set_period_value(seconds);
     report_serial();
 }

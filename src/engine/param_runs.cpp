@@ -87,6 +87,9 @@ void Engine::put_set(int address, const ParamSet& set)
         param_table.set_cell(address, code + 1, QString::fromStdString(set_value_text(code, value, dec)));
         Q_EMIT param_mark(CellMark { address, code + 1, CellMark::Kind::None, {} });
     }
+    // The window shows the set now: a call from it (import) is no request
+    // whose end would send the changed cells.
+    flush_param_changes();
 }
 
 ParamSet Engine::grid_column_set(int address) const

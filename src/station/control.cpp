@@ -177,7 +177,9 @@ void TForm1::show_serial(const SerialShown& shown)
     const QScopedValueRollback<bool> quiet(showing_serial, true);
     Edit1->setText(shown.port_line);
     Edit2->setText(shown.baud_line);
-    if (!shown.port_name.isEmpty() && ComboBox1->currentText().compare(shown.port_name, Qt::CaseInsensitive) != 0)
+    if (shown.port_name.isEmpty())
+        ComboBox1->setCurrentIndex(-1); // no port chosen: no item shown as if it were
+    else if (ComboBox1->currentText().compare(shown.port_name, Qt::CaseInsensitive) != 0)
         port_box->select_port(shown.port_name);
     if (shown.baud_index >= 0 && shown.baud_index < ComboBox2->count())
         ComboBox2->setCurrentIndex(shown.baud_index);

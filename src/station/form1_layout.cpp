@@ -415,7 +415,9 @@ void TForm1::connect_handlers()
         connect(box, &QCheckBox::clicked, this, [this, box] { run_guarded([&] { checkbox_change(box); }); });
     }
     connect_click(Button_scan, &TForm1::Button_scanClick);
-    // The address limit counts once the operator commits it.
+    // The address limit counts once the operator commits it; a typed text
+    // never becomes an item of its list (a refused one would stay there).
+    ComboBox10->setInsertPolicy(QComboBox::NoInsert);
     connect(ComboBox10->lineEdit(), &QLineEdit::editingFinished, this,
         [this] { run_guarded([this] { ComboBox10Commit(); }); });
     connect(ComboBox10, &QComboBox::activated, this, [this] { run_guarded([this] { ComboBox10Commit(); }); });

@@ -2,7 +2,6 @@
 // show: the simulator records what each instrument answered, and every row of
 // mea_tbl must be one of its own instrument's answers.
 #include "e2e_fixture.h"
-#include "roster.h"
 
 #include "ttimer.h"
 
@@ -76,10 +75,8 @@ TEST_F(StationE2E, EveryLoggedRowHoldsAnAnswerOfItsOwnInstrument)
     for (size_t k = 0; k < addresses.size(); ++k)
         bus->set_param(addresses[k], 51, set_values[k]);
 
-    form->ComboBox10->setEditText(QStringLiteral("13"));
-    form->Button_scanClick(nullptr);
-    ASSERT_TRUE(wait_for([] { return !scan_active; }, 20000));
-    ASSERT_EQ(roster::addresses(), addresses);
+    scan(QStringLiteral("13"), 20000);
+    ASSERT_EQ(form->roster.addresses, addresses);
 
     aisim::Faults faults;
     faults.late = 0.1;
@@ -87,12 +84,12 @@ TEST_F(StationE2E, EveryLoggedRowHoldsAnAnswerOfItsOwnInstrument)
     bus->set_faults(faults);
     // Faster than the one-second period the settings allow, for more replies
     // in the time; each still has its window before the next request.
-    form->Timer1->setInterval(450);
+    on_engine([](Engine& e) { e.Timer1->setInterval(450); });
     const aisim::Stats before = bus->stats();
     const int seconds = run_seconds();
     pump(seconds * 1000);
-    form->Timer1->setEnabled(false);
-    ASSERT_TRUE(wait_for([&] { return !form->replies.pending(); }, 5000));
+    on_engine([](Engine& e) { e.Timer1->setEnabled(false); });
+    ASSERT_TRUE(until([&] { return !replies_pending(); }, 5000));
     const aisim::Stats after = bus->stats();
     ASSERT_GT(after.faults.late - before.faults.late, 0u);
 
@@ -145,7 +142,7 @@ TEST_F(StationE2E, EveryLoggedRowHoldsAnAnswerOfItsOwnInstrument)
                           << "; fits instrument " << other;
         }
     }
-    const auto& counts = form->replies.counts();
+    const auto counts = on_engine([](Engine& e) { return e.replies.counts(); });
     const std::uint64_t requests = after.requests - before.requests;
     std::cout << "[ attribution ] " << seconds << " s, " << requests << " requests, " << rows.size()
               << " rows, " << foreign << " foreign; windows: " << counts.replies << " replies, " << counts.no_reply

@@ -7,6 +7,8 @@
 #include "iLedRound.h"
 #include "iSevenSegmentAnalog.h"
 #include "icolors.h"
+#include "param_grid.h"
+#include "public_set.h"
 #include "station_db.h"
 #include "string_grid.h"
 
@@ -21,8 +23,8 @@
 
 namespace {
 
-// The poll timer does not tick (period 0): the test drives the sweeps, so each
-// reply is attributed to a known request.
+// The poll timer does not tick (period 0): the test drives the sweeps on the
+// engine's thread, so each reply is attributed to a known request.
 class ControlE2E : public StationE2E {
 protected:
     void start_and_scan(std::vector<int> addresses)
@@ -30,49 +32,63 @@ protected:
         start(std::move(addresses), 0);
         for (int a : bus->addresses())
             bus->set_param(a, 40, 0); // no program: the set value is SP1
-        form->on_frame_sent = [this](const std::string& f) {
-            sent.push_back(
-                to_hex(reinterpret_cast<const std::uint8_t*>(f.data()), static_cast<int>(f.size())));
-        };
-        QObject::connect(form->db.get(), &StationDb::measurement_appended, [this] { ++logged; });
-        form->ComboBox10->setEditText(QStringLiteral("4"));
-        form->Button_scanClick(nullptr);
-        ASSERT_TRUE(wait_for([] { return !scan_active; }, 10000));
-        ASSERT_TRUE(errors.isEmpty()) << errors.join(QLatin1Char('\n')).toStdString();
+        // The frames as the engine reports them, queued to the test's thread.
+        QObject::connect(&engine(), &Engine::frame_sent, &receiver, [this](const QByteArray& f, int) {
+            sent.push_back(to_hex(reinterpret_cast<const std::uint8_t*>(f.constData()), static_cast<int>(f.size())));
+        });
+        QObject::connect(&engine(), &Engine::measurement_appended, &receiver, [this] { ++logged; });
+        scan(QStringLiteral("4"), 10000);
     }
     bool holds(int address) const
     {
         const std::vector<int> a = bus->addresses();
         return std::find(a.begin(), a.end(), address) != a.end();
     }
-    // How much the station has received (the receive memo only grows).
+    // How much the window has shown of what the station received (the
+    // receive memo only grows).
     int received() const { return form->Memo2->document()->characterCount(); }
-    // Runs `send` and waits until the station has received the answer and
-    // decided which request it answers.
+    // Runs `send` (a click: a request to the engine) and waits until the
+    // station has received the answer and decided which request it answers.
     void answered(const std::function<void()>& send)
     {
         const int before = received();
         send();
-        ASSERT_TRUE(wait_for([&] { return received() > before && !form->replies.pending(); }, 3000));
+        ASSERT_TRUE(until([&] { return received() > before && !replies_pending(); }, 3000));
     }
-    void tick()
+    // One tick of the poll on the engine's thread; waits for its answer when
+    // an instrument is at the address it asked.
+    int tick()
     {
         const int before = received();
-        form->Timer1Timer(nullptr);
-        const bool answers = cur_addr >= 0 && holds(cur_addr);
-        ASSERT_TRUE(wait_for([&] { return (!answers || received() > before) && !form->replies.pending(); }, 3000))
-            << cur_addr;
+        const int address = on_engine([](Engine& e) {
+            e.Timer1Timer();
+            return static_cast<int>(cur_addr);
+        });
+        const bool answers = address >= 0 && holds(address);
+        EXPECT_TRUE(until([&] { return (!answers || received() > before) && !replies_pending(); }, 3000)) << address;
+        return address;
     }
     // Ends the sweep under way, then runs one whole sweep.
     void full_sweep()
     {
-        for (int guard = 0; cur_addr != -1 && guard < 100; ++guard)
+        for (int guard = 0; guard < 100 && on_engine([](Engine&) { return cur_addr; }) != -1; ++guard)
             tick();
-        do
-            tick();
-        while (cur_addr != -1);
+        while (tick() != -1) {
+        }
+    }
+    // Puts a text into an instrument's column of the parameter table, as an
+    // edit of the operator's in the grid (committed: reported twice).
+    void edit(int address, int row, const QString& text)
+    {
+        const int col = value_column_of(*form->StringGrid1, address);
+        ASSERT_GT(col, 0);
+        for (int i = 0; i < 2; ++i)
+            form->StringGrid1->OnSetEditText(col, row, text);
+        sync();
+        ASSERT_EQ(form->StringGrid1->Cells(col, row), text);
     }
 
+    QObject receiver; // lives on the test's thread
     std::vector<std::string> sent;
     int logged = 0;
 };
@@ -82,11 +98,11 @@ protected:
 TEST_F(ControlE2E, CommandsDriveTheInstrumentAndThePanelsFollow)
 {
     start_and_scan({ 1, 2 });
-    ASSERT_EQ(addr_slot[1], 1);
-    // The commands read the instrument's column (slot 1, column 2): no
-    // program, advanced function on.
-    form->StringGrid1->setCells(2, 41, QStringLiteral("0"));
-    form->StringGrid1->setCells(2, 43, QStringLiteral("10000"));
+    ASSERT_EQ(form->get_dis_pos(1), 1);
+    // The commands read the instrument's column: no program, advanced
+    // function on.
+    edit(1, 41, QStringLiteral("0"));
+    edit(1, 43, QStringLiteral("10000"));
     form->ComboBox7->setEditText(QStringLiteral("1"));
     full_sweep();
     TiLedRound* led = form->run_led[1];
@@ -140,27 +156,29 @@ TEST_F(ControlE2E, WriteAddressMovesTheInstrumentAndTheNewAddressIsPolled)
     const int logged_before = logged;
     answered([&] { form->Button15->click(); });
     EXPECT_EQ(bus->addresses(), (std::vector<int> { 1, 3 }));
+    ASSERT_FALSE(sent.empty());
     EXPECT_EQ(sent.back(), "82828602F7018802"); // code 2, value 503, to address 2
     EXPECT_EQ(logged, logged_before); // the write's reply is not a measurement
-    EXPECT_EQ(write_pending, 1);
+    EXPECT_EQ(on_engine([](Engine&) { return static_cast<int>(write_pending); }), 1);
     tick();
-    EXPECT_EQ(write_pending, 0);
+    EXPECT_EQ(on_engine([](Engine&) { return static_cast<int>(write_pending); }), 0);
 
     // The operator ticks the new address and unticks the old one.
     form->addr_check[3]->click();
     form->addr_check[2]->click();
+    sync();
     sent.clear();
     full_sweep();
     const std::string poll3 = "8383A4000000A700";
     EXPECT_NE(std::find(sent.begin(), sent.end(), poll3), sent.end());
     EXPECT_EQ(std::find(sent.begin(), sent.end(), std::string("8282A4000000A600")), sent.end());
-    ASSERT_EQ(addr_slot[3], 2);
+    ASSERT_EQ(form->get_dis_pos(3), 2);
     EXPECT_EQ(form->panel_label[2]->text(), QStringLiteral("3"));
     // The station learns an address's decimal places from a scan; until then
     // the moved instrument's set value shows with those it holds for 3.
     const aisim::InstrumentState moved = bus->state(3);
-    EXPECT_NEAR(
-        form->sv_disp[2]->Value(), 77.7 * std::pow(10.0, moved.decimal_places - dec_places_of(3)), 1e-6);
+    const int places3 = on_engine([](Engine&) { return dec_places_of(3); });
+    EXPECT_NEAR(form->sv_disp[2]->Value(), 77.7 * std::pow(10.0, moved.decimal_places - places3), 1e-6);
     EXPECT_GT(logged, logged_before);
     EXPECT_TRUE(errors.isEmpty()) << errors.join(QLatin1Char('\n')).toStdString();
 }

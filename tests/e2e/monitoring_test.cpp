@@ -45,16 +45,15 @@ protected:
     // Scans with the design limit 8 and checks what the scan found and laid out.
     void scan()
     {
-        form->Button_scanClick(nullptr);
-        ASSERT_TRUE(wait_for([&] { return !scan_active; }, 15000));
+        StationE2E::scan(QStringLiteral("8"), 15000);
+        ASSERT_FALSE(HasFatalFailure());
         std::vector<int> found;
         for (int a = 0; a < 90; ++a)
             if (form->addr_check[static_cast<size_t>(a)]->isChecked())
                 found.push_back(a);
         ASSERT_EQ(found, kAddresses);
-        for (int a = 0; a <= 90; ++a)
-            EXPECT_EQ(addr_enabled[a] != 0, a == 1 || a == 2 || a == 3 || a == 5) << a;
-        EXPECT_EQ(inst_count, 4);
+        EXPECT_EQ(form->roster.addresses, kAddresses);
+        EXPECT_EQ(form->roster.inst_count, 4);
         int panels = 0;
         for (QGroupBox* box : form->panel_box)
             panels += box->isVisibleTo(box->parentWidget()) ? 1 : 0;
@@ -63,7 +62,7 @@ protected:
         for (size_t k = 0; k < kAddresses.size(); ++k)
             EXPECT_EQ(form->StringGrid1->Cells(static_cast<int>(k) + 2, 0),
                 QString::number(kAddresses[k]) + QStringLiteral("#仪表"));
-        EXPECT_TRUE(form->Timer1->Enabled());
+        EXPECT_TRUE(on_engine([](Engine& e) { return e.Timer1->Enabled(); }));
         scan_lines = form->Memo2->blockCount();
     }
 
@@ -73,7 +72,7 @@ protected:
     // well inside one tick.
     void poll(int sweeps, int deadline_ms)
     {
-        form->Timer1->setInterval(450);
+        on_engine([](Engine& e) { e.Timer1->setInterval(450); });
         const bool done = wait_for(
             [&] {
                 for (int ch = 0; ch < 8; ch += 2)
@@ -82,8 +81,9 @@ protected:
                 return true;
             },
             deadline_ms);
-        form->Timer1->setEnabled(false);
+        on_engine([](Engine& e) { e.Timer1->setEnabled(false); });
         pump(800);
+        sync();
         ASSERT_TRUE(done) << "points: " << form->iPlot[0]->Channel(0)->Count() << " "
                           << form->iPlot[0]->Channel(2)->Count() << " " << form->iPlot[0]->Channel(4)->Count()
                           << " " << form->iPlot[0]->Channel(6)->Count();
@@ -222,7 +222,7 @@ TEST_F(Monitoring, FaultsOnTheLineAreLoggedOrDroppedAndPollingGoesOn)
     // is the instruments' state. A lone reply after a lost one is voided (it
     // might be the lost one come late), so each voided window may cost one.
     const auto rows = measurements();
-    const auto voided = static_cast<int>(form->replies.counts().voided);
+    const auto voided = static_cast<int>(on_engine([](Engine& e) { return e.replies.counts().voided; }));
     EXPECT_LE(static_cast<int>(rows.size()), valid);
     EXPECT_GE(static_cast<int>(rows.size()), valid - voided);
     std::int64_t points = 0;

@@ -1,9 +1,9 @@
 #include "e2e_fixture.h"
-#include "roster.h"
 
-#include "iTimers.h"
+#include "run_timers.h"
 #include "param_catalogue.h"
 #include "param_text.h"
+#include "public_set.h"
 #include "scomm.h"
 #include "station_db.h"
 #include "string_grid.h"
@@ -19,16 +19,17 @@
 TEST_F(StationE2E, ParameterRunsMoveTablesBetweenTheGridAndTheInstruments)
 {
     start({ 1, 2 });
-    // Shorter ticks and pause than the station's. A reply reaches the window
+    // Shorter ticks and pause than the station's. A reply reaches the engine
     // one read-interval timeout after its last byte, and must do so before the
     // next tick changes the request it is filed under: with the simulator's
     // 20 ms delay, both frames on the line at 9600 baud (~20 ms) and a 20 ms
     // interval timeout, a reply is in after ~60 ms of a 150 ms tick.
-    form->send_pause_ms = 60;
-    form->SComm1_485->SetReadIntervalTimeout(20);
-    for (int k = 1; k <= 5; ++k)
-        form->iTimers1->SetInterval(k, 150);
-    form->ComboBox10->setEditText(QStringLiteral("3"));
+    on_engine([](Engine& e) {
+        e.send_pause_ms = 60;
+        e.SComm1_485->SetReadIntervalTimeout(20);
+        for (int k = 1; k <= 5; ++k)
+            e.iTimers1->SetInterval(k, 150);
+    });
     // Values with no exact binary form (the factory 0.3 of "控制回差CHYS")
     // must go back unchanged when the column is written back.
     bus->set_param(1, 21, 25.6);
@@ -42,21 +43,21 @@ TEST_F(StationE2E, ParameterRunsMoveTablesBetweenTheGridAndTheInstruments)
     bus->set_param(2, 53, 321.5);
     bus->set_param(2, 54, 30);
 
-    form->Button_scanClick(nullptr);
-    ASSERT_TRUE(wait_for([&] { return !scan_active; }, 10000));
+    scan(QStringLiteral("3"), 10000);
     ASSERT_TRUE(form->Button3->isEnabled());
-    ASSERT_EQ(roster::addresses(), (std::vector<int> { 1, 2 })) << bus->stats().to_json();
+    ASSERT_EQ(form->roster.addresses, (std::vector<int> { 1, 2 })) << bus->stats().to_json();
 
+    const auto run_on = [&](int k) { return on_engine([k](Engine& e) { return e.iTimers1->Enabled(k); }); };
     form->Button3->click();
-    ASSERT_TRUE(form->iTimers1->Enabled(1));
-    ASSERT_TRUE(wait_for([&] { return !form->iTimers1->Enabled(1) && !form->replies.pending(); }, 30000));
+    ASSERT_TRUE(run_on(1));
+    ASSERT_TRUE(until([&] { return !run_on(1) && !replies_pending(); }, 30000));
     ASSERT_TRUE(errors.isEmpty()) << errors.join(QLatin1Char('\n')).toStdString();
 
     const TStringGrid& grid = *form->StringGrid1;
     ASSERT_EQ(grid.ColCount(), 4);
     for (const auto& [address, col, last] : { std::tuple { 1, 2, 52 }, std::tuple { 2, 3, 56 } }) {
-        const int dec = dec_places[address];
-        const ParamColumn stored = form->db->load_param_column(address, dec);
+        const int dec = on_engine([a = address](Engine&) { return dec_places_of(a); });
+        const ParamColumn stored = form->database().load_param_column(address, dec);
         for (int code = 1; code <= kLastParamCode; ++code) {
             SCOPED_TRACE("address " + std::to_string(address) + " code " + std::to_string(code));
             if (code > last) {
@@ -72,16 +73,29 @@ TEST_F(StationE2E, ParameterRunsMoveTablesBetweenTheGridAndTheInstruments)
     EXPECT_EQ(grid.Cells(2, 14), "345");
     EXPECT_EQ(grid.Cells(2, 30), "rELy");
 
+    // Cells edited as the grid reports an edit: the editor's text after each
+    // change, then the final text again when it closes.
+    const auto edit = [&](int col, int row, const QString& text) {
+        form->StringGrid1->OnSetEditText(col, row, text);
+        form->StringGrid1->OnSetEditText(col, row, text);
+    };
+    const auto queued = [&] { return on_engine([](Engine&) { return static_cast<int>(edit_count); }); };
+
     // Column write of address 1 with three cells changed.
     const std::map<int, double> before1 = snapshot(*bus, 1);
     const std::map<int, double> before2 = snapshot(*bus, 2);
     form->ComboBox7->setEditText(QStringLiteral("1"));
-    form->StringGrid1->setCells(2, 14, QStringLiteral("777"));
-    form->StringGrid1->setCells(2, 30, QStringLiteral("mA"));
-    form->StringGrid1->setCells(2, 5, QStringLiteral("-50.00"));
+    edit(2, 14, QStringLiteral("777"));
+    edit(2, 30, QStringLiteral("mA"));
+    edit(2, 5, QStringLiteral("-50.00"));
+    sync();
+    ASSERT_TRUE(errors.isEmpty()) << errors.join(QLatin1Char('\n')).toStdString();
+    EXPECT_EQ(grid.Cells(2, 14), "777");
+    EXPECT_EQ(queued(), 3);
     ASSERT_TRUE(form->Button14->isEnabled());
     form->Button14->click();
-    ASSERT_TRUE(wait_for([&] { return !form->iTimers1->Enabled(2); }, 30000));
+    ASSERT_TRUE(run_on(2));
+    ASSERT_TRUE(until([&] { return !run_on(2); }, 30000));
     ASSERT_TRUE(errors.isEmpty()) << errors.join(QLatin1Char('\n')).toStdString();
     EXPECT_EQ(bus->stats().writes_refused, 0u);
     std::map<int, double> expected1 = before1;
@@ -91,21 +105,17 @@ TEST_F(StationE2E, ParameterRunsMoveTablesBetweenTheGridAndTheInstruments)
     EXPECT_EQ(snapshot(*bus, 1), expected1);
     EXPECT_EQ(snapshot(*bus, 2), before2);
 
-    // Selected write of three cells of address 2, edited as the grid reports
-    // them: the editor's text after each change, then the final text again.
-    const auto edit = [&](int row, const QString& text) {
-        form->StringGrid1->setCells(3, row, text);
-        form->StringGrid1->OnSetEditText(3, row, text);
-        form->StringGrid1->OnSetEditText(3, row, text);
-    };
-    edit(14, QStringLiteral("999"));
-    edit(31, QStringLiteral("rELy")); // code 30, AuT
-    edit(54, QStringLiteral("400.00")); // code 53, SP2
-    ASSERT_EQ(edit_count, 3);
+    // Selected write: the three edits of address 1 are still queued (the
+    // column write does not take them off) and go again, unchanged; three
+    // cells of address 2 join them.
+    edit(3, 14, QStringLiteral("999"));
+    edit(3, 31, QStringLiteral("rELy")); // code 30, AuT
+    edit(3, 54, QStringLiteral("400.00")); // code 53, SP2
+    ASSERT_EQ(queued(), 6);
     const std::map<int, double> mid1 = snapshot(*bus, 1);
     const std::map<int, double> mid2 = snapshot(*bus, 2);
     form->Button12->click();
-    ASSERT_TRUE(wait_for([&] { return !form->iTimers1->Enabled(5) && !form->replies.pending(); }, 5000));
+    ASSERT_TRUE(until([&] { return !run_on(5) && !replies_pending(); }, 5000));
     ASSERT_TRUE(errors.isEmpty()) << errors.join(QLatin1Char('\n')).toStdString();
     std::map<int, double> expected2 = mid2;
     expected2[13] = 999;
@@ -113,6 +123,6 @@ TEST_F(StationE2E, ParameterRunsMoveTablesBetweenTheGridAndTheInstruments)
     expected2[53] = 400;
     EXPECT_EQ(snapshot(*bus, 2), expected2);
     EXPECT_EQ(snapshot(*bus, 1), mid1);
-    EXPECT_EQ(edit_count, 0);
-    EXPECT_TRUE(form->Timer1->Enabled());
+    EXPECT_EQ(queued(), 0);
+    EXPECT_TRUE(on_engine([](Engine& e) { return e.Timer1->Enabled(); }));
 }

@@ -4,13 +4,13 @@
 
 #include "frame_codec.h"
 #include "iAnalogOutput.h"
-#include "iTimers.h"
+#include "run_timers.h"
 #include "param_catalogue.h"
 #include "param_compare.h"
 #include "param_set_dialogs.h"
 #include "param_set_file.h"
 #include "param_source_box.h"
-#include "roster.h"
+#include "param_grid.h"
 #include "scomm.h"
 #include "string_grid.h"
 #include "ttimer.h"
@@ -36,24 +36,28 @@ protected:
     void start_and_scan(std::vector<int> addresses)
     {
         start(std::move(addresses), 0);
-        form->send_pause_ms = 60;
-        form->SComm1_485->SetReadIntervalTimeout(20);
-        for (int k = 1; k <= 7; ++k)
-            form->iTimers1->SetInterval(k, 150);
-        form->on_frame_sent = [this](const std::string& f) {
-            const auto* b = reinterpret_cast<const std::uint8_t*>(f.data());
+        on_engine([](Engine& e) {
+            e.send_pause_ms = 60;
+            e.SComm1_485->SetReadIntervalTimeout(20);
+            for (int k = 1; k <= 7; ++k)
+                e.iTimers1->SetInterval(k, 150);
+        });
+        // The frames as the engine reports them, queued to the test's thread.
+        QObject::connect(&engine(), &Engine::frame_sent, &receiver, [this](const QByteArray& f, int) {
+            const auto* b = reinterpret_cast<const std::uint8_t*>(f.constData());
             frames.push_back({ b[0] - 0x80, ((b[2] & 1) << 8) | b[3], (b[2] & 0xFE) == kWriteCommand });
-        };
-        form->ComboBox10->setEditText(QStringLiteral("4"));
-        form->Button_scanClick(nullptr);
-        ASSERT_TRUE(wait_for([] { return !scan_active; }, 10000));
-        ASSERT_TRUE(errors.isEmpty()) << errors.join(QLatin1Char('\n')).toStdString();
+        });
+        scan(QStringLiteral("4"), 10000);
+    }
+    bool run_on(int k)
+    {
+        return on_engine([k](Engine& e) { return e.iTimers1->Enabled(k); });
     }
     // Reads every enabled instrument's table into the grid (and ai_para).
     void read_all()
     {
         form->Button3->click();
-        ASSERT_TRUE(wait_for([&] { return !form->iTimers1->Enabled(1) && !form->replies.pending(); }, 60000));
+        ASSERT_TRUE(until([&] { return !run_on(1) && !replies_pending(); }, 60000));
         ASSERT_TRUE(errors.isEmpty()) << errors.join(QLatin1Char('\n')).toStdString();
     }
     // Runs a column write of `address` to its end; returns its seconds.
@@ -64,14 +68,14 @@ protected:
         QElapsedTimer clock;
         clock.start();
         form->Button14->click();
-        EXPECT_TRUE(wait_for([&] { return !form->iTimers1->Enabled(2); }, 60000));
+        EXPECT_TRUE(until([&] { return !run_on(2) && !replies_pending(); }, 60000));
         return static_cast<double>(clock.elapsed()) / 1000.0;
     }
     // The rows of the grid column of `address` that carry a verification mark.
     std::vector<int> marked_rows(int address) const
     {
         std::vector<int> rows;
-        const int col = roster::column_of(*form->StringGrid1, address);
+        const int col = value_column_of(*form->StringGrid1, address);
         for (int row = 1; row < form->StringGrid1->RowCount(); ++row)
             if (form->StringGrid1->CellMarkColor(col, row).isValid())
                 rows.push_back(row);
@@ -83,6 +87,14 @@ protected:
         int code;
         bool write;
     };
+    // A cell edited as the grid reports an edit (committed: reported twice).
+    void edit(int col, int row, const QString& text)
+    {
+        for (int i = 0; i < 2; ++i)
+            form->StringGrid1->OnSetEditText(col, row, text);
+    }
+
+    QObject receiver; // lives on the test's thread
     std::vector<Frame> frames;
 };
 
@@ -115,30 +127,35 @@ TEST_F(ParamSetsE2E, ColumnWriteIsReadBackCodeByCodeAndARefusedValueIsCaught)
     EXPECT_EQ(form->verify_label->text(), "核对 50 项全部相符");
     EXPECT_EQ(form->verify_label->toolTip(), "写入 52 项，读回核对 50 项，全部相符");
     EXPECT_TRUE(marked_rows(1).empty());
+    EXPECT_EQ(listed_with(QStringLiteral("写一列：仪表 1 写入 52 项")).size(), 1) << listed().join(QLatin1Char('\n')).toStdString();
     std::printf("[figures] verified column write: %d writes, %d read-backs, %.1f s at 150 ms ticks\n", writes,
                 readbacks, seconds);
 
     // The instrument now keeps its LoAL whatever is written to it.
     bus->ignore_writes(1, 4);
-    const int col = roster::column_of(*form->StringGrid1, 1);
-    form->StringGrid1->setCells(col, 5, QStringLiteral("-125.00"));
+    const int col = value_column_of(*form->StringGrid1, 1);
+    edit(col, 5, QStringLiteral("-125.00"));
     write_column(1);
-    ASSERT_EQ(errors.size(), 1) << errors.join(QLatin1Char('\n')).toStdString();
-    EXPECT_TRUE(errors[0].contains("写入 52 项，核对不符 1 项: LoAL 写 -125.00 读回 -100.00")) << errors[0].toStdString();
+    // The run's result is a message in the list, not a box: nobody waits for it.
+    EXPECT_TRUE(errors.isEmpty()) << errors.join(QLatin1Char('\n')).toStdString();
+    const QStringList result = listed_with(QStringLiteral("写一列：写入 52 项，核对不符 1 项: LoAL 写 -125.00 读回 -100.00"));
+    ASSERT_EQ(result.size(), 1) << listed().join(QLatin1Char('\n')).toStdString();
     EXPECT_EQ(form->Label15->text(), "数据下载未完成");
     EXPECT_EQ(form->verify_label->text(), "核对不符 1 项");
     EXPECT_EQ(marked_rows(1), std::vector<int> { 5 });
     EXPECT_EQ(form->StringGrid1->CellHint(col, 5), "写入 -125.00，读回 -100.00：核对不符");
     EXPECT_DOUBLE_EQ(bus->param(1, 4), -100.0);
-    std::printf("[figures] refused LoAL: listed \"%s\"\n", errors[0].toUtf8().constData());
+    std::printf("[figures] refused LoAL: listed \"%s\"\n", result[0].toUtf8().constData());
 
     // A set value the instrument ignores.
-    errors.clear();
     bus->ignore_writes(1, 51);
     form->iAnalogOutput2->SetValue(150.0);
+    form->ComboBox7->setEditText(QStringLiteral("1"));
     form->Button9->click();
-    ASSERT_TRUE(wait_for([&] { return !errors.isEmpty(); }, 5000));
-    EXPECT_TRUE(errors[0].contains("给定值：仪表 1 核对不符，SP1 写 150.00 读回 100.00")) << errors[0].toStdString();
+    ASSERT_TRUE(until([&] { return !listed_with(QStringLiteral("给定值：仪表 1")).isEmpty(); }, 5000));
+    EXPECT_EQ(listed_with(QStringLiteral("给定值：仪表 1")),
+        QStringList { QStringLiteral("控制: 给定值：仪表 1 核对不符，SP1 写 150.00 读回 100.00") });
+    EXPECT_TRUE(errors.isEmpty()) << errors.join(QLatin1Char('\n')).toStdString();
 }
 
 // Exported, one value edited in the file, imported and written: exactly that
@@ -171,7 +188,8 @@ TEST_F(ParamSetsE2E, ExportEditImportAndWriteChangesExactlyThatParameter)
     const std::map<int, double> before2 = snapshot(*bus, 2);
     const std::string imported = form->import_param_set(path, 1);
     EXPECT_NE(imported.find("导入 52 项参数到 1#仪表 列"), std::string::npos) << imported;
-    const int col = roster::column_of(*form->StringGrid1, 1);
+    const int col = value_column_of(*form->StringGrid1, 1);
+    sync();
     EXPECT_EQ(form->StringGrid1->Cells(col, 5), "-125.50");
     write_column(1);
     ASSERT_TRUE(errors.isEmpty()) << errors.join(QLatin1Char('\n')).toStdString();
@@ -194,7 +212,7 @@ TEST_F(ParamSetsE2E, InstrumentNowAgainstAFileShowsTheDifferences)
     bus->set_param(1, 13, 777); // changed at the instrument's keys
     bus->set_param(1, 4, -50);
     const ParamSet stored = form->stored_set(1);
-    const int col = roster::column_of(*form->StringGrid1, 1);
+    const int col = value_column_of(*form->StringGrid1, 1);
     const QString p_cell = form->StringGrid1->Cells(col, 14);
 
     form->CompareSetsClick(nullptr);
@@ -221,9 +239,10 @@ TEST_F(ParamSetsE2E, InstrumentNowAgainstAFileShowsTheDifferences)
         shown += table->isRowHidden(row) ? 0 : 1;
     EXPECT_EQ(shown, 2);
     // Reading for a comparison leaves the grid and the stored set alone.
+    sync();
     EXPECT_EQ(form->StringGrid1->Cells(col, 14), p_cell);
     EXPECT_EQ(compare_param_sets(form->stored_set(1), stored).differing, 0);
-    EXPECT_TRUE(form->Timer1->Enabled());
+    EXPECT_TRUE(on_engine([](Engine& e) { return e.Timer1->Enabled(); }));
     view->close();
 }
 
@@ -237,22 +256,27 @@ TEST_F(ParamSetsE2E, CopyWritesOneSetToSeveralInstrumentsEachVerified)
     bus->set_param(1, 29, 2);
     bus->ignore_writes(3, 13);
     // Only instrument 1's column is read.
-    const int col = roster::column_of(*form->StringGrid1, 1);
-    form->StringGrid1->setCells(col, 41, QStringLiteral("0"));
+    const int col = value_column_of(*form->StringGrid1, 1);
+    edit(col, 41, QStringLiteral("0"));
     form->ComboBox7->setEditText(QStringLiteral("1"));
     form->Button1->click();
-    ASSERT_TRUE(wait_for([&] { return !form->iTimers1->Enabled(4) && !form->replies.pending(); }, 30000));
+    ASSERT_TRUE(run_on(4));
+    ASSERT_TRUE(until([&] { return !run_on(4) && !replies_pending(); }, 30000));
     const ParamSet set = form->grid_column_set(1);
     ASSERT_EQ(set.values.size(), 52u);
     const std::map<int, double> before1 = snapshot(*bus, 1);
     const std::map<int, double> before3 = snapshot(*bus, 3);
 
     frames.clear();
-    form->start_copy(set, { 2, 3 }, false);
-    ASSERT_TRUE(wait_for([&] { return !form->iTimers1->Enabled(6); }, 90000));
-    ASSERT_EQ(errors.size(), 1) << errors.join(QLatin1Char('\n')).toStdString();
-    EXPECT_EQ(errors[0].toStdString(), "复制参数集：\n仪表 2：写入 50 项，读回核对 50 项，全部相符\n"
-                                       "仪表 3：写入 50 项，核对不符 1 项: AI-P:P 写 345 读回 600");
+    // As the copy dialog's OK asks it.
+    host().post([set](Engine& e) { e.start_copy(set, { 2, 3 }, false); }, "参数");
+    ASSERT_TRUE(run_on(6));
+    ASSERT_TRUE(until([&] { return !run_on(6) && !replies_pending(); }, 90000));
+    EXPECT_TRUE(errors.isEmpty()) << errors.join(QLatin1Char('\n')).toStdString();
+    const QStringList summary = listed_with(QStringLiteral("复制参数集："));
+    ASSERT_EQ(summary.size(), 1) << listed().join(QLatin1Char('\n')).toStdString();
+    EXPECT_EQ(summary[0].toStdString(), "参数: 复制参数集：\n仪表 2：写入 50 项，读回核对 50 项，全部相符\n"
+                                        "仪表 3：写入 50 项，核对不符 1 项: AI-P:P 写 345 读回 600");
     int writes = 0;
     for (const Frame& f : frames) {
         writes += f.write ? 1 : 0;
@@ -270,5 +294,5 @@ TEST_F(ParamSetsE2E, CopyWritesOneSetToSeveralInstrumentsEachVerified)
     EXPECT_EQ(bus->param(2, 34), 2);
     EXPECT_EQ(snapshot(*bus, 1), before1);
     EXPECT_EQ(form->Label15->text(), "数据下载未完成");
-    std::printf("[figures] copy to 2 and 3: %d writes, summary \"%s\"\n", writes, errors[0].toUtf8().constData());
+    std::printf("[figures] copy to 2 and 3: %d writes, summary \"%s\"\n", writes, summary[0].toUtf8().constData());
 }

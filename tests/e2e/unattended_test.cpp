@@ -5,9 +5,10 @@
 
 #include "health_view.h"
 
-#include "roster.h"
 #include "row_queue.h"
+#include "public_set.h"
 #include "scomm.h"
+#include "ttimer.h"
 #include "station_db.h"
 #include "station_settings.h"
 
@@ -54,33 +55,27 @@ protected:
         if (settings) {
             start({ 1, 2, 5 }, 1, 10.0, configure);
         } else {
-            aisim::BusOptions options;
-            options.addresses = { 1, 2, 5 };
-            options.speed = 10.0;
-            options.reply_delay_ms = 20;
-            configure(options);
-            bus = std::make_unique<aisim::Bus>(options);
-            bus->start_pty(dir.filePath(QStringLiteral("com1")).toStdString());
-            form = &make_form();
+            start_bus({ 1, 2, 5 }, 10.0, configure);
+            start_station();
         }
     }
     void scan()
     {
-        form->ComboBox10->setEditText(QStringLiteral("6"));
-        form->Button_scanClick(nullptr);
-        ASSERT_TRUE(wait_for([] { return !scan_active; }, 15000));
-        ASSERT_EQ(roster::addresses(), (std::vector<int> { 1, 2, 5 }));
+        StationE2E::scan(QStringLiteral("6"), 15000);
+        ASSERT_FALSE(HasFatalFailure());
+        ASSERT_EQ(form->roster.addresses, (std::vector<int> { 1, 2, 5 }));
     }
+    // Rows of the log, read on the window's own connection.
     qint64 rows()
     {
-        QSqlQuery q(form->db->connection());
+        QSqlQuery q(form->database().connection());
         return q.exec(QStringLiteral("SELECT COUNT(*) FROM mea_tbl")) && q.next() ? q.value(0).toLongLong() : -1;
     }
     // The logged rows in log order, values turned back into counts.
     std::vector<Sample> logged()
     {
         std::vector<Sample> out;
-        QSqlQuery q(form->db->connection());
+        QSqlQuery q(form->database().connection());
         EXPECT_TRUE(q.exec(QStringLiteral("SELECT address, sv, pv FROM mea_tbl ORDER BY rowid")));
         while (q.next()) {
             const QString a = q.value(0).toString();
@@ -93,8 +88,16 @@ protected:
     // Stops polling and waits until every reply is decided and written.
     void stop_polling()
     {
-        form->Timer1->setEnabled(false);
-        ASSERT_TRUE(wait_for([&] { return !form->replies.pending() && !form->row_queue->outage(); }, 15000));
+        on_engine([](Engine& e) { e.Timer1->setEnabled(false); });
+        ASSERT_TRUE(until([&] { return on_engine([](Engine& e) { return !e.replies.pending() && !e.rows()->outage(); }); }, 15000));
+    }
+    bool port_open()
+    {
+        return on_engine([](Engine& e) { return e.SComm1_485->is_open(); });
+    }
+    bool outage()
+    {
+        return on_engine([](Engine& e) { return e.rows()->outage(); });
     }
 
     std::mutex mu;
@@ -107,8 +110,10 @@ TEST_F(Unattended, FirstStartWithoutSettingsOpensCom1AndShowsTheDeviationPages)
 {
     start_recording(false);
     EXPECT_TRUE(errors.isEmpty()) << errors.join(QLatin1Char('\n')).toStdString();
-    EXPECT_TRUE(form->SComm1_485->is_open());
-    EXPECT_EQ(form->SComm1_485->BaudRate(), 19200u);
+    EXPECT_TRUE(port_open());
+    EXPECT_EQ(on_engine([](Engine& e) { return e.SComm1_485->BaudRate(); }), 19200u);
+    EXPECT_TRUE(form->link.open);
+    EXPECT_EQ(form->link.baud, 19200u);
     EXPECT_TRUE(form->PageControl2->isTabVisible(form->PageControl2->indexOf(form->TabSheet1)));
     EXPECT_TRUE(form->PageControl2->isTabVisible(form->PageControl2->indexOf(form->TabSheet11)));
     scan();
@@ -122,10 +127,11 @@ TEST_F(Unattended, ARestartPollsTheRememberedInstrumentsWithoutAClick)
     bus->set_param(5, 22, 9); // a Pt100 input: three decimal places
     scan();
     owned_form.reset(); // the power goes
+    owned_host.reset();
     public_set_reset();
-    form = &make_form();
-    ASSERT_EQ(roster::addresses(), (std::vector<int> { 1, 2, 5 }));
-    EXPECT_EQ(dec_places_of(5), 3);
+    start_station();
+    ASSERT_EQ(form->roster.addresses, (std::vector<int> { 1, 2, 5 }));
+    EXPECT_EQ(on_engine([](Engine&) { return dec_places_of(5); }), 3);
     const qint64 before = rows();
     ASSERT_TRUE(wait_for([&] { return rows() >= before + 6; }, 15000));
     stop_polling();
@@ -147,7 +153,9 @@ TEST_F(Unattended, PollingResumesWhenTheBusComesBack)
     scan();
     ASSERT_TRUE(wait_for([&] { return rows() >= 3; }, 10000));
     bus->stop();
-    ASSERT_TRUE(wait_for([&] { return !form->SComm1_485->is_open(); }, 5000));
+    ASSERT_TRUE(until([&] { return !port_open(); }, 5000));
+    EXPECT_FALSE(form->link.open);
+    EXPECT_TRUE(form->status_link->text().contains(QStringLiteral("已断开"))) << form->status_link->text().toStdString();
     pump(2000);
     aisim::BusOptions options;
     options.addresses = { 1, 2, 5 };
@@ -159,7 +167,9 @@ TEST_F(Unattended, PollingResumesWhenTheBusComesBack)
     clock.start();
     ASSERT_TRUE(wait_for([&] { return rows() > before; }, 10000)) << "no row within 10 s of the bus coming back";
     std::cout << "[ unattended ] first row " << clock.elapsed() << " ms after the bus came back\n";
-    EXPECT_TRUE(form->SComm1_485->is_open());
+    EXPECT_TRUE(port_open());
+    sync();
+    EXPECT_TRUE(form->link.open);
     EXPECT_TRUE(errors.isEmpty()) << errors.join(QLatin1Char('\n')).toStdString();
 }
 
@@ -195,22 +205,32 @@ TEST_F(Unattended, NoRowIsLostWhileTheDatabaseIsUnavailable)
                 // No page more than the file has, and the log's last page
                 // filled up with rows of our own (taken out afterwards), so
                 // that the station's next row needs a page it cannot get.
-                QSqlQuery q(form->db->connection());
-                ASSERT_TRUE(q.exec(QStringLiteral("PRAGMA page_count")) && q.next());
-                const int pages = q.value(0).toInt();
-                ASSERT_TRUE(q.exec(QStringLiteral("PRAGMA max_page_count = %1").arg(pages)));
-                while (q.exec(QStringLiteral("INSERT INTO mea_tbl (address) VALUES ('filler')"))) {
-                }
+                // The page limit belongs to a connection: the engine's own,
+                // on its thread.
+                const bool full = on_engine([](Engine& e) {
+                    QSqlQuery q(e.database()->connection());
+                    if (!q.exec(QStringLiteral("PRAGMA page_count")) || !q.next())
+                        return false;
+                    const int pages = q.value(0).toInt();
+                    if (!q.exec(QStringLiteral("PRAGMA max_page_count = %1").arg(pages)))
+                        return false;
+                    while (q.exec(QStringLiteral("INSERT INTO mea_tbl (address) VALUES ('filler')"))) {
+                    }
+                    return true;
+                });
+                ASSERT_TRUE(full);
             },
             [&] {
-                QSqlQuery q(form->db->connection());
-                q.exec(QStringLiteral("PRAGMA max_page_count = 1000000000"));
-                q.exec(QStringLiteral("DELETE FROM mea_tbl WHERE address = 'filler'"));
+                on_engine([](Engine& e) {
+                    QSqlQuery q(e.database()->connection());
+                    q.exec(QStringLiteral("PRAGMA max_page_count = 1000000000"));
+                    q.exec(QStringLiteral("DELETE FROM mea_tbl WHERE address = 'filler'"));
+                });
             } },
     };
     start_recording();
     scan();
-    form->row_queue->set_retry_interval(500);
+    on_engine([](Engine& e) { e.rows()->set_retry_interval(500); });
     for (const Outage& o : outages) {
         SCOPED_TRACE(o.name);
         ASSERT_TRUE(wait_for([&] { return rows() >= 3; }, 10000));
@@ -222,16 +242,19 @@ TEST_F(Unattended, NoRowIsLostWhileTheDatabaseIsUnavailable)
         }();
         // Hold it for 10 s of polling; the database's trouble shows in the
         // status bar, not in message boxes.
-        ASSERT_TRUE(wait_for([&] { return form->row_queue->outage(); }, 10000));
+        ASSERT_TRUE(until([&] { return outage(); }, 10000));
         pump(10000);
+        sync();
         EXPECT_TRUE(form->status_storage->text().contains(QStringLiteral("数据库暂不可用")));
         {
             std::lock_guard<std::mutex> lock(mu);
             EXPECT_GT(answers.size(), answered_before + 5) << "polling went on";
         }
         o.end();
-        ASSERT_TRUE(wait_for([&] { return !form->row_queue->outage(); }, 10000));
-        EXPECT_TRUE(form->status_storage->text().isEmpty());
+        ASSERT_TRUE(until([&] { return !outage(); }, 10000));
+        // The status bar follows at the engine's next status report.
+        EXPECT_TRUE(until([&] { return form->status_storage->text().isEmpty(); }, 3000))
+            << form->status_storage->text().toStdString();
     }
     stop_polling();
     // Every poll answer the simulator gave since the scan is a row, in order.
@@ -240,7 +263,7 @@ TEST_F(Unattended, NoRowIsLostWhileTheDatabaseIsUnavailable)
     const std::vector<Sample> rows_logged = logged();
     std::lock_guard<std::mutex> lock(mu);
     EXPECT_EQ(rows_logged, answers);
-    EXPECT_EQ(form->row_queue->dropped(), 0u);
+    EXPECT_EQ(on_engine([](Engine& e) { return e.rows()->dropped(); }), 0u);
     EXPECT_TRUE(errors.isEmpty()) << errors.join(QLatin1Char('\n')).toStdString();
 }
 
@@ -250,14 +273,15 @@ TEST_F(Unattended, AnInstrumentSilentForThreeSweepsIsMarkedOnItsPanel)
 {
     start_recording();
     scan();
-    form->Timer1->setInterval(400);
+    on_engine([](Engine& e) { e.Timer1->setInterval(400); });
     form->addr_check[3]->click(); // nobody is at address 3
-    ASSERT_EQ(roster::slot_of(3), 3);
+    sync();
+    ASSERT_EQ(form->get_dis_pos(3), 3);
     ASSERT_TRUE(wait_for([&] { return form->silent_label[3]->isVisibleTo(form->panel_box[2]); }, 20000));
     EXPECT_FALSE(form->silent_label[1]->isVisibleTo(form->panel_box[0]));
     EXPECT_FALSE(form->silent_label[4]->isVisibleTo(form->panel_box[3]));
-    EXPECT_GE(form->health.address(3).timeouts, 3u);
-    EXPECT_GT(form->health.address(5).replies, 0u);
+    EXPECT_GE(on_engine([](Engine& e) { return e.bus_health().address(3).timeouts; }), 3u);
+    EXPECT_GT(on_engine([](Engine& e) { return e.bus_health().address(5).replies; }), 0u);
     form->show_health_view();
     QTableWidget* table = form->health_view->table();
     bool listed = false;

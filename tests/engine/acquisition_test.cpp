@@ -1,115 +1,68 @@
-// Poll cycle, reply dispatch, address boxes and scan, on the real window: sends
-// are recorded as SendData receives them, replies go in through the receive
-// handler, and handlers are called directly instead of waiting for timers.
-#include "alarm_page.h"
-#include "chart_history.h"
-#include "errors.h"
-#include "form_fixture.h"
+// Poll cycle, reply dispatch, the address table and the scan, on the engine:
+// sends are recorded as the engine hands them to the serial component,
+// replies go in through the receive handler, and handlers are called
+// directly instead of waiting for timers.
+#include "engine_fixture.h"
+
 #include "frame_codec.h"
-#include "iLedRectangle.h"
-#include "iLedRound.h"
-#include "iPlot.h"
-#include "iPlotChannel.h"
-#include "iSevenSegmentAnalog.h"
-#include "iTimers.h"
-#include "icolors.h"
 #include "param_catalogue.h"
-#include "param_grid.h"
 #include "param_text.h"
-#include "replies.h"
-#include "station_db.h"
-#include "string_grid.h"
-#include "ttimer.h"
+#include "roster.h"
 
-#include <QCheckBox>
-#include <QComboBox>
 #include <QElapsedTimer>
-#include <QGroupBox>
-#include <QLabel>
-#include <QPlainTextEdit>
-#include <QPushButton>
-#include <QSqlDatabase>
-#include <QSqlQuery>
 
+#include <algorithm>
 #include <optional>
 #include <vector>
 
 namespace {
-
-class Acquisition : public FormFixture {
-protected:
-    TForm1& ready_form()
-    {
-        TForm1& f = make_form();
-        errors.clear(); // no save.txt: the port stays closed, which is all these tests need
-        f.send_pause_ms = 0;
-        f.on_frame_sent = [this](const std::string& frame) { frames.push_back(frame); };
-        return f;
-    }
-
-    static void inject(TForm1& f, const ReplyBytes& reply) { answer(f, reply.data()); }
-
-    // One scan tick; the probe it sent is answered with `reply` when given.
-    // Every reply window is decided before the next tick.
-    static void scan_tick(TForm1& f, const std::optional<ReplyBytes>& reply = std::nullopt)
-    {
-        f.iTimers1Timer3(nullptr);
-        if (reply)
-            inject(f, *reply);
-        else
-            f.settle_replies();
-    }
-
-    // Enables the addresses (as the scan would) and lays out their grid columns.
-    static void enable(TForm1& f, const std::vector<int>& addresses)
-    {
-        for (int a : addresses)
-            addr_enabled[a] = 1;
-        layout_value_columns(*f.StringGrid1, addresses);
-    }
-
-    // Ticks the poll until it has sent a request to `address`.
-    void poll_until(TForm1& f, int address)
-    {
-        for (int i = 0; i < 200 && cur_addr != address; ++i)
-            f.Timer1Timer(nullptr);
-        ASSERT_EQ(cur_addr, address);
-    }
-
-    // One value of the working database, read on a connection of our own.
-    QVariant db_value(const QString& sql)
-    {
-        QVariant value;
-        const QString name = QStringLiteral("acquisition_test_reader");
-        {
-            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-            db.setDatabaseName(dir.filePath(QStringLiteral("control_db.sqlite")));
-            EXPECT_TRUE(db.open());
-            QSqlQuery q(db);
-            EXPECT_TRUE(q.exec(sql)) << sql.toStdString();
-            if (q.next())
-                value = q.value(0);
-        }
-        QSqlDatabase::removeDatabase(name);
-        return value;
-    }
-    qint64 mea_rows() { return db_value(QStringLiteral("SELECT COUNT(*) FROM mea_tbl")).toLongLong(); }
-
-    std::vector<std::string> frames;
-};
 
 std::string read_frame(int address, int code)
 {
     return make_read_frame(static_cast<std::uint8_t>(address), code);
 }
 
-int visible_panels(const TForm1& f)
-{
-    int n = 0;
-    for (QGroupBox* box : f.panel_box)
-        n += box->isVisibleTo(box->parentWidget()) ? 1 : 0;
-    return n;
-}
+class Acquisition : public EngineFixture {
+protected:
+    // One scan tick; the probe it sent is answered with `reply` when given.
+    // Every reply window is decided before the next tick.
+    void scan_tick(const std::optional<ReplyBytes>& reply = std::nullopt)
+    {
+        engine().iTimers1Timer3();
+        if (reply)
+            inject(*reply);
+        else
+            engine().settle_replies();
+    }
+    // Runs a scan to its end; the addresses in `answering` answer their probe
+    // (input type 0).
+    void scan(const std::vector<int>& answering)
+    {
+        engine().start_scan();
+        for (int t = 0; t < 200 && scan_active; ++t) {
+            const int next = cur_addr + 1;
+            const bool answers = std::find(answering.begin(), answering.end(), next) != answering.end();
+            scan_tick(answers ? std::optional(reply_counts(0, 0, 0, 0, 0)) : std::nullopt);
+        }
+        ASSERT_EQ(scan_active, 0);
+    }
+    // Ticks the poll until it has sent a request to `address`.
+    void poll_until(int address)
+    {
+        for (int i = 0; i < 200 && cur_addr != address; ++i)
+            engine().Timer1Timer();
+        ASSERT_EQ(cur_addr, address);
+    }
+    // Messages that are not plain information.
+    QStringList problems() const
+    {
+        QStringList out;
+        for (const EngineMessage& m : messages)
+            if (m.level != EngineMessage::Level::Info)
+                out << m.source + QStringLiteral(": ") + m.text;
+        return out;
+    }
+};
 
 } // namespace
 
@@ -117,14 +70,14 @@ int visible_panels(const TForm1& f)
 
 TEST_F(Acquisition, NoAddressEnabledZeroesSendsNothingAndClosesEverySweep)
 {
-    TForm1& f = ready_form();
+    Engine& e = start_engine();
     chart_running = 1;
     sv_value = 1;
     pv_value = 2;
     para_value = 3;
     alarm_byte = 4;
     mv_raw = 5;
-    f.Timer1Timer(nullptr);
+    e.Timer1Timer();
     EXPECT_TRUE(frames.empty());
     EXPECT_EQ(sv_value, 0);
     EXPECT_EQ(pv_value, 0);
@@ -133,14 +86,17 @@ TEST_F(Acquisition, NoAddressEnabledZeroesSendsNothingAndClosesEverySweep)
     EXPECT_EQ(mv_raw, 0);
     EXPECT_EQ(cur_addr, -1);
     EXPECT_EQ(chart_running, 0);
-    f.Timer1Timer(nullptr);
+    e.Timer1Timer();
     EXPECT_TRUE(frames.empty());
 }
 
 TEST_F(Acquisition, SweepOverTwoAndFiveEndsWithASilentTick)
 {
-    TForm1& f = ready_form();
-    f.ComboBox10->setEditText(QStringLiteral("8"));
+    Engine& e = start_engine();
+    std::vector<int> sent_to; // the address each frame was reported for
+    QObject::connect(
+        &e, &Engine::frame_sent, [&](const QByteArray&, int address) { sent_to.push_back(address); });
+    e.set_address_limit(8);
     addr_enabled[2] = addr_enabled[5] = 1;
     struct Step {
         int addr, slot;
@@ -148,14 +104,14 @@ TEST_F(Acquisition, SweepOverTwoAndFiveEndsWithASilentTick)
     const Step steps[] = { { 2, 1 }, { 5, 2 }, { -1, 0 }, { 2, 1 } };
     size_t sent = 0;
     for (const Step& s : steps) {
-        f.Timer1Timer(nullptr);
+        e.Timer1Timer();
         EXPECT_EQ(cur_addr, s.addr);
         EXPECT_EQ(cur_slot, s.slot);
         if (s.addr >= 0) {
             ASSERT_EQ(frames.size(), ++sent);
             EXPECT_EQ(frames.back(), read_frame(s.addr, 0));
+            EXPECT_EQ(sent_to.back(), s.addr);
             EXPECT_EQ(addr_slot[s.addr], s.slot);
-            EXPECT_EQ(f.Label28->text(), QString::number(s.addr));
             EXPECT_EQ(cur_code, 0);
         } else {
             EXPECT_EQ(frames.size(), sent); // the tick that closes the sweep sends nothing
@@ -163,29 +119,42 @@ TEST_F(Acquisition, SweepOverTwoAndFiveEndsWithASilentTick)
     }
 }
 
-TEST_F(Acquisition, AddressLimitIsInclusiveClampedAt90AndNegativeMeansNone)
+// The address limit is inclusive. A limit outside 1..90 is refused with a
+// message and the engine keeps its last good one: polling never stops for it.
+TEST_F(Acquisition, AddressLimitIsInclusiveAndABadLimitKeepsTheLastGoodOne)
 {
     struct Case {
-        const char* limit;
+        int limit;
         std::vector<int> enabled;
         std::vector<int> polled; // one sweep
+        bool refused;
     };
     const Case cases[] = {
-        { "5", { 5, 6 }, { 5 } },
-        { "8", { 0, 8, 9 }, { 0, 8 } },
-        { "200", { 3, 90, 100 }, { 3, 90 } }, // above 90 taken as 90: address 100 is never read
-        { "-3", { 0, 1 }, {} },
+        { 5, { 5, 6 }, { 5 }, false },
+        { 8, { 0, 8, 9 }, { 0, 8 }, false },
+        { 90, { 3, 90 }, { 3, 90 }, false },
+        { 91, { 0, 1 }, { 0, 1 }, true }, // the default limit 8 stays
+        { 200, { 3, 9 }, { 3 }, true },
+        { 0, { 0, 1 }, { 0, 1 }, true },
+        { -3, { 0, 1 }, { 0, 1 }, true },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.limit);
-        public_set_reset();
-        frames.clear();
-        TForm1& f = ready_form();
-        f.ComboBox10->setEditText(QString::fromLatin1(c.limit));
+        Engine& e = start_engine();
+        e.request([&] { e.set_address_limit(c.limit); }, "巡检");
+        if (c.refused) {
+            ASSERT_EQ(messages.size(), 1u);
+            EXPECT_TRUE(messages[0].refusal);
+            EXPECT_EQ(messages[0].text, QStringLiteral("地址上限须为 1 到 90 之间的整数，仍为 8"));
+            EXPECT_EQ(e.address_limit(), 8);
+        } else {
+            EXPECT_TRUE(messages.empty()) << said();
+            EXPECT_EQ(e.address_limit(), c.limit);
+        }
         for (int a : c.enabled)
             addr_enabled[a] = 1;
         do
-            f.Timer1Timer(nullptr);
+            e.Timer1Timer();
         while (cur_addr != -1);
         std::vector<std::string> expected;
         for (int a : c.polled)
@@ -194,32 +163,15 @@ TEST_F(Acquisition, AddressLimitIsInclusiveClampedAt90AndNegativeMeansNone)
     }
 }
 
-TEST_F(Acquisition, LimitThatIsNoNumberFailsTheTickAfterZeroing)
-{
-    TForm1& f = ready_form();
-    addr_enabled[1] = 1;
-    sv_value = 7;
-    f.ComboBox10->setEditText(QStringLiteral("x8"));
-    try {
-        f.Timer1Timer(nullptr);
-        ADD_FAILURE() << "no conversion error";
-    } catch (const EConvertError& e) {
-        EXPECT_STREQ(e.what(), "'x8' is not a valid integer value");
-    }
-    EXPECT_EQ(sv_value, 0);
-    EXPECT_TRUE(frames.empty());
-    EXPECT_EQ(cur_addr, -1);
-}
-
 TEST_F(Acquisition, ReadAllTimerSuppressesSendsButTheSweepAdvances)
 {
-    TForm1& f = ready_form();
+    Engine& e = start_engine();
     addr_enabled[1] = addr_enabled[3] = 1;
-    f.iTimers1->SetEnabled(1, true);
+    e.iTimers1->SetEnabled(1, true);
     cur_code = 17;
-    f.Timer1Timer(nullptr);
-    f.Timer1Timer(nullptr);
-    f.iTimers1->SetEnabled(1, false);
+    e.Timer1Timer();
+    e.Timer1Timer();
+    e.iTimers1->SetEnabled(1, false);
     EXPECT_TRUE(frames.empty());
     EXPECT_EQ(cur_addr, 3);
     EXPECT_EQ(cur_slot, 2);
@@ -228,61 +180,79 @@ TEST_F(Acquisition, ReadAllTimerSuppressesSendsButTheSweepAdvances)
 
 TEST_F(Acquisition, ChartClockRunsInTheSweepAfterARunningInstrumentAndWraps)
 {
-    TForm1& f = ready_form();
+    Engine& e = start_engine();
     addr_enabled[1] = 1;
-    f.Timer1Timer(nullptr); // sends to 1
+    e.Timer1Timer(); // sends to 1
     run_seen = 1; // as a reply of a running instrument leaves it
-    f.Timer1Timer(nullptr); // closes the sweep
+    e.Timer1Timer(); // closes the sweep
     EXPECT_EQ(chart_running, 1);
     EXPECT_EQ(run_seen, 0);
     chart_clock = 65535;
-    const int period = f.poll_period();
+    const int period = e.poll_period();
     ASSERT_GT(period, 0);
-    f.Timer1Timer(nullptr);
+    e.Timer1Timer();
     EXPECT_EQ(chart_clock, (65535 + period) % 65536);
 }
 
-TEST_F(Acquisition, SendLogsFramePrefixAndPausesEvenOnAClosedPort)
+TEST_F(Acquisition, SendReportsTheFrameAndDarkensTheLampAndPausesEvenOnAClosedPort)
 {
-    TForm1& f = ready_form();
-    f.send_pause_ms = 200;
+    Engine& e = start_engine();
+    ASSERT_FALSE(e.serial()->is_open());
+    QByteArray frame;
+    int address = -2;
+    std::vector<bool> lamp;
+    QObject::connect(&e, &Engine::frame_sent, [&](const QByteArray& f, int a) {
+        frame = f;
+        address = a;
+    });
+    QObject::connect(&e, &Engine::comm_led, [&](bool lit) { lamp.push_back(lit); });
+    e.send_pause_ms = 200;
     cur_addr = 12;
     QElapsedTimer clock;
     clock.start();
-    EXPECT_FALSE(f.scomm485_write_command(read_frame(12, 0), RequestKind::Poll));
+    EXPECT_FALSE(e.scomm485_write_command(read_frame(12, 0), RequestKind::Poll));
     EXPECT_GE(clock.elapsed(), 200);
-    // The read request of code 0 shows up to its first zero byte.
-    EXPECT_EQ(f.Memo1->toPlainText(), QString::fromLatin1("\x8C\x8C\xA4"));
-    EXPECT_EQ(f.Label28->text(), QStringLiteral("12"));
-    EXPECT_FALSE(f.iLedRound1->Active());
+    EXPECT_EQ(frame, QByteArray::fromStdString(read_frame(12, 0)));
+    EXPECT_EQ(address, 12);
+    EXPECT_EQ(lamp, std::vector<bool> { false });
     EXPECT_EQ(frames.size(), 1u);
+    // The window is open even though the closed port refused the frame: it
+    // is decided as unanswered.
+    EXPECT_TRUE(e.replies.pending(RequestKind::Poll));
 }
 
-TEST_F(Acquisition, ReceiveLogsTenByteBlocksOnlyAndRejectsABadCheck)
+TEST_F(Acquisition, ReceiveReportsTenByteBlocksOnlyAndRejectsABadCheck)
 {
-    TForm1& f = ready_form();
-    cur_addr = 1;
+    Engine& e = start_engine();
+    std::vector<QByteArray> received;
+    std::vector<bool> lamp;
+    QObject::connect(&e, &Engine::frame_received, [&](const QByteArray& b) { received.push_back(b); });
+    QObject::connect(&e, &Engine::comm_led, [&](bool lit) { lamp.push_back(lit); });
     dec_places[1] = 1;
     const ReplyBytes worked { 0x22, 0x00, 0xD2, 0x04, 0x7C, 0x15, 0x08, 0x07, 0x00, 0x90 };
-    inject(f, worked);
-    EXPECT_EQ(f.Memo2->toPlainText(), QStringLiteral("2200D2047C1508070090"));
-    EXPECT_TRUE(f.iLedRound1->Active());
-    EXPECT_DOUBLE_EQ(f.iSevenSegmentAnalog_sv->Value(), 123.4);
+    answer(RequestKind::Poll, 1, 0, worked);
+    ASSERT_EQ(received.size(), 1u);
+    EXPECT_EQ(received[0].toHex().toUpper(), QByteArray("2200D2047C1508070090"));
+    EXPECT_EQ(lamp, std::vector<bool> { true });
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_DOUBLE_EQ(shown[0].sv, 123.4);
+    EXPECT_DOUBLE_EQ(shown[0].pv, 120.0);
 
     // Blocks of any other length leave no trace.
-    f.iLedRound1->SetActive(false);
-    f.SComm1_485ReceiveData(nullptr, reinterpret_cast<const char*>(worked.data()), 9);
-    f.SComm1_485ReceiveData(nullptr, "12345678901", 11);
-    EXPECT_EQ(f.Memo2->blockCount(), 1);
-    EXPECT_FALSE(f.iLedRound1->Active());
+    e.SComm1_485ReceiveData(nullptr, as_block(worked), 9);
+    e.SComm1_485ReceiveData(nullptr, "12345678901", 11);
+    e.settle_replies();
+    EXPECT_EQ(received.size(), 1u);
+    EXPECT_EQ(lamp.size(), 1u);
 
-    // A failed check nibble is logged, clears reply_ok and shows nothing.
+    // A failed check nibble is reported as received, clears reply_ok and
+    // shows nothing.
     ReplyBytes bad = reply_counts(500, 400, 0, 0, 0);
     bad[9] ^= 0x10;
-    inject(f, bad);
-    EXPECT_EQ(f.Memo2->blockCount(), 2);
+    answer(RequestKind::Poll, 1, 0, bad);
+    EXPECT_EQ(received.size(), 2u);
     EXPECT_EQ(reply_ok, 0);
-    EXPECT_DOUBLE_EQ(f.iSevenSegmentAnalog_sv->Value(), 123.4);
+    EXPECT_EQ(shown.size(), 1u);
 }
 
 // --- Reply dispatch -----------------------------------------------------------
@@ -302,69 +272,42 @@ TEST_F(Acquisition, MainPanelPrecisionFollowsDecimalPlacesAndMagnitude)
         { 1, -1000, 100, 0, 10.0, 110.0, 1, 2 },
         { 0, 0, -1500, 0, -1500, -1500, 1, 1 },
     };
-    TForm1& f = ready_form();
-    cur_addr = 1;
-    cur_code = 0;
+    start_engine();
     for (const Case& c : cases) {
         SCOPED_TRACE(c.sv);
         dec_places[1] = static_cast<byte_t>(c.dec);
-        inject(f, reply_bytes(c.a, c.b, c.extra, 0, 0, 0));
-        EXPECT_NEAR(f.iSevenSegmentAnalog_sv->Value(), c.sv, 1e-9);
-        EXPECT_NEAR(f.iSevenSegmentAnalog_pv->Value(), c.pv, 1e-9);
-        EXPECT_EQ(f.iSevenSegmentAnalog_sv->Precision(), c.sv_precision);
-        EXPECT_EQ(f.iSevenSegmentAnalog_pv->Precision(), c.pv_precision);
+        answer(RequestKind::Poll, 1, 0, reply_bytes(c.a, c.b, c.extra, 0, 0, 0));
+        ASSERT_FALSE(shown.empty());
+        EXPECT_NEAR(shown.back().sv, c.sv, 1e-9);
+        EXPECT_NEAR(shown.back().pv, c.pv, 1e-9);
+        EXPECT_EQ(shown.back().sv_precision, c.sv_precision);
+        EXPECT_EQ(shown.back().pv_precision, c.pv_precision);
     }
 }
 
-TEST_F(Acquisition, StatusBitsTwoToSevenLightTheAlarmLeds)
+TEST_F(Acquisition, CodeZeroSegmentWordFillsTheCellAndTheShownSegment)
 {
-    struct Case {
-        int status;
-        std::array<bool, 6> lit;
-    };
-    const Case cases[] = {
-        { 0xFC, { true, true, true, true, true, true } },
-        { 0x03, { false, false, false, false, false, false } },
-        { 0x04, { true, false, false, false, false, false } },
-        { 0x80, { false, false, false, false, false, true } },
-    };
-    TForm1& f = ready_form();
-    enable(f, { 1, 2, 3, 4, 5, 6, 7, 8, 9 });
-    f.ComboBox10->setEditText(QStringLiteral("9"));
-    poll_until(f, 9); // slot 9: first panel of 数据显示3
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.status);
-        inject(f, reply_counts(100, 100, 0, c.status, 0));
-        for (int k = 0; k < 6; ++k) {
-            EXPECT_EQ(f.main_alarm_led[static_cast<size_t>(k)]->Active(), c.lit[static_cast<size_t>(k)]);
-            TiLedRectangle* led = f.alarm_led[static_cast<size_t>(8 * 6 + k + 1)];
-            EXPECT_EQ(led->Active(), c.lit[static_cast<size_t>(k)]);
-            EXPECT_TRUE(f.panel_box[8]->isAncestorOf(led));
-            EXPECT_EQ(f.panel_box[8]->objectName(), QStringLiteral("GroupBox23"));
-        }
-    }
-}
-
-TEST_F(Acquisition, CodeZeroSegmentWordFillsCellAndSegmentLabels)
-{
-    TForm1& f = ready_form();
-    enable(f, { 1, 2, 4 });
-    poll_until(f, 4);
+    Engine& e = start_engine();
+    enable({ 1, 2, 4 });
+    poll_until(4);
     ASSERT_EQ(cur_slot, 3);
-    inject(f, reply_counts(100, 100, 0, 0, -4));
-    EXPECT_EQ(f.StringGrid1->Cells(4, 2), QStringLiteral("4"));
-    EXPECT_EQ(f.Label16->text(), QStringLiteral("4"));
-    EXPECT_EQ(f.segment_label[3]->text(), QStringLiteral("4"));
+    inject(reply_counts(100, 100, 0, 0, -4));
+    EXPECT_EQ(e.params().cell(4, 2), QStringLiteral("4"));
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].slot, 3);
+    EXPECT_TRUE(shown[0].has_segment);
+    EXPECT_EQ(shown[0].segment, QStringLiteral("4"));
 
-    // A non-negative word leaves the cell; the labels show what it holds.
-    f.StringGrid1->setCells(4, 2, QStringLiteral("9"));
-    inject(f, reply_counts(100, 100, 0, 0, 7));
-    EXPECT_EQ(f.StringGrid1->Cells(4, 2), QStringLiteral("9"));
-    EXPECT_EQ(f.Label16->text(), QStringLiteral("9"));
-    EXPECT_EQ(f.segment_label[3]->text(), QStringLiteral("9"));
+    // A non-negative word leaves the cell; the segment shown is what it holds.
+    e.param_table.set_cell(4, 2, QStringLiteral("9"));
+    poll_until(1);
+    poll_until(4);
+    inject(reply_counts(100, 100, 0, 0, 7));
+    EXPECT_EQ(e.params().cell(4, 2), QStringLiteral("9"));
+    EXPECT_EQ(shown.back().segment, QStringLiteral("9"));
 }
 
-TEST_F(Acquisition, CodeTwoAbove908IsStoredAndShownInTheGridAsZero)
+TEST_F(Acquisition, CodeTwoAbove908IsStoredAndPutInTheTableAsZero)
 {
     struct Case {
         int raw;
@@ -372,139 +315,83 @@ TEST_F(Acquisition, CodeTwoAbove908IsStoredAndShownInTheGridAsZero)
         double stored;
     };
     const Case cases[] = { { 950, "0", 0 }, { 900, "900", 900 } };
-    TForm1& f = ready_form();
-    enable(f, { 1 });
-    addr_slot[1] = 1;
-    f.Timer1->setEnabled(false); // a run's read
-    cur_addr = 1;
+    Engine& e = start_engine();
+    enable({ 1 });
     for (const Case& c : cases) {
         SCOPED_TRACE(c.raw);
-        cur_code = 2;
-        inject(f, reply_counts(0, 0, 0, 0, c.raw));
-        EXPECT_EQ(f.StringGrid1->Cells(2, 3), QString::fromLatin1(c.cell));
+        answer(RequestKind::ReadRun, 1, 2, reply_counts(0, 0, 0, 0, c.raw));
+        EXPECT_EQ(e.params().cell(1, 3), QString::fromLatin1(c.cell));
         EXPECT_DOUBLE_EQ(
             db_value(QStringLiteral("SELECT no1 FROM ai_para WHERE id = 3")).toDouble(), c.stored);
-        EXPECT_DOUBLE_EQ(f.iSevenSegmentAnalog_val->Value(), c.raw);
+        EXPECT_FLOAT_EQ(shown.back().val, static_cast<float>(c.raw)); // the main panel shows what came
     }
 }
 
 TEST_F(Acquisition, ManualOutputReplyFillsRowOneAndEndsTheCommand)
 {
-    TForm1& f = ready_form();
-    enable(f, { 3 });
-    addr_slot[3] = 1;
-    cur_addr = 3;
-    cur_code = 0;
-    ctrl_cmd_pending = 1;
-    write_pending = 1;
-    para_value = 37.5f; // the commanded output
+    Engine& e = start_engine();
+    enable({ 3 });
+    e.param_table.set_cell(3, 43, QStringLiteral("10000"));
+    e.param_table.set_cell(3, 2, QStringLiteral("5"));
+    e.manual_output(3, 37.5);
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_EQ(ctrl_cmd_pending, 1);
+    EXPECT_EQ(write_pending, 1);
     const qint64 rows = mea_rows();
-    const QString segment_cell = f.StringGrid1->Cells(2, 2);
-    inject(f, reply_counts(100, 90, 3750, 0, -2));
-    EXPECT_EQ(f.StringGrid1->Cells(2, 1), QStringLiteral("37.50"));
-    EXPECT_EQ(f.StringGrid1->Cells(2, 2), segment_cell); // no segment from a command reply
-    EXPECT_EQ(f.Label16->text(), QStringLiteral("1"));
+    inject(reply_counts(100, 90, 3750, 0, -2));
+    EXPECT_EQ(e.params().cell(3, 1), QStringLiteral("37.50"));
+    EXPECT_EQ(e.params().cell(3, 2), QStringLiteral("5")); // no segment from a command reply
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].kind, RequestKind::Command);
+    EXPECT_FALSE(shown[0].has_segment);
     EXPECT_EQ(ctrl_cmd_pending, 0);
     EXPECT_EQ(write_pending, 0);
-    EXPECT_EQ(f.iPlot[0]->Channel(0)->Count(), 0);
     EXPECT_EQ(mea_rows(), rows);
+    // The command's window is decided: its read-back of code 0 goes out.
+    ASSERT_EQ(frames.size(), 2u);
+    EXPECT_EQ(frames[1], read_frame(3, 0));
 }
 
-TEST_F(Acquisition, EveryReplyOfTheReadAllRunScrollsTheGrid)
+TEST_F(Acquisition, EveryReplyOfTheReadAllRunMovesTheTopRow)
 {
-    TForm1& f = ready_form();
-    enable(f, { 1 });
-    addr_slot[1] = 1;
-    f.Timer1->setEnabled(false);
-    f.iTimers1->SetEnabled(1, true);
-    cur_addr = 1;
-    const int top = f.StringGrid1->TopRow();
-    for (int code = 1; code <= 3; ++code) {
-        cur_code = code;
-        inject(f, reply_counts(0, 0, 0, 0, 5));
-    }
-    f.iTimers1->SetEnabled(1, false);
-    EXPECT_EQ(f.StringGrid1->TopRow(), top + 3);
+    Engine& e = start_engine();
+    std::vector<int> top;
+    QObject::connect(&e, &Engine::param_top_row, [&](int row) { top.push_back(row); });
+    enable({ 1 });
+    e.iTimers1->SetEnabled(1, true);
+    for (int code = 1; code <= 3; ++code)
+        answer(RequestKind::ReadRun, 1, code, reply_counts(0, 0, 0, 0, 5));
+    e.iTimers1->SetEnabled(1, false);
+    answer(RequestKind::ReadRun, 1, 4, reply_counts(0, 0, 0, 0, 5)); // a column read's: no scrolling
+    EXPECT_EQ(top, (std::vector<int> { 2, 3, 4 }));
 }
 
-TEST_F(Acquisition, RunStateReplyOfTheControlAddressSetsItsLed)
+// A poll reply goes to its slot and into the log, the row stamped with the
+// time the reply arrived, which the report carries too.
+TEST_F(Acquisition, PollReplyFillsItsSlotAndLogsAMeasurement)
 {
-    TForm1& f = ready_form();
-    enable(f, { 3, 7 });
-    addr_slot[7] = 2;
-    f.ComboBox7->setEditText(QStringLiteral("7"));
-    f.Timer1->setEnabled(false);
-    cur_addr = 7;
-    TiLedRound* led = f.run_led[2];
-    struct Step {
-        int value;
-        bool active;
-        TColor colour;
-    };
-    const Step steps[]
-        = { { 0, true, clRed }, { 1, false, clRed }, { 2, true, clGreen }, { 5, true, clGreen } };
-    for (const Step& s : steps) {
-        SCOPED_TRACE(s.value);
-        cur_code = 10;
-        inject(f, reply_counts(0, 0, 0, 0, s.value));
-        EXPECT_EQ(led->Active(), s.active);
-        EXPECT_EQ(led->ActiveColor(), tcolor(s.colour));
-    }
-    // Not while a parameter run is active, and not for another address.
-    para_run_active = 1;
-    inject(f, reply_counts(0, 0, 0, 0, 1));
-    EXPECT_TRUE(led->Active());
-    para_run_active = 0;
-    f.ComboBox7->setEditText(QStringLiteral("3"));
-    inject(f, reply_counts(0, 0, 0, 0, 1));
-    EXPECT_TRUE(led->Active());
-    for (size_t s = 1; s <= 12; ++s) {
-        if (s != 2) {
-            EXPECT_FALSE(f.run_led[s]->Active()) << s;
-        }
-    }
-}
-
-TEST_F(Acquisition, PollReplyPlotsFillsItsPanelAndLogsAMeasurement)
-{
-    TForm1& f = ready_form();
-    enable(f, { 1, 2, 3, 4, 5, 17 });
-    f.ComboBox10->setEditText(QStringLiteral("20"));
+    Engine& e = start_engine();
+    enable({ 1, 2, 3, 4, 5, 17 });
+    e.set_address_limit(20);
     dec_places[17] = 1;
-    poll_until(f, 17);
+    poll_until(17);
     ASSERT_EQ(cur_slot, 6);
     const qint64 rows = mea_rows();
-    inject(f, reply_counts(250, 253, 4550, 0x84, -2));
+    inject(reply_counts(250, 253, 4550, 0x84, -2));
 
-    TiPlot* trend = f.iPlot[1];
-    TiPlot* dev = f.iPlot[4];
-    ASSERT_EQ(trend->Channel(2)->Count(), 1);
-    ASSERT_EQ(trend->Channel(3)->Count(), 1);
-    ASSERT_EQ(dev->Channel(1)->Count(), 1);
-    // The charts hold their points as floats.
-    EXPECT_FLOAT_EQ(trend->Channel(2)->DataY(0), 25.3);
-    EXPECT_FLOAT_EQ(trend->Channel(3)->DataY(0), 25.0);
-    EXPECT_FLOAT_EQ(dev->Channel(1)->DataY(0), 0.3);
-    EXPECT_EQ(trend->Channel(2)->TitleText(), QStringLiteral("17#"));
-    EXPECT_EQ(trend->Channel(3)->TitleText(), QStringLiteral("17#set"));
-    EXPECT_EQ(dev->Channel(1)->TitleText(), QStringLiteral("17#"));
-    for (TiPlot* p : f.iPlot) {
-        for (int ch = 0; ch < p->ChannelCount(); ++ch) {
-            if (!((p == trend && (ch == 2 || ch == 3)) || (p == dev && ch == 1))) {
-                EXPECT_EQ(p->Channel(ch)->Count(), 0) << p->objectName().toStdString() << ch;
-            }
-        }
-    }
-
-    EXPECT_NEAR(f.sv_disp[6]->Value(), 25.0, 1e-9);
-    EXPECT_NEAR(f.pv_disp[6]->Value(), 25.3, 1e-9);
-    EXPECT_NEAR(f.mv_disp[6]->Value(), 45.5, 1e-9);
-    EXPECT_EQ(f.sv_disp[6]->Precision(), 1);
-    EXPECT_EQ(f.pv_disp[6]->Precision(), 1);
-    EXPECT_EQ(f.panel_label[6]->text(), QStringLiteral("17"));
-    for (int k = 1; k <= 6; ++k)
-        EXPECT_EQ(f.alarm_led[static_cast<size_t>(5 * 6 + k)]->Active(), k == 1 || k == 6) << k;
-    EXPECT_EQ(f.segment_label[6]->text(), QStringLiteral("2"));
+    ASSERT_EQ(shown.size(), 1u);
+    const ReplyShown& r = shown[0];
+    EXPECT_EQ(r.address, 17);
+    EXPECT_EQ(r.kind, RequestKind::Poll);
+    EXPECT_EQ(r.slot, 6);
+    EXPECT_NEAR(r.sv, 25.0, 1e-9);
+    EXPECT_NEAR(r.pv, 25.3, 1e-9);
+    EXPECT_NEAR(r.mv, 45.5, 1e-9);
+    EXPECT_EQ(r.sv_precision, 1);
+    EXPECT_EQ(r.pv_precision, 1);
+    EXPECT_EQ(r.alarm, 0x84);
+    EXPECT_EQ(r.segment, QStringLiteral("2"));
+    EXPECT_EQ(r.run_state, -1);
     EXPECT_EQ(run_seen, 1);
 
     ASSERT_EQ(mea_rows(), rows + 1);
@@ -515,106 +402,65 @@ TEST_F(Acquisition, PollReplyPlotsFillsItsPanelAndLogsAMeasurement)
     EXPECT_DOUBLE_EQ(db_value(last.arg(QStringLiteral("mv"))).toDouble(), 45.5);
     EXPECT_DOUBLE_EQ(db_value(last.arg(QStringLiteral("val"))).toDouble(), para_value);
     EXPECT_EQ(db_value(last.arg(QStringLiteral("alm"))).toInt(), 0x84);
-    // The points stand at the time of their row: the charts and the log share one axis.
-    const std::optional<qint64> logged = db_clock_ms(db_value(last.arg(QStringLiteral("\"time\""))).toString());
+    const std::optional<qint64> logged
+        = db_clock_ms(db_value(last.arg(QStringLiteral("\"time\""))).toString());
     ASSERT_TRUE(logged);
-    for (TiPlotChannel* c : { trend->Channel(2), trend->Channel(3), dev->Channel(1) })
-        EXPECT_DOUBLE_EQ(c->DataX(0), chart_x(*logged));
+    EXPECT_EQ(*logged, db_clock_ms(r.arrived));
 }
 
 // Each instrument's alarms are followed from the status bytes of its poll
-// replies; every change goes to the alarm history and its page.
+// replies; every change goes to the alarm history, and the window is told.
 TEST_F(Acquisition, PollRepliesLogTheirAlarmTransitions)
 {
-    TForm1& f = ready_form();
-    enable(f, { 1, 2 });
-    f.ComboBox10->setEditText(QStringLiteral("5"));
+    Engine& e = start_engine();
+    int appended = 0;
+    QObject::connect(&e, &Engine::alarms_appended, [&] { ++appended; });
+    enable({ 1, 2 });
+    e.set_address_limit(5);
     const struct {
         int address;
         int status;
     } replies[] = { { 1, 0x00 }, { 2, 0x40 }, { 1, 0x40 }, { 2, 0x40 }, { 1, 0x60 }, { 2, 0x00 } };
     for (const auto& r : replies) {
-        poll_until(f, r.address);
-        inject(f, reply_counts(0, 0, 0, r.status, 0));
+        poll_until(r.address);
+        inject(reply_counts(0, 0, 0, r.status, 0));
     }
     EXPECT_EQ(db_value(QStringLiteral("SELECT group_concat(address || ' ' || alarm || ' ' || raised, ';') "
                                       "FROM (SELECT * FROM alarm_log ORDER BY id)"))
                   .toString(),
         QStringLiteral("2 HIAL 1;1 HIAL 1;1 LoAL 1;2 HIAL 0"));
-    f.PageControl1->setCurrentWidget(f.TabSheet_alarm);
-    f.alarm_page->refresh();
-    EXPECT_EQ(f.alarm_page->model()->rowCount(), 4);
+    EXPECT_EQ(appended, 4);
+    // Transitions come from poll replies only: a command's status byte is no
+    // measurement.
+    answer(RequestKind::Command, 1, 10, reply_counts(0, 0, 0, 0x00, 0));
+    EXPECT_EQ(db_value(QStringLiteral("SELECT COUNT(*) FROM alarm_log")).toInt(), 4);
 }
 
 TEST_F(Acquisition, StoppedInstrumentDoesNotRunTheChartClock)
 {
-    TForm1& f = ready_form();
-    enable(f, { 1 });
-    poll_until(f, 1);
-    f.StringGrid1->setCells(2, 11, QStringLiteral("StoP"));
-    inject(f, reply_counts(100, 100, 0, 0, 0));
+    Engine& e = start_engine();
+    enable({ 1 });
+    poll_until(1);
+    e.param_table.set_cell(1, 11, QStringLiteral("StoP"));
+    inject(reply_counts(100, 100, 0, 0, 0));
     EXPECT_EQ(run_seen, 0);
-    f.StringGrid1->setCells(2, 11, QStringLiteral("run"));
-    inject(f, reply_counts(100, 100, 0, 0, 0));
+    e.param_table.set_cell(1, 11, QStringLiteral("run"));
+    answer(RequestKind::Poll, 1, 0, reply_counts(100, 100, 0, 0, 0));
     EXPECT_EQ(run_seen, 1);
 }
 
-TEST_F(Acquisition, PlottingRuleChannelsAndDeviationClamp)
+// The answer to a command for an address that is not polled has no column
+// and no slot: no other column changes, nothing is logged, and its report
+// names no slot and no run state.
+TEST_F(Acquisition, ReplyOfAnAddressWithoutASlotTouchesNoOtherColumnOrTheLog)
 {
-    struct Case {
-        int slot;
-        double pv, sv, dev;
-        int trend, pv_channel, deviation_chart, dev_channel;
-    };
-    const Case cases[] = {
-        { 6, 25.3, 25.0, 0.3, 1, 2, 4, 1 },
-        { 1, 30, 25, 0.5, 0, 0, 3, 0 },
-        { 1, 20, 25, -0.5, 0, 0, 3, 0 },
-        { 12, 80, 80.2, -0.2, 2, 6, 5, 3 },
-    };
-    TForm1& f = ready_form();
-    const QDateTime when(QDate(2026, 3, 1), QTime(12, 0, 1, 500));
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.slot);
-        pv_value = c.pv;
-        sv_value = c.sv;
-        f.plot_reply(c.slot, 40, when);
-        TiPlotChannel* pv = f.iPlot[static_cast<size_t>(c.trend)]->Channel(c.pv_channel);
-        TiPlotChannel* sv = f.iPlot[static_cast<size_t>(c.trend)]->Channel(c.pv_channel + 1);
-        TiPlotChannel* dev = f.iPlot[static_cast<size_t>(c.deviation_chart)]->Channel(c.dev_channel);
-        EXPECT_DOUBLE_EQ(pv->DataX(pv->Count() - 1), chart_x(when));
-        EXPECT_FLOAT_EQ(pv->DataY(pv->Count() - 1), c.pv);
-        EXPECT_FLOAT_EQ(sv->DataY(sv->Count() - 1), c.sv);
-        EXPECT_FLOAT_EQ(dev->DataY(dev->Count() - 1), c.dev);
-        EXPECT_EQ(pv->TitleText(), QStringLiteral("40#"));
-        EXPECT_EQ(sv->TitleText(), QStringLiteral("40#set"));
-        EXPECT_EQ(dev->TitleText(), QStringLiteral("40#"));
-    }
-    // No chart has a channel for a slot outside 1..12.
-    std::int64_t before = 0, after = 0;
-    for (TiPlot* p : f.iPlot)
-        for (int ch = 0; ch < p->ChannelCount(); ++ch)
-            before += p->Channel(ch)->Count();
-    f.plot_reply(0, 1, when);
-    f.plot_reply(13, 1, when);
-    for (TiPlot* p : f.iPlot)
-        for (int ch = 0; ch < p->ChannelCount(); ++ch)
-            after += p->Channel(ch)->Count();
-    EXPECT_EQ(after, before);
-}
-
-// The answer to a command for an address that is not polled has no value
-// column: column 1 holds the parameter names and must not change, and no
-// panel, LED or chart belongs to it.
-TEST_F(Acquisition, ReplyOfAnAddressWithoutASlotTouchesNoGridPanelLedOrChart)
-{
-    TForm1& f = ready_form();
-    enable(f, { 1, 2 });
-    f.ComboBox7->setEditText(QStringLiteral("9"));
-    QStringList names;
-    for (int r = 0; r < f.StringGrid1->RowCount(); ++r)
-        names << f.StringGrid1->Cells(1, r);
-    const QString label16 = f.Label16->text();
+    Engine& e = start_engine();
+    enable({ 1, 2 });
+    e.set_control_address(9);
+    for (int a : { 1, 2 })
+        for (int row = 1; row <= kParamRows; ++row)
+            e.param_table.set_cell(a, row, QString::number(a * 1000 + row));
+    (void)e.param_table.take_changes();
     const qint64 rows = mea_rows();
     struct Case {
         int addr, code, raw;
@@ -622,223 +468,192 @@ TEST_F(Acquisition, ReplyOfAnAddressWithoutASlotTouchesNoGridPanelLedOrChart)
     const Case cases[] = { { 9, 0, -3 }, { 9, 5, 123 }, { 9, 10, 0 }, { 30, 10, 2 } };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.addr * 1000 + c.code);
-        cur_addr = c.addr;
-        cur_code = c.code;
-        ctrl_cmd_pending = 1;
-        inject(f, reply_counts(100, 120, 500, 0xFC, c.raw));
+        answer(RequestKind::Command, c.addr, c.code, reply_counts(100, 120, 500, 0xFC, c.raw));
+        ASSERT_FALSE(shown.empty());
+        EXPECT_EQ(shown.back().address, c.addr);
+        EXPECT_EQ(shown.back().slot, 0);
+        EXPECT_EQ(shown.back().run_state, -1);
+        EXPECT_FALSE(shown.back().has_segment);
     }
-    QStringList after;
-    for (int r = 0; r < f.StringGrid1->RowCount(); ++r)
-        after << f.StringGrid1->Cells(1, r);
-    EXPECT_EQ(after, names);
-    EXPECT_EQ(f.Label16->text(), label16);
-    for (size_t s = 1; s <= 12; ++s) {
-        EXPECT_EQ(f.panel_label[s]->text(), QStringLiteral("0"));
-        EXPECT_EQ(f.segment_label[s]->text(), QStringLiteral("1"));
-        EXPECT_FALSE(f.run_led[s]->Active());
-        EXPECT_EQ(f.sv_disp[s]->Value(), 0);
-    }
-    for (size_t k = 1; k <= 72; ++k)
-        EXPECT_FALSE(f.alarm_led[k]->Active());
-    for (TiPlot* p : f.iPlot)
-        for (int ch = 0; ch < p->ChannelCount(); ++ch)
-            EXPECT_EQ(p->Channel(ch)->Count(), 0);
+    EXPECT_FALSE(e.param_table.changed());
     EXPECT_EQ(mea_rows(), rows);
-    EXPECT_TRUE(errors.isEmpty());
+    EXPECT_EQ(db_value(QStringLiteral("SELECT COUNT(*) FROM alarm_log")).toInt(), 0);
+    EXPECT_TRUE(messages.empty()) << said();
 }
 
-TEST_F(Acquisition, ThirteenthInstrumentHasAGridColumnButNoPanelLedOrChart)
+TEST_F(Acquisition, ThirteenthInstrumentHasAColumnButNoPanelSlot)
 {
-    TForm1& f = ready_form();
+    Engine& e = start_engine();
     std::vector<int> addresses;
     for (int a = 0; a <= 12; ++a)
         addresses.push_back(a);
-    enable(f, addresses);
-    f.ComboBox10->setEditText(QStringLiteral("20"));
-    f.ComboBox7->setEditText(QStringLiteral("12"));
-    ASSERT_EQ(f.StringGrid1->ColCount(), 15);
-    poll_until(f, 12);
+    enable(addresses);
+    e.set_address_limit(20);
+    e.set_control_address(12);
+    poll_until(12);
     ASSERT_EQ(cur_slot, 13);
     const qint64 rows = mea_rows();
-    inject(f, reply_counts(100, 120, 500, 0xFC, -2));
-    EXPECT_EQ(f.StringGrid1->Cells(14, 2), QStringLiteral("2"));
-    EXPECT_EQ(f.Label16->text(), QStringLiteral("2"));
-    f.Timer1->setEnabled(false); // as for a run's read
-    cur_code = 10;
-    inject(f, reply_counts(100, 120, 500, 0xFC, 0));
-    EXPECT_EQ(f.StringGrid1->Cells(14, 11), QString::fromStdString(param_value_text(10, 0, 0)));
-    for (size_t s = 1; s <= 12; ++s) {
-        EXPECT_EQ(f.panel_label[s]->text(), QStringLiteral("0"));
-        EXPECT_EQ(f.segment_label[s]->text(), QStringLiteral("1"));
-        EXPECT_FALSE(f.run_led[s]->Active());
-    }
-    for (size_t k = 1; k <= 72; ++k)
-        EXPECT_FALSE(f.alarm_led[k]->Active());
-    for (TiPlot* p : f.iPlot)
-        for (int ch = 0; ch < p->ChannelCount(); ++ch)
-            EXPECT_EQ(p->Channel(ch)->Count(), 0);
+    inject(reply_counts(100, 120, 500, 0xFC, -2));
+    EXPECT_EQ(e.params().cell(12, 2), QStringLiteral("2"));
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].slot, 13);
+    EXPECT_EQ(shown[0].segment, QStringLiteral("2"));
     EXPECT_EQ(mea_rows(), rows + 1); // the poll reply is logged
-    EXPECT_TRUE(errors.isEmpty());
+    // The control address's run state has no lamp to go to.
+    answer(RequestKind::Command, 12, 10, reply_counts(100, 120, 500, 0xFC, 0));
+    EXPECT_EQ(e.params().cell(12, 11), QString::fromStdString(param_value_text(10, 0, 0)));
+    EXPECT_EQ(shown.back().run_state, -1);
+    EXPECT_TRUE(messages.empty()) << said();
 }
 
-// --- Panels ---------------------------------------------------------------------
-
-TEST_F(Acquisition, SlotRankAlarmPanelsAndBitTest)
+TEST(Roster, SlotIsTheRankAmongTheEnabledAddresses)
 {
-    TForm1& f = ready_form();
+    public_set_reset();
     addr_enabled[3] = addr_enabled[7] = addr_enabled[20] = 1;
     const std::pair<int, int> ranks[]
         = { { 3, 1 }, { 7, 2 }, { 20, 3 }, { 5, 1 }, { 0, 0 }, { 100, 3 }, { 255, 3 } };
     for (auto [address, rank] : ranks)
-        EXPECT_EQ(f.get_dis_pos(address), rank) << address;
+        EXPECT_EQ(roster::rank(address), rank) << address;
+    // Only enabled addresses have a slot.
+    EXPECT_EQ(roster::slot_of(7), 2);
+    EXPECT_EQ(roster::slot_of(5), 0);
     addr_enabled[100] = 1;
-    EXPECT_EQ(f.get_dis_pos(255), 4);
-
-    alarm_byte = 0xFC;
-    f.dis_alarm(12);
-    f.dis_alarm(255);
-    f.dis_alarm(-1);
-    for (size_t k = 1; k <= 72; ++k)
-        EXPECT_FALSE(f.alarm_led[k]->Active());
-    f.dis_alarm(11); // slot 12: GroupBox1, last panel of 数据显示3
-    for (size_t k = 67; k <= 72; ++k) {
-        EXPECT_TRUE(f.alarm_led[k]->Active());
-        EXPECT_TRUE(f.panel_box[11]->isAncestorOf(f.alarm_led[k]));
-    }
-    EXPECT_EQ(f.panel_box[11]->objectName(), QStringLiteral("GroupBox1"));
-    EXPECT_EQ(f.panel_box[11]->parentWidget(), f.TabSheet5);
-
-    EXPECT_TRUE(gethexbit(0x81, 0));
-    EXPECT_TRUE(gethexbit(0x81, 7));
-    EXPECT_FALSE(gethexbit(0x81, 3));
+    EXPECT_EQ(roster::rank(255), 4);
+    EXPECT_EQ(roster::slot_of(100), 0); // past the addresses polled
+    public_set_reset();
 }
 
-// --- Address boxes and scan ------------------------------------------------------
+// --- Address table and scan ------------------------------------------------------
 
-TEST_F(Acquisition, BoxTickedBeforeAnyScanEnablesPollingButShowsNoPanel)
+TEST_F(Acquisition, BoxTickedBeforeAnyScanEnablesPollingButLaysOutNoPanel)
 {
-    TForm1& f = ready_form();
-    f.addr_check[3]->click();
+    Engine& e = start_engine();
+    std::vector<RosterShown> rosters;
+    QObject::connect(&e, &Engine::roster_changed, [&](const RosterShown& r) { rosters.push_back(r); });
+    e.checkbox_change(3, true);
     EXPECT_EQ(addr_enabled[3], 1);
     EXPECT_EQ(inst_count, 0);
-    EXPECT_EQ(visible_panels(f), 0);
-    f.Timer1Timer(nullptr);
+    ASSERT_FALSE(rosters.empty());
+    EXPECT_EQ(rosters.back().addresses, std::vector<int> { 3 });
+    EXPECT_EQ(rosters.back().inst_count, 0);
+    e.Timer1Timer();
     EXPECT_EQ(frames, std::vector<std::string> { read_frame(3, 0) });
     // Boxes of addresses 12 and up only follow the scan.
-    f.addr_check[20]->click();
+    e.checkbox_change(20, true);
     EXPECT_EQ(addr_enabled[20], 0);
 }
 
-TEST_F(Acquisition, ScanProbesBelowTheLimitMarksAnswersAndLaysOutTheGrid)
+TEST_F(Acquisition, ScanProbesBelowTheLimitMarksAnswersAndLaysOutTheTable)
 {
-    TForm1& f = ready_form();
-    f.store_parameter(4, 5, 123); // a stored set the end of the scan loads
-    f.ComboBox10->setEditText(QStringLiteral("8"));
-    f.Button_scanClick(nullptr);
-    EXPECT_FALSE(f.Timer1->Enabled());
-    EXPECT_TRUE(f.iTimers1->Enabled(3));
-    for (QGroupBox* g : f.address_groups)
-        EXPECT_FALSE(g->isEnabled());
+    Engine& e = start_engine();
+    std::vector<int> found;
+    std::vector<std::vector<int>> columns;
+    QObject::connect(&e, &Engine::address_found, [&](int a) { found.push_back(a); });
+    QObject::connect(&e, &Engine::param_columns, [&](const std::vector<int>& c) { columns.push_back(c); });
+    e.store_parameter(4, 5, 123); // a stored set the end of the scan loads
+    e.set_address_limit(8);
+    e.start_scan();
+    EXPECT_FALSE(e.Timer1->Enabled());
+    EXPECT_TRUE(e.iTimers1->Enabled(3));
+    EXPECT_TRUE(run.busy);
+    EXPECT_TRUE(run.scanning);
     for (int tick = 0; tick < 9; ++tick)
-        scan_tick(f, cur_addr + 1 == 1 || cur_addr + 1 == 4 ? std::optional(reply_counts(0, 0, 0, 0, 0)) // input type 0
-                                                              : std::nullopt);
+        scan_tick(cur_addr + 1 == 1 || cur_addr + 1 == 4
+                ? std::optional(reply_counts(0, 0, 0, 0, 0)) // input type 0
+                : std::nullopt);
     std::vector<std::string> expected;
     for (int a = 0; a < 8; ++a)
         expected.push_back(read_frame(a, 22));
     EXPECT_EQ(frames, expected);
 
     EXPECT_EQ(scan_active, 0);
-    EXPECT_FALSE(f.iTimers1->Enabled(3));
-    EXPECT_TRUE(f.Timer1->Enabled());
+    EXPECT_FALSE(e.iTimers1->Enabled(3));
+    EXPECT_TRUE(e.Timer1->Enabled());
     EXPECT_EQ(cur_addr, -1);
     EXPECT_EQ(cur_slot, 0);
     EXPECT_EQ(inst_count, 2);
-    for (QGroupBox* g : f.address_groups)
-        EXPECT_TRUE(g->isEnabled());
-    for (int a = 0; a < 90; ++a)
-        EXPECT_EQ(f.addr_check[static_cast<size_t>(a)]->isChecked(), a == 1 || a == 4) << a;
+    EXPECT_EQ(roster::addresses(), (std::vector<int> { 1, 4 }));
     EXPECT_EQ(addr_slot[1], 1);
     EXPECT_EQ(addr_slot[4], 2);
-    EXPECT_EQ(visible_panels(f), 2);
-    EXPECT_EQ(f.ComboBox6->count(), 2);
-    EXPECT_EQ(f.ComboBox7->itemText(1), QStringLiteral("4"));
-    ASSERT_EQ(f.StringGrid1->ColCount(), 4);
-    EXPECT_EQ(f.StringGrid1->Cells(2, 0), QStringLiteral("1#仪表"));
-    EXPECT_EQ(f.StringGrid1->Cells(3, 0), QStringLiteral("4#仪表"));
-    EXPECT_EQ(f.StringGrid1->Cells(3, 6), QString::fromStdString(param_value_text(5, 123, dec_places[4])));
-    EXPECT_TRUE(f.Button3->isEnabled());
-    EXPECT_TRUE(f.Button12->isEnabled());
-    EXPECT_TRUE(f.Button14->isEnabled());
-    EXPECT_TRUE(errors.isEmpty()) << errors.join(QLatin1Char('\n')).toStdString();
+    EXPECT_EQ(found, (std::vector<int> { 1, 4 }));
+    ASSERT_FALSE(columns.empty());
+    EXPECT_EQ(columns.back(), (std::vector<int> { 1, 4 }));
+    EXPECT_EQ(e.params().addresses(), (std::vector<int> { 1, 4 }));
+    EXPECT_EQ(e.params().cell(4, 6), QString::fromStdString(param_value_text(5, 123, dec_places[4])));
+    EXPECT_FALSE(run.busy);
+    EXPECT_FALSE(run.scanning);
+    EXPECT_TRUE(run.first_scan_done);
+    EXPECT_TRUE(problems().isEmpty()) << problems().join(QLatin1Char('\n')).toStdString();
+    EXPECT_TRUE(message_has(QStringLiteral("巡扫结束，找到仪表 1, 4"))) << said();
 }
 
-TEST_F(Acquisition, ScanLimitOutsideTheAddressesProbesZeroTo89OrNothing)
+// The scan probes the addresses below the limit; the service's scan of
+// 0..90 asks for a limit of 91.
+TEST_F(Acquisition, ScanOfTheWholeRangeProbesZeroTo90)
 {
-    TForm1& f = ready_form();
-    f.ComboBox10->setEditText(QStringLiteral("500"));
-    f.Button_scanClick(nullptr);
-    while (scan_active)
-        scan_tick(f);
-    ASSERT_EQ(frames.size(), 90u);
-    EXPECT_EQ(frames.back(), read_frame(89, 22));
-
-    frames.clear();
-    f.ComboBox10->setEditText(QStringLiteral("-2"));
-    f.Button_scanClick(nullptr);
-    scan_tick(f);
-    EXPECT_EQ(scan_active, 0);
-    EXPECT_TRUE(frames.empty());
+    struct Case {
+        int limit; // -1: the address limit, 90
+        int probes;
+    };
+    for (const Case c : { Case { -1, 90 }, Case { 91, 91 }, Case { 500, 91 } }) {
+        SCOPED_TRACE(c.limit);
+        Engine& e = start_engine();
+        e.set_address_limit(90);
+        e.start_scan(c.limit);
+        for (int t = 0; t < 200 && scan_active; ++t)
+            scan_tick();
+        ASSERT_EQ(scan_active, 0);
+        ASSERT_EQ(frames.size(), static_cast<size_t>(c.probes));
+        EXPECT_EQ(frames.front(), read_frame(0, 22));
+        EXPECT_EQ(frames.back(), read_frame(c.probes - 1, 22));
+        EXPECT_TRUE(message_has(QStringLiteral("巡扫结束，没有仪表应答"))) << said();
+    }
 }
 
-TEST_F(Acquisition, BoxChangesAfterAScanRelabelThePanelsByIndex)
+// A box changed after a scan lays the panels out again (relabelled by
+// index); a second scan reports its finds again.
+TEST_F(Acquisition, BoxChangesAfterAScanRelayTheRoster)
 {
-    TForm1& f = ready_form();
-    f.ComboBox10->setEditText(QStringLiteral("8"));
-    f.Button_scanClick(nullptr);
-    while (scan_active)
-        scan_tick(f, cur_addr + 1 == 1 || cur_addr + 1 == 4 ? std::optional(reply_counts(0, 0, 0, 0, 0)) : std::nullopt);
+    Engine& e = start_engine();
+    std::vector<RosterShown> rosters;
+    std::vector<int> found;
+    QObject::connect(&e, &Engine::roster_changed, [&](const RosterShown& r) { rosters.push_back(r); });
+    QObject::connect(&e, &Engine::address_found, [&](int a) { found.push_back(a); });
+    scan({ 1, 4 });
     ASSERT_EQ(inst_count, 2);
-    f.addr_check[6]->click();
+    e.checkbox_change(6, true);
     EXPECT_EQ(inst_count, 3);
-    EXPECT_EQ(visible_panels(f), 3);
-    for (size_t k = 0; k < 3; ++k)
-        EXPECT_EQ(f.panel_label[k + 1]->text(), QString::number(k) + QStringLiteral("#仪表"));
+    ASSERT_FALSE(rosters.empty());
+    EXPECT_TRUE(rosters.back().relabel);
+    EXPECT_EQ(rosters.back().inst_count, 3);
+    EXPECT_EQ(rosters.back().addresses, (std::vector<int> { 1, 4, 6 }));
     for (int a : { 6, 4, 1 })
-        f.addr_check[static_cast<size_t>(a)]->click();
+        e.checkbox_change(a, false);
     EXPECT_EQ(inst_count, 0);
-    EXPECT_EQ(visible_panels(f), 0);
+    EXPECT_EQ(rosters.back().inst_count, 0);
+    EXPECT_TRUE(rosters.back().addresses.empty());
 
-    // A second scan lists its finds again in both address boxes.
-    f.Button_scanClick(nullptr);
-    while (scan_active)
-        scan_tick(f, cur_addr + 1 == 1 || cur_addr + 1 == 4 ? std::optional(reply_counts(0, 0, 0, 0, 0)) : std::nullopt);
-    QStringList items6, items7;
-    for (int i = 0; i < f.ComboBox6->count(); ++i)
-        items6 << f.ComboBox6->itemText(i);
-    for (int i = 0; i < f.ComboBox7->count(); ++i)
-        items7 << f.ComboBox7->itemText(i);
-    const QStringList twice { QStringLiteral("1"), QStringLiteral("4"), QStringLiteral("1"),
-        QStringLiteral("4") };
-    EXPECT_EQ(items6, twice);
-    EXPECT_EQ(items7.mid(items7.size() - 4), twice);
+    scan({ 1, 4 });
+    EXPECT_EQ(found, (std::vector<int> { 1, 4, 1, 4 }));
+    EXPECT_EQ(inst_count, 2);
 }
 
-TEST_F(Acquisition, ScanFindingFifteenInstrumentsShowsTwelvePanels)
+TEST_F(Acquisition, ScanFindingFifteenInstrumentsGivesEachItsSlotAndColumn)
 {
-    TForm1& f = ready_form();
-    f.ComboBox10->setEditText(QStringLiteral("20"));
-    f.Button_scanClick(nullptr);
-    while (scan_active)
-        scan_tick(f, cur_addr + 1 < 15 ? std::optional(reply_counts(0, 0, 0, 0, 0)) : std::nullopt);
+    Engine& e = start_engine();
+    e.set_address_limit(20);
+    std::vector<int> answering;
+    for (int a = 0; a < 15; ++a)
+        answering.push_back(a);
+    scan(answering);
     EXPECT_EQ(inst_count, 15);
     for (int a = 0; a < 15; ++a) {
         EXPECT_EQ(addr_enabled[a], 1);
-        EXPECT_TRUE(f.addr_check[static_cast<size_t>(a)]->isChecked());
         EXPECT_EQ(addr_slot[a], a + 1);
     }
-    EXPECT_EQ(visible_panels(f), 12);
-    EXPECT_EQ(f.StringGrid1->ColCount(), 17);
-    EXPECT_TRUE(errors.isEmpty()) << errors.join(QLatin1Char('\n')).toStdString();
+    EXPECT_EQ(e.params().addresses(), answering);
+    EXPECT_EQ(e.roster_shown().inst_count, 15);
+    EXPECT_TRUE(problems().isEmpty()) << problems().join(QLatin1Char('\n')).toStdString();
 }
 
 // --- Which instrument ---------------------------------------------------------
@@ -859,64 +674,61 @@ Sent parse_frame(const std::string& f)
 
 } // namespace
 
-// After a box is unticked, every instrument keeps its own column, panel and
-// values: a column write of address 2 sends the column titled "2#仪表" to
-// address 2 (its own address in code 34, not another's), and the commands
-// read its own program segment count.
+// After a box is unticked, every instrument keeps its own column and slot: a
+// column write of address 2 sends the column of address 2 to address 2 (its
+// own address in code 34, not another's), and the commands read its own
+// program segment count.
 TEST_F(Acquisition, UntickingABoxLeavesEveryColumnWithItsOwnAddress)
 {
-    TForm1& f = ready_form();
-    f.ComboBox10->setEditText(QStringLiteral("4"));
-    f.Button_scanClick(nullptr);
-    while (scan_active)
-        scan_tick(f, cur_addr + 1 >= 1 && cur_addr + 1 <= 3 ? std::optional(reply_counts(0, 0, 0, 0, 0)) : std::nullopt);
-    ASSERT_EQ(f.StringGrid1->ColCount(), 5);
+    Engine& e = start_engine();
+    e.set_address_limit(4);
+    scan({ 1, 2, 3 });
+    ASSERT_EQ(e.params().addresses(), (std::vector<int> { 1, 2, 3 }));
     // Each column holds a writable table with its own address and segment count.
     for (int address : { 1, 2, 3 }) {
-        const int col = value_column_of(*f.StringGrid1, address);
-        ASSERT_EQ(f.StringGrid1->Cells(col, 0), value_column_title(address));
         for (int code = 1; code <= 52; ++code) {
             const auto& words = param_words(code);
             const ParamRange range = param_range(code);
-            f.StringGrid1->setCells(col, code + 1,
+            e.param_table.set_cell(address, code + 1,
                 words.empty() ? QString::number(range.clamped && range.min > 0 ? range.min : 0.0f)
                               : QString::fromStdString(words[0]));
         }
-        f.StringGrid1->setCells(col, 35, QString::number(address));
-        f.StringGrid1->setCells(col, 36, QStringLiteral("19200"));
-        f.StringGrid1->setCells(col, 41, QString::number(address == 2 ? 3 : 0)); // Pno
+        e.param_table.set_cell(address, 35, QString::number(address));
+        e.param_table.set_cell(address, 36, QStringLiteral("19200"));
+        e.param_table.set_cell(address, 41, QString::number(address == 2 ? 3 : 0)); // Pno
     }
-    f.addr_check[1]->click();
+    e.checkbox_change(1, false);
+    shown.clear();
     for (int tick = 0; tick < 4; ++tick) {
-        f.Timer1Timer(nullptr);
+        e.Timer1Timer();
         if (cur_addr >= 0)
-            inject(f, reply_counts(100 * cur_addr, 100 * cur_addr, 0, 0, -cur_addr));
+            inject(reply_counts(100 * cur_addr, 100 * cur_addr, 0, 0, -cur_addr));
         else
-            f.settle_replies();
+            e.settle_replies();
     }
-    EXPECT_EQ(f.panel_label[1]->text(), QStringLiteral("2"));
-    EXPECT_EQ(f.panel_label[2]->text(), QStringLiteral("3"));
-    EXPECT_EQ(f.StringGrid1->Cells(value_column_of(*f.StringGrid1, 2), 2), QStringLiteral("2")); // segment
+    ASSERT_EQ(shown.size(), 3u); // 2, 3, the silent tick, 2 again
+    for (const ReplyShown& r : shown)
+        EXPECT_EQ(r.slot, r.address == 2 ? 1 : 2) << r.address;
+    EXPECT_EQ(e.params().cell(2, 2), QStringLiteral("2")); // segment
 
-    f.ComboBox7->setEditText(QStringLiteral("2"));
-    f.Button9->setEnabled(true);
-    f.Button5->click(); // RUN/HOLD: address 2 runs a program, so no set value
-    EXPECT_FALSE(f.Button9->isEnabled());
-    f.settle_replies();
+    e.set_control_address(2);
+    e.run_hold(2); // address 2 runs a program, so no set value
+    EXPECT_FALSE(run.button9_allowed);
+    e.settle_replies();
 
     frames.clear();
-    f.Button14->click();
-    ASSERT_TRUE(errors.isEmpty()) << errors.join(QLatin1Char('\n')).toStdString();
+    messages.clear();
+    e.start_column_write(2);
     std::vector<Sent> writes;
-    for (int t = 0; t < 200 && f.iTimers1->Enabled(2); ++t) {
+    for (int t = 0; t < 200 && e.iTimers1->Enabled(2); ++t) {
         const size_t before = frames.size();
-        f.iTimers1->OnTimer(2)(nullptr);
+        e.iTimers1Timer2();
         if (frames.size() > before) {
             // A write, or its read-back finding what was written.
             const Sent sent = parse_frame(frames.back());
             if (sent.write)
                 writes.push_back(sent);
-            inject(f, param_reply(writes.back().word));
+            inject(param_reply(writes.back().word));
         }
     }
     ASSERT_FALSE(writes.empty());
@@ -927,113 +739,83 @@ TEST_F(Acquisition, UntickingABoxLeavesEveryColumnWithItsOwnAddress)
         }
     }
     EXPECT_EQ(writes.size(), 52u + 6u); // three program segments: codes up to 58
-    EXPECT_TRUE(errors.isEmpty()) << errors.join(QLatin1Char('\n')).toStdString();
+    EXPECT_TRUE(problems().isEmpty()) << problems().join(QLatin1Char('\n')).toStdString();
 }
 
 // A command between two sweeps, sent or refused, changes no slot: the next
-// sweep's replies go to the same panels and chart channels as before.
+// sweep's replies go to the same slots as before.
 TEST_F(Acquisition, ACommandBetweenSweepsChangesNoSlot)
 {
     struct Case {
         const char* name;
-        QPushButton* TForm1::*button;
+        std::function<void(Engine&)> command;
+        bool refused;
     };
-    const Case cases[] = { { "STOP to 3 (sent)", &TForm1::Button7 }, { "HAND to 3 (refused: no column)", &TForm1::Button6 } };
+    const Case cases[] = {
+        { "STOP to 3 (sent)", [](Engine& e) { e.stop_instrument(3); }, false },
+        { "HAND to 3 (refused: no column)", [](Engine& e) { e.hand(3); }, true },
+    };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        owned_form.reset();
-        public_set_reset();
-        frames.clear();
-        TForm1& f = ready_form();
-        enable(f, { 2, 5, 7 });
+        Engine& e = start_engine();
+        enable({ 2, 5, 7 });
         for (int sweep = 0; sweep < 2; ++sweep) {
             do {
-                f.Timer1Timer(nullptr);
+                e.Timer1Timer();
                 if (cur_addr >= 0)
-                    inject(f, reply_counts(100 * cur_addr, 100 * cur_addr, 0, 0, 0));
+                    inject(reply_counts(100 * cur_addr, 100 * cur_addr, 0, 0, 0));
             } while (cur_addr != -1);
             if (sweep == 0) {
-                f.ComboBox7->setEditText(QStringLiteral("3"));
-                errors.clear();
-                (f.*(c.button))->click();
-                f.settle_replies();
+                e.request([&] { c.command(e); }, "控制");
+                e.settle_replies();
+                EXPECT_EQ(messages.size(), c.refused ? 1u : 0u) << said();
             }
         }
-        const int addresses[] = { 2, 5, 7 };
-        for (size_t slot = 1; slot <= 3; ++slot) {
-            const int a = addresses[slot - 1];
-            EXPECT_EQ(f.panel_label[slot]->text(), QString::number(a)) << slot;
-            EXPECT_DOUBLE_EQ(f.sv_disp[slot]->Value(), 100.0 * a) << slot;
-            TiPlotChannel* pv = f.iPlot[0]->Channel(2 * static_cast<int>(slot - 1));
-            EXPECT_EQ(pv->TitleText(), QString::number(a) + QStringLiteral("#")) << slot;
-            for (int i = 0; i < pv->Count(); ++i)
-                EXPECT_DOUBLE_EQ(pv->DataY(i), 100.0 * a) << slot;
+        int polls = 0;
+        for (const ReplyShown& r : shown) {
+            if (r.kind != RequestKind::Poll)
+                continue;
+            ++polls;
+            EXPECT_EQ(r.slot, r.address == 2 ? 1 : r.address == 5 ? 2 : 3) << r.address;
+            EXPECT_DOUBLE_EQ(r.sv, 100.0 * r.address);
         }
+        EXPECT_EQ(polls, 6);
     }
 }
 
 // A second answer for an address the scan has already found changes nothing:
-// no second item in the address boxes, no second panel.
+// it is reported found once, and has one slot and one column.
 TEST_F(Acquisition, AnAddressFoundTwiceIsMarkedOnce)
 {
-    TForm1& f = ready_form();
-    f.ComboBox10->setEditText(QStringLiteral("4"));
-    f.Button_scanClick(nullptr);
+    Engine& e = start_engine();
+    std::vector<int> found;
+    QObject::connect(&e, &Engine::address_found, [&](int a) { found.push_back(a); });
+    e.set_address_limit(4);
+    e.start_scan();
     while (scan_active) {
         const bool probe_two = cur_addr + 1 == 2;
-        scan_tick(f, probe_two ? std::optional(reply_counts(0, 0, 0, 0, 0)) : std::nullopt);
+        scan_tick(probe_two ? std::optional(reply_counts(0, 0, 0, 0, 0)) : std::nullopt);
         if (probe_two)
-            inject(f, reply_counts(0, 0, 0, 0, 0)); // the same probe answered again
+            answer(RequestKind::Probe, 2, 22, reply_counts(0, 0, 0, 0, 0)); // the same probe answered again
     }
+    EXPECT_EQ(found, std::vector<int> { 2 });
     EXPECT_EQ(inst_count, 1);
-    EXPECT_EQ(f.ComboBox7->count(), 1);
-    EXPECT_EQ(f.ComboBox6->count(), 1);
-    EXPECT_EQ(visible_panels(f), 1);
-    EXPECT_EQ(f.StringGrid1->ColCount(), 3);
+    EXPECT_EQ(e.params().addresses(), std::vector<int> { 2 });
 }
 
-// A scan limit that is no number is refused once, when the scan is asked for:
-// nothing starts, so nothing repeats every 300 ms and no address is skipped.
-TEST_F(Acquisition, ScanLimitThatIsNoNumberStartsNothing)
-{
-    for (const char* limit : { "8a", "", " " }) {
-        SCOPED_TRACE(limit);
-        TForm1& f = ready_form();
-        f.addr_check[2]->click();
-        errors.clear();
-        f.ComboBox10->setEditText(QString::fromLatin1(limit));
-        f.Button_scan->click();
-        ASSERT_EQ(errors.size(), 1);
-        EXPECT_TRUE(errors[0].contains(QStringLiteral("“巡扫”未开始"))) << errors[0].toStdString();
-        EXPECT_EQ(scan_active, 0);
-        EXPECT_FALSE(f.iTimers1->Enabled(3));
-        EXPECT_TRUE(f.Timer1->Enabled());
-        EXPECT_EQ(addr_enabled[2], 1);
-        EXPECT_TRUE(f.addr_check[2]->isChecked());
-        for (QGroupBox* g : f.address_groups)
-            EXPECT_TRUE(g->isEnabled());
-        EXPECT_TRUE(frames.empty());
-        owned_form.reset();
-        public_set_reset();
-        QFile::remove(dir.filePath(QStringLiteral("station.ini"))); // no resuming in the next round
-    }
-}
-
-// A run-state reply while the control address box holds no number is an
+// A run-state reply while the control address box holds no address is an
 // answer for some other address: it is stored and ends its command, silently.
-TEST_F(Acquisition, RunStateReplyWithAControlAddressThatIsNoNumber)
+TEST_F(Acquisition, RunStateReplyWithoutAControlAddress)
 {
-    TForm1& f = ready_form();
-    enable(f, { 4 });
-    f.ComboBox7->setEditText(QStringLiteral("abc"));
-    cur_addr = 4;
-    cur_code = 10;
-    ctrl_cmd_pending = 1;
-    write_pending = 1;
-    inject(f, reply_counts(0, 0, 0, 0, 2));
-    EXPECT_TRUE(errors.isEmpty()) << errors.join(QLatin1Char('\n')).toStdString();
+    Engine& e = start_engine();
+    enable({ 4 });
+    e.stop_instrument(4);
+    ASSERT_EQ(ctrl_cmd_pending, 1);
+    e.set_control_address(std::nullopt);
+    inject(reply_counts(0, 0, 0, 0, 2));
+    EXPECT_TRUE(messages.empty()) << said();
     EXPECT_EQ(ctrl_cmd_pending, 0);
     EXPECT_EQ(write_pending, 0);
-    EXPECT_FALSE(f.run_led[1]->Active());
+    EXPECT_EQ(shown.back().run_state, -1);
     EXPECT_EQ(db_value(QStringLiteral("SELECT no4 FROM ai_para WHERE id = 11")).toDouble(), 2.0);
 }

@@ -3,9 +3,9 @@
 // (as the station makes it: the serial layer looks for "comN" links there):
 // a copy of the delivered database, a "com1" link to a device that does not
 // exist (so no test opens a serial port of this machine unless it links one
-// itself), no pause after a send, the event log in the folder. What the engine reports is collected: the frames
-// it sends, the replies it shows, its messages, cell marks and run reports.
-// Handlers are called directly instead of waiting for timers.
+// itself), no pause after a send, the event log in the folder. What the engine reports is collected: the
+// frames it sends, the replies it shows, its messages, cell marks and run reports. Handlers are called
+// directly instead of waiting for timers.
 #include "engine.h"
 #include "event_log.h"
 #include "public_set.h"
@@ -76,10 +76,8 @@ protected:
     // forgotten.
     Engine& start_engine(const std::function<void(Engine::Options&)>& configure = {})
     {
-        if (engine_) {
-            engine_.reset();
-            public_set_reset();
-        }
+        if (engine_)
+            stop_engine();
         Engine::Options options;
         options.data_dir = dir.path();
         options.send_pause_ms = 0;
@@ -97,6 +95,13 @@ protected:
         return e;
     }
     Engine& engine() { return *engine_; }
+    // Closes and deletes the engine (it writes save.txt as it closes), with
+    // the shared state it leaves, before a test prepares the next start.
+    void stop_engine()
+    {
+        engine_.reset();
+        public_set_reset();
+    }
     void clear_reports()
     {
         frames.clear();
@@ -149,7 +154,8 @@ protected:
     {
         QStringList out;
         for (const EngineMessage& m : messages)
-            out << (m.refusal ? QStringLiteral("(拒绝) ") : QString()) + m.source + QStringLiteral(": ") + m.text;
+            out << (m.refusal ? QStringLiteral("(拒绝) ") : QString()) + m.source + QStringLiteral(": ")
+                    + m.text;
         return out;
     }
     std::string said() const { return message_texts().join(QLatin1Char('\n')).toStdString(); }
@@ -165,6 +171,11 @@ protected:
     {
         QFile file(path("station.log"));
         return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    }
+    // Whether the event log holds `text` (which it writes on one line).
+    bool in_event_log(QString text) const
+    {
+        return event_log_text().contains(text.replace(QLatin1Char('\n'), QStringLiteral(" / ")));
     }
 
     // The first column of every row `sql` gives, read on a connection of our own.

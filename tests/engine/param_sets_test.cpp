@@ -1,122 +1,98 @@
-// Parameter sets on the window without a line: import into a column, the
-// stored set, and what a copy refuses before it sends anything.
-#include "form_fixture.h"
+// Parameter sets on the engine: a set put into a column, what a copy refuses
+// before it sends anything, and the reads of an inspection.
+#include "engine_fixture.h"
 
 #include "errors.h"
-#include "param_grid.h"
-#include "param_set_dialogs.h"
-#include "param_set_file.h"
-#include "param_source_box.h"
-#include "station_db.h"
-#include "string_grid.h"
+#include "frame_codec.h"
+#include "param_set.h"
+#include "run_timers.h"
 
-#include <QCheckBox>
-#include <QComboBox>
-#include <QFile>
-#include <QLabel>
-#include <QLineEdit>
-#include <QPushButton>
+#include <map>
+#include <optional>
 
 namespace {
 
-class ParamSets : public FormFixture {
+class ParamSets : public EngineFixture {
 protected:
-    TForm1& open()
+    Engine& open()
     {
-        TForm1& f = make_form();
-        errors.clear();
-        f.send_pause_ms = 0;
-        f.on_frame_sent = [this](const std::string&) { ++sent; };
+        Engine& e = start_engine();
         for (int a : { 3, 5 })
             addr_enabled[a] = 1;
-        layout_value_columns(*f.StringGrid1, { 3, 5 });
-        return f;
+        e.param_table.layout({ 3, 5 });
+        QObject::connect(
+            &e, &Engine::inspection_done, [this](int id, bool complete, const std::map<int, ParamSet>& sets) {
+                inspections.push_back({ id, complete, sets });
+            });
+        return e;
     }
-    QString write_file(const ParamSet& set)
+    // Ticks the inspection to its end; `answer` gives the word for a read
+    // of (address, code), or nothing for no reply.
+    void run_inspection(const std::function<std::optional<int>(int, int)>& answer)
     {
-        const QString path = dir.filePath(QStringLiteral("set.csv"));
-        QFile file(path);
-        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(QByteArray::fromStdString(param_set_file_text(set, {})));
-        return path;
+        for (int t = 0; t < 400 && engine().iTimers1->Enabled(7); ++t) {
+            const size_t before = frames.size();
+            engine().iTimers1->OnTimer(7)();
+            if (frames.size() == before)
+                continue;
+            const auto* f = reinterpret_cast<const std::uint8_t*>(frames.back().data());
+            const int address = f[0] - 0x80;
+            const int code = ((f[2] & 1) << 8) | f[3];
+            if (const auto word = answer(address, code))
+                inject(param_reply(*word));
+            else
+                engine().settle_replies();
+        }
     }
-    int sent = 0;
+
+    struct Inspection {
+        int id;
+        bool complete;
+        std::map<int, ParamSet> sets;
+    };
+    std::vector<Inspection> inspections;
 };
 
 } // namespace
 
-// A file of another instrument goes into a column without its address, which
-// would move this instrument onto the other's; the imported cells lose their
-// old verification marks.
-TEST_F(ParamSets, ImportIntoAnotherInstrumentsColumnKeepsItsAddress)
+// A set goes into its target's column at the target's decimal places, and
+// the cells it fills lose their verification marks; no other column changes.
+TEST_F(ParamSets, PutSetFillsTheTargetColumnOnly)
 {
-    TForm1& f = open();
+    Engine& e = open();
     dec_places[5] = 2;
-    f.StringGrid1->setCells(3, 35, QStringLiteral("5"));
-    f.StringGrid1->setCells(3, 5, QStringLiteral("0.00"));
-    f.StringGrid1->setCellMark(3, 5, QColor(255, 150, 150), QStringLiteral("核对不符"));
+    e.param_table.set_cell(5, 35, QStringLiteral("5"));
     ParamSet set;
     set.address = 3;
     set.decimal_places = 1;
-    set.values = { { 4, -125.5f }, { 13, 345.0f }, { 29, 1.0f }, { 34, 3.0f } };
-    const std::string said = f.import_param_set(write_file(set), 5);
-    EXPECT_NE(said.find("导入 3 项参数到 5#仪表 列"), std::string::npos) << said;
-    EXPECT_NE(said.find("通讯地址（代码 34）未导入"), std::string::npos) << said;
-    EXPECT_EQ(f.StringGrid1->Cells(3, 5), "-125.50"); // at the target's two places
-    EXPECT_EQ(f.StringGrid1->Cells(3, 14), "345");
-    EXPECT_EQ(f.StringGrid1->Cells(3, 30), "rELy");
-    EXPECT_EQ(f.StringGrid1->Cells(3, 35), "5");
-    EXPECT_FALSE(f.StringGrid1->CellMarkColor(3, 5).isValid());
-    EXPECT_EQ(f.StringGrid1->Cells(2, 5), ""); // instrument 3's column is not touched
-}
-
-// What the target cannot hold refuses the whole file, and the column stays
-// as it was; so does an address without a column.
-TEST_F(ParamSets, ImportRefusesWhatTheTargetCannotTake)
-{
-    TForm1& f = open();
-    dec_places[5] = 0;
-    f.StringGrid1->setCells(3, 14, QStringLiteral("600"));
-    ParamSet set;
-    set.address = 5;
-    set.decimal_places = 1;
-    set.values = { { 4, -125.5f }, { 13, 345.0f } };
-    const QString path = write_file(set);
-    try {
-        f.import_param_set(path, 5);
-        ADD_FAILURE() << "imported";
-    } catch (const EStationError& e) {
-        const std::string what = e.what();
-        EXPECT_NE(what.find("不能导入仪表 5（0 位小数）"), std::string::npos) << what;
-        EXPECT_NE(what.find("第 8 行：（代码 4 下限报警LoAL）'-125.5' 比该参数的分辨率（1）更精细"), std::string::npos)
-            << what;
+    set.values = { { 4, -125.5f }, { 13, 345.0f }, { 29, 1.0f } };
+    e.put_set(5, set);
+    EXPECT_EQ(e.params().cell(5, 5), "-125.50"); // at the target's two places
+    EXPECT_EQ(e.params().cell(5, 14), "345");
+    EXPECT_EQ(e.params().cell(5, 30), "rELy");
+    EXPECT_EQ(e.params().cell(5, 35), "5");
+    EXPECT_EQ(e.params().cell(3, 5), ""); // instrument 3's column is not touched
+    std::vector<int> cleared;
+    for (const CellMark& m : marks) {
+        EXPECT_EQ(m.address, 5);
+        EXPECT_EQ(m.kind, CellMark::Kind::None);
+        cleared.push_back(m.row);
     }
-    EXPECT_EQ(f.StringGrid1->Cells(3, 14), "600");
-    EXPECT_THROW(f.import_param_set(path, 7), EStationError);
-}
+    EXPECT_EQ(cleared, (std::vector<int> { 5, 14, 30 }));
+    EXPECT_TRUE(frames.empty());
 
-// The stored set runs up to the program segments its Pno asks for.
-TEST_F(ParamSets, StoredSetFollowsItsSegmentCount)
-{
-    TForm1& f = open();
-    EXPECT_THROW(f.stored_set(90), EStationError); // no field for address 90
-    EXPECT_EQ(f.stored_set(3).values.size(), 52u);
-    f.db->store_parameter(3, 4, -125.5f);
-    f.db->store_parameter(3, 40, 1.0f);
-    f.db->store_parameter(3, 54, 30.0f); // t2: within one segment's codes
-    f.db->store_parameter(3, 56, 40.0f); // t3: beyond them
-    const ParamSet set = f.stored_set(3);
-    EXPECT_EQ(set.address, 3);
-    ASSERT_EQ(set.values.size(), 54u);
-    EXPECT_EQ(set.values.at(4), -125.5f);
-    EXPECT_EQ(set.values.at(54), 30.0f);
+    // No column, no set.
+    e.request([&] { e.put_set(7, set); }, "参数");
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_TRUE(messages[0].refusal);
+    EXPECT_EQ(messages[0].text, "地址 7 在参数表中没有数据列，请先巡扫或遍读；未导入");
 }
 
 // A copy checks every value for every target before it sends anything, and
 // refuses one address for several instruments.
 TEST_F(ParamSets, CopyRefusesBeforeSendingAnything)
 {
-    TForm1& f = open();
+    Engine& e = open();
     ParamSet set;
     set.address = 3;
     set.decimal_places = 2;
@@ -124,80 +100,78 @@ TEST_F(ParamSets, CopyRefusesBeforeSendingAnything)
     dec_places[5] = 1;
     const struct {
         const char* name;
+        ParamSet set;
         std::vector<int> targets;
         bool with_address;
         const char* says;
     } cases[] = {
-        { "no target", {}, false, "请选择至少一台目标仪表" },
-        { "one address for two", { 3, 5 }, true, "同一通讯地址不能写入多台仪表" },
-        { "finer than a target holds", { 3, 5 }, false, "仪表 5：下限报警LoAL '-125.25' 比该参数的分辨率（0.1）更精细" },
-        { "no such address", { 91 }, false, "目标地址 91 超出仪表地址范围" },
+        { "no target", set, {}, false, "请选择至少一台目标仪表" },
+        { "empty set", ParamSet {}, { 3 }, false, "参数集中没有参数" },
+        { "one address for two", set, { 3, 5 }, true, "同一通讯地址不能写入多台仪表" },
+        { "finer than a target holds", set, { 3, 5 }, false,
+            "仪表 5：下限报警LoAL '-125.25' 比该参数的分辨率（0.1）更精细" },
+        { "no such address", set, { 91 }, false, "目标地址 91 超出仪表地址范围" },
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         try {
-            f.start_copy(set, c.targets, c.with_address);
+            e.start_copy(c.set, c.targets, c.with_address);
             ADD_FAILURE() << "started";
-        } catch (const EStationError& e) {
-            EXPECT_NE(std::string(e.what()).find(c.says), std::string::npos) << e.what();
+        } catch (const EStationError& err) {
+            EXPECT_NE(std::string(err.what()).find(c.says), std::string::npos) << err.what();
         }
-        EXPECT_FALSE(f.iTimers1->Enabled(6));
+        EXPECT_FALSE(e.iTimers1->Enabled(6));
+        EXPECT_FALSE(e.run_busy());
     }
-    EXPECT_EQ(sent, 0);
-    EXPECT_TRUE(f.Timer1->Enabled());
+    EXPECT_TRUE(frames.empty());
+    EXPECT_TRUE(e.Timer1->Enabled());
 }
 
-// Reading an instrument that does not answer, or a read stopped half way,
-// compares nothing and says why; polling resumes either way.
-TEST_F(ParamSets, ComparisonWithoutAnInstrumentsAnswerSaysWhy)
+// An inspection reads each instrument's fixed codes, then the program
+// segments its code 40 asks for, without touching the table or ai_para; it
+// reports what it read, nothing for an instrument that did not answer, and
+// an inspection stopped half way as incomplete. Polling resumes either way.
+TEST_F(ParamSets, InspectionReportsWhatItReadAndWhenItWasStopped)
 {
-    TForm1& f = open();
-    f.CompareSetsClick(nullptr);
-    auto* view = f.findChild<ParamCompareDialog*>();
-    ASSERT_NE(view, nullptr);
-    view->side_a->set_kind(SetSourceKind::Instrument);
-    view->side_b->set_kind(SetSourceKind::Database);
-    QPushButton* compare = view->findChild<QPushButton*>(QStringLiteral("compare_button"));
-    compare->click();
-    ASSERT_TRUE(f.iTimers1->Enabled(7));
-    EXPECT_FALSE(compare->isEnabled());
-    for (int t = 0; t < 200 && f.iTimers1->Enabled(7); ++t) {
-        f.iTimers1->OnTimer(7)(nullptr);
-        f.settle_replies();
+    Engine& e = open();
+    const QVariant stored_before = db_value(QStringLiteral("SELECT no3 FROM ai_para WHERE id = 14"));
+
+    // Instrument 3 answers with one program segment; 5 is silent.
+    e.start_inspection({ 3, 5 }, 7);
+    EXPECT_TRUE(e.iTimers1->Enabled(7));
+    EXPECT_FALSE(e.Timer1->Enabled());
+    EXPECT_EQ(run.status, "请稍候，读入数据...");
+    run_inspection([](int address, int code) -> std::optional<int> {
+        if (address != 3)
+            return std::nullopt;
+        return code == 40 ? 1 : code == 13 ? 600 : 0;
+    });
+    EXPECT_FALSE(e.iTimers1->Enabled(7));
+    EXPECT_TRUE(e.Timer1->Enabled());
+    EXPECT_EQ(frames.size(), 52u + 2u + 52u); // 3: codes 1..52 and one segment pair; 5: 1..52
+    ASSERT_EQ(inspections.size(), 1u);
+    EXPECT_EQ(inspections[0].id, 7);
+    EXPECT_TRUE(inspections[0].complete);
+    ASSERT_EQ(inspections[0].sets.count(3), 1u);
+    EXPECT_EQ(inspections[0].sets.count(5), 0u);
+    const ParamSet& read = inspections[0].sets.at(3);
+    EXPECT_EQ(read.values.size(), 54u);
+    EXPECT_EQ(read.values.at(13), 600.0f);
+    EXPECT_EQ(read.values.at(40), 1.0f);
+    EXPECT_EQ(e.params().cell(3, 14), ""); // the table is left as it was
+    EXPECT_EQ(db_value(QStringLiteral("SELECT no3 FROM ai_para WHERE id = 14")), stored_before);
+    EXPECT_EQ(run.status, "数据上载完成");
+
+    e.start_inspection({ 3 }, 8);
+    for (int t = 0; t < 5; ++t) {
+        e.iTimers1->OnTimer(7)();
+        e.settle_replies();
     }
-    EXPECT_FALSE(f.iTimers1->Enabled(7));
-    EXPECT_EQ(sent, 52);
-    EXPECT_EQ(view->status_label()->text(), "仪表 3 没有应答，未比较");
-    EXPECT_TRUE(view->count_label()->text().isEmpty());
-    EXPECT_TRUE(f.Timer1->Enabled());
-
-    compare->click();
-    for (int t = 0; t < 5; ++t)
-        f.iTimers1->OnTimer(7)(nullptr);
-    f.Button4Click(nullptr);
-    EXPECT_EQ(view->status_label()->text(), "读取已停止，未比较");
-    EXPECT_TRUE(compare->isEnabled());
-    EXPECT_TRUE(f.Timer1->Enabled());
-    EXPECT_TRUE(errors.isEmpty()) << errors.join('\n').toStdString();
-}
-
-TEST_F(ParamSets, SourceBoxSaysWhatIsMissing)
-{
-    ParamSourceBox box(QStringLiteral("甲"), { SetSourceKind::GridColumn, SetSourceKind::File }, { 1, 2 }, 2);
-    EXPECT_EQ(box.source().address, 2);
-    box.findChild<QComboBox*>(QStringLiteral("source_address"))->setEditText(QStringLiteral("95"));
-    EXPECT_THROW(box.source(), EStationError);
-    box.set_kind(SetSourceKind::File);
-    EXPECT_THROW(box.source(), EStationError); // no file chosen
-    box.set_path(QStringLiteral("/tmp/a.csv"));
-    EXPECT_EQ(box.source().path, "/tmp/a.csv");
-    EXPECT_EQ(source_title(box.source()), "文件 a.csv");
-
-    ParamCopyDialog copy({ 1, 2, 5 }, 1);
-    const auto boxes = copy.findChildren<QCheckBox*>();
-    for (QCheckBox* b : boxes)
-        if (b->text() == "2#仪表" || b->text() == "5#仪表")
-            b->setChecked(true);
-    EXPECT_EQ(copy.targets(), (std::vector<int> { 2, 5 }));
-    EXPECT_FALSE(copy.with_address_and_baud());
+    e.stop_runs();
+    ASSERT_EQ(inspections.size(), 2u);
+    EXPECT_EQ(inspections[1].id, 8);
+    EXPECT_FALSE(inspections[1].complete);
+    EXPECT_TRUE(inspections[1].sets.empty());
+    EXPECT_TRUE(e.Timer1->Enabled());
+    EXPECT_TRUE(messages.empty()) << said();
 }

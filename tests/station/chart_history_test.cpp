@@ -236,12 +236,13 @@ TEST_F(ChartRestart, ChartsStartWithTheLogsLastHours)
     }
     TForm1& f = make_form();
     ASSERT_TRUE(roster::enabled(7));
-    ASSERT_EQ(roster::slot_of(7), 1);
+    ASSERT_EQ(f.roster.addresses, std::vector<int> { 7 });
+    ASSERT_EQ(f.get_dis_pos(7), 1);
     TiPlotChannel* pv = f.iPlot[0]->Channel(0);
     TiPlotChannel* sv = f.iPlot[0]->Channel(1);
     TiPlotChannel* dev = f.iPlot[3]->Channel(0);
     // Rows of the last 8 hours: minutes 120 .. 599 of the 10 hours written.
-    const qint64 from = db_clock_ms(now) - TForm1::kChartPreloadHours * 3'600'000;
+    const qint64 from = db_clock_ms(now) - 8 * 3'600'000; // the window preloads 8 hours
     int expected = 0;
     for (int i = 0; i < 600; ++i)
         expected += db_clock_ms(now.addSecs(-10 * 3600 + 30 + i * 60)) >= from ? 1 : 0;

@@ -9,6 +9,7 @@
 #include "iAnalogOutput.h"
 #include "param_grid.h"
 #include "param_text.h"
+#include "run_timers.h"
 #include "string_grid.h"
 
 #include <QComboBox>
@@ -88,19 +89,20 @@ TEST_F(CommaDecimalDesktop, CommandsAndTheColumnWriteSendTheTypedValues)
 {
     TForm1& f = make_form();
     errors.clear();
-    f.send_pause_ms = 0;
+    Engine& e = engine();
     std::vector<std::string> frames;
-    f.on_frame_sent = [&](const std::string& frame) { frames.push_back(hex(frame)); };
+    e.on_frame_sent = [&](const std::string& frame) { frames.push_back(hex(frame)); };
     addr_enabled[1] = 1;
-    layout_value_columns(*f.StringGrid1, { 1 });
+    e.param_table.layout({ 1 });
+    Q_EMIT e.param_columns({ 1 });
     f.ComboBox7->setEditText(QStringLiteral("1"));
     for (int code = 1; code <= 52; ++code)
-        f.StringGrid1->setCells(2, code + 1, QStringLiteral("1"));
-    f.StringGrid1->setCells(2, 4, QStringLiteral("12.5")); // code 3
-    f.StringGrid1->setCells(2, 8, QStringLiteral("0.3")); // code 7
-    f.StringGrid1->setCells(2, 35, QStringLiteral("1")); // its address
-    f.StringGrid1->setCells(2, 41, QStringLiteral("0")); // Pno
-    f.StringGrid1->setCells(2, 43, QStringLiteral("10000")); // AF
+        e.param_table.set_cell(1, code + 1, QStringLiteral("1"));
+    e.param_table.set_cell(1, 4, QStringLiteral("12.5")); // code 3
+    e.param_table.set_cell(1, 35, QStringLiteral("1")); // its address
+    e.param_table.set_cell(1, 41, QStringLiteral("0")); // Pno
+    e.param_table.set_cell(1, 43, QStringLiteral("10000")); // AF
+    Q_EMIT e.param_cells(e.param_table.take_changes());
 
     // Typed into the entry boxes as the operator would, then sent.
     const auto type = [](TiEditCustom* box, const QString& keys) {
@@ -116,17 +118,28 @@ TEST_F(CommaDecimalDesktop, CommandsAndTheColumnWriteSendTheTypedValues)
     ASSERT_EQ(frames.size(), 2u) << errors.join(QLatin1Char('\n')).toStdString();
     EXPECT_EQ(frames[0], "81818600AE158700");
     EXPECT_EQ(frames[1], "81818633FA278733");
-    f.settle_replies();
+    e.settle_replies();
+
+    // A cell typed into the grid with a point, committed as the grid reports
+    // it (the editor's text, then the same text again), and the column written.
+    const int col = value_column_of(*f.StringGrid1, 1);
+    ASSERT_EQ(col, 2);
+    for (int i = 0; i < 2; ++i)
+        f.StringGrid1->OnSetEditText(col, 8, QStringLiteral("0.3")); // code 7
+    ASSERT_TRUE(errors.isEmpty()) << errors.join(QLatin1Char('\n')).toStdString();
+    EXPECT_EQ(e.param_table.cell(1, 8), QStringLiteral("0.3"));
 
     frames.clear();
     dec_places[1] = 1;
-    f.first_scan_done = true;
-    f.update_run_buttons();
+    e.first_scan_done = true;
+    f.Button14->setEnabled(true);
     f.Button14->click();
-    for (int t = 0; t < 200 && f.iTimers1->Enabled(2); ++t) {
-        f.iTimers1->OnTimer(2)(nullptr);
+    ASSERT_TRUE(errors.isEmpty()) << errors.join(QLatin1Char('\n')).toStdString();
+    for (int t = 0; t < 200 && e.iTimers1->Enabled(2); ++t) {
+        e.iTimers1->OnTimer(2)();
         const std::uint8_t reply[10] = {}; // all zero: a valid reply
-        answer(f, reply);
+        e.SComm1_485ReceiveData(nullptr, reinterpret_cast<const char*>(reply), 10);
+        e.settle_replies();
     }
     // The writes, without their read-backs.
     std::erase_if(frames, [](const std::string& frame) { return frame.substr(4, 2) != "86"; });

@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QSpinBox>
+#include <QAction>
 #include <QTimer>
 
 namespace {
@@ -84,23 +85,27 @@ TEST(MqttDialog, TakesOkOnlyWithSettingsThatCanPublish)
 class MqttWindow : public FormFixture {};
 
 // Off by default; settings that cannot work are named in the status bar and
-// publish nothing; OK in the dialog stores the settings and applies them.
+// the message list and publish nothing; OK in the dialog stores the settings
+// and the engine applies them.
 TEST_F(MqttWindow, AppliesTheSettingsOrSaysWhyNot)
 {
     {
         TForm1& form = make_form();
-        EXPECT_EQ(form.publisher, nullptr);
+        EXPECT_TRUE(engine().status_shown().mqtt.isEmpty()) << "no publisher";
         EXPECT_TRUE(form.status_mqtt->isHidden());
-        owned_form.reset();
+        EXPECT_TRUE(listed_with(QStringLiteral("MQTT")).isEmpty()) << listed().join(QLatin1Char('\n')).toStdString();
     }
     MqttConfig bad = full_config();
     bad.tls = false;
     bad.prefix = QStringLiteral("a//b");
     StationSettings(dir.path()).set_mqtt(bad);
     TForm1& form = make_form();
-    errors.clear(); // the port: "com1" here names no device
-    EXPECT_EQ(form.publisher, nullptr);
+    errors.clear();
     EXPECT_TRUE(form.status_mqtt->text().contains(QStringLiteral("主题前缀"))) << form.status_mqtt->text().toStdString();
+    EXPECT_FALSE(form.status_mqtt->isHidden());
+    const QStringList said = listed_with(QStringLiteral("MQTT 设置无效，不发布"));
+    ASSERT_EQ(said.size(), 1) << listed().join(QLatin1Char('\n')).toStdString();
+    EXPECT_TRUE(said[0].contains(QStringLiteral("主题前缀"))) << said[0].toStdString();
 
     // Through the menu: the dialog opens on the file's settings; OK with a
     // usable prefix stores it and starts publishing (to a host that is not
@@ -116,7 +121,10 @@ TEST_F(MqttWindow, AppliesTheSettingsOrSaysWhyNot)
     });
     form.findChild<QAction*>(QStringLiteral("mqtt_item"))->trigger();
     EXPECT_EQ(StationSettings(dir.path()).mqtt().prefix, QStringLiteral("a/b"));
-    ASSERT_NE(form.publisher, nullptr);
-    EXPECT_EQ(form.publisher->config().port, 1);
+    EXPECT_EQ(engine().mqtt_settings().port, 1);
+    EXPECT_EQ(engine().mqtt_settings().host, QStringLiteral("127.0.0.1"));
+    EXPECT_FALSE(form.status_mqtt->text().isEmpty());
+    EXPECT_FALSE(form.status_mqtt->text().contains(QStringLiteral("设置无效"))) << form.status_mqtt->text().toStdString();
+    EXPECT_EQ(listed_with(QStringLiteral("发布到 127.0.0.1:1，主题 a/b/")).size(), 1) << listed().join(QLatin1Char('\n')).toStdString();
     EXPECT_TRUE(errors.isEmpty()) << errors.join(QLatin1Char('\n')).toStdString();
 }

@@ -1,3 +1,4 @@
+#include "event_loop.h"
 #include "form_fixture.h"
 
 #include "iIntegerOutput.h"
@@ -58,22 +59,29 @@ QByteArray read_file(const QString& path)
 }  // namespace
 
 // A first start has no settings file: the form's values stand (COM1, 19200
-// baud, 2 s), the port is opened and the deviation pages appear, without a word.
+// baud, 2 s), the port is opened and the deviation pages appear, without a
+// box; the list says which device opened.
 TEST_F(StartUp, WithoutSettingsFileTheFormsValuesStandAndThePortOpens)
 {
     const PtyAdapter adapter(*this);
     ASSERT_TRUE(adapter.linked);
     TForm1& f = make_form();
     EXPECT_TRUE(errors.isEmpty()) << errors.join('\n').toStdString();
-    EXPECT_TRUE(f.SComm1_485->is_open());
-    EXPECT_EQ(f.SComm1_485->CommName(), "com1");
-    EXPECT_EQ(f.SComm1_485->BaudRate(), 19200u);
+    EXPECT_TRUE(engine().SComm1_485->is_open());
+    EXPECT_EQ(engine().SComm1_485->CommName(), "com1");
+    EXPECT_EQ(engine().SComm1_485->BaudRate(), 19200u);
+    EXPECT_EQ(engine().Timer1->Interval(), 2000);
+    EXPECT_TRUE(engine().Timer1->Enabled());
     EXPECT_EQ(f.ComboBox1->currentText(), "COM1");
     EXPECT_EQ(f.ComboBox2->currentText(), "19200");
-    EXPECT_EQ(f.Timer1->Interval(), 2000);
+    EXPECT_EQ(f.iIntegerOutput1->Value(), 2);
     EXPECT_TRUE(f.PageControl2->isTabVisible(f.PageControl2->indexOf(f.TabSheet1)));
     EXPECT_TRUE(f.PageControl2->isTabVisible(f.PageControl2->indexOf(f.TabSheet11)));
     EXPECT_TRUE(f.port_device_label->text().contains(QString::fromLatin1(adapter.slave.c_str())));
+    EXPECT_TRUE(f.port_device_label->text().endsWith(QStringLiteral("（已打开）")));
+    EXPECT_TRUE(f.status_link->text().startsWith(QStringLiteral("已打开  19200 bps"))) << f.status_link->text().toStdString();
+    EXPECT_EQ(listed_with(QStringLiteral("已打开，波特率 19200")).size(), 1) << listed().join('\n').toStdString();
+    EXPECT_TRUE(listed_with(QStringLiteral("未能打开")).isEmpty()) << listed().join('\n').toStdString();
     // Everything else is set up as always.
     EXPECT_EQ(f.StringGrid1->Cells(1, 41), "程序段数Pno");
     EXPECT_EQ(f.StringGrid1->Cells(0, 1), "  1");
@@ -92,17 +100,32 @@ TEST_F(StartUp, WithoutSettingsFileTheFormsValuesStandAndThePortOpens)
     f.close();
 }
 
-// No device behind the port at start: one message naming it, and the station
-// keeps watching for it.
-TEST_F(StartUp, APortThatIsNotThereIsReportedOnceAndWatched)
+// No device behind the port at start: one message in the list naming it (no
+// box: nobody asked), the port shown closed, and the engine watching for the
+// device: once it is there, the port opens by itself.
+TEST_F(StartUp, APortThatIsNotThereIsListedOnceAndWatched)
 {
     TForm1& f = make_form();
-    ASSERT_EQ(errors.size(), 1);
-    EXPECT_TRUE(errors[0].startsWith("Error opening serial port")) << errors[0].toStdString();
-    EXPECT_FALSE(f.SComm1_485->is_open());
-    EXPECT_TRUE(f.port_wanted);
-    EXPECT_TRUE(f.reconnect_timer->isActive());
+    EXPECT_TRUE(errors.isEmpty()) << errors.join('\n').toStdString();
+    const QStringList port = listed_with(QStringLiteral("未能打开"));
+    ASSERT_EQ(port.size(), 1) << listed().join('\n').toStdString();
+    EXPECT_TRUE(port[0].startsWith(QStringLiteral("串口: 串口 com1 未能打开：Error opening serial port"))) << port[0].toStdString();
+    EXPECT_TRUE(event_log_text().contains(QStringLiteral("串口 com1 未能打开")));
+    EXPECT_GE(f.message_list->unread(), 1);
+    EXPECT_TRUE(f.status_messages->text().contains(QStringLiteral("未读")));
+    EXPECT_FALSE(engine().SComm1_485->is_open());
+    EXPECT_TRUE(engine().port_wanted);
+    EXPECT_TRUE(f.port_device_label->text().endsWith(QStringLiteral("（未打开）")));
+    EXPECT_TRUE(f.status_link->text().startsWith(QStringLiteral("未打开，等待设备"))) << f.status_link->text().toStdString();
     EXPECT_FALSE(f.PageControl2->isTabVisible(f.PageControl2->indexOf(f.TabSheet1)));
+
+    const PtyAdapter adapter(*this);
+    ASSERT_TRUE(adapter.linked);
+    ASSERT_TRUE(wait_for([&] { return engine().SComm1_485->is_open(); }, 5000));
+    EXPECT_TRUE(f.status_link->text().startsWith(QStringLiteral("已重新打开"))) << f.status_link->text().toStdString();
+    EXPECT_TRUE(f.PageControl2->isTabVisible(f.PageControl2->indexOf(f.TabSheet1)));
+    EXPECT_EQ(listed_with(QStringLiteral("未能打开")).size(), 1) << "the waiting is said once";
+    EXPECT_TRUE(errors.isEmpty()) << errors.join('\n').toStdString();
 }
 
 TEST_F(StartUp, SettingsSelectPortBaudAndPeriod)
@@ -113,40 +136,44 @@ TEST_F(StartUp, SettingsSelectPortBaudAndPeriod)
     // were applied, whatever serial ports this machine has.
     ASSERT_TRUE(QFile::link(dir.filePath("no-such-device"), dir.filePath("com4")));
     TForm1& f = make_form();
-    ASSERT_EQ(errors.size(), 1);
-    EXPECT_TRUE(errors[0].startsWith("Error opening serial port")) << errors[0].toStdString();
+    EXPECT_TRUE(errors.isEmpty()) << errors.join('\n').toStdString();
+    const QStringList port = listed_with(QStringLiteral("未能打开"));
+    ASSERT_EQ(port.size(), 1) << listed().join('\n').toStdString();
+    EXPECT_TRUE(port[0].contains(QStringLiteral("串口 com4 未能打开：Error opening serial port"))) << port[0].toStdString();
     EXPECT_EQ(f.ComboBox1->currentText(), "COM4");
     EXPECT_EQ(f.ComboBox2->currentText(), "9600");
     EXPECT_EQ(f.Edit1->text(), "3");
     EXPECT_EQ(f.Edit2->text(), "1");
     EXPECT_EQ(f.iIntegerOutput1->Value(), 5);
-    EXPECT_EQ(f.Timer1->Interval(), 5000);
-    EXPECT_EQ(f.SComm1_485->CommName(), "com4");
-    EXPECT_EQ(f.SComm1_485->BaudRate(), 9600u);
+    EXPECT_EQ(engine().Timer1->Interval(), 5000);
+    EXPECT_EQ(engine().SComm1_485->CommName(), "com4");
+    EXPECT_EQ(engine().SComm1_485->BaudRate(), 9600u);
+    EXPECT_TRUE(f.status_link->text().contains(QStringLiteral("9600 bps"))) << f.status_link->text().toStdString();
 }
 
 TEST_F(StartUp, SavedPeriodOfTwoStillSetsTheInterval)
 {
     write_settings({"0", "2", "2"});
     TForm1& f = make_form();
-    EXPECT_EQ(f.Timer1->Interval(), 2000);
+    EXPECT_EQ(engine().Timer1->Interval(), 2000);
     EXPECT_EQ(f.iIntegerOutput1->Value(), 2);
 }
 
-// A line that is no number keeps its default and is named with the file and
-// the line; the other lines apply and the port still opens.
+// A line that is no number keeps its default and is named, with the file and
+// the line, in the list; the other lines apply and the port still opens.
 TEST_F(StartUp, ANonIntegerLineKeepsItsDefaultAndThePortStillOpens)
 {
     write_settings({"0", "x1", "5"});
     const PtyAdapter adapter(*this);
     ASSERT_TRUE(adapter.linked);
     TForm1& f = make_form();
-    ASSERT_EQ(errors.size(), 1);
-    EXPECT_EQ(errors[0], QStringLiteral("设置文件 %1 第 2 行 'x1' 不是整数，该项使用默认值").arg(dir.filePath("save.txt")));
+    EXPECT_TRUE(errors.isEmpty()) << errors.join('\n').toStdString();
+    EXPECT_EQ(listed_with(QStringLiteral("不是整数")),
+        QStringList { QStringLiteral("设置: 设置文件 %1 第 2 行 'x1' 不是整数，该项使用默认值").arg(dir.filePath("save.txt")) });
     EXPECT_EQ(f.Edit2->text(), "x1");
     EXPECT_EQ(f.ComboBox2->currentText(), "19200");
     EXPECT_EQ(f.iIntegerOutput1->Value(), 5);
-    EXPECT_TRUE(f.SComm1_485->is_open());
+    EXPECT_TRUE(engine().SComm1_485->is_open());
     f.close();
 }
 
@@ -157,37 +184,43 @@ TEST_F(StartUp, ClosingClosesThePortAndSavesTheSettings)
     ASSERT_TRUE(adapter.linked);
     TForm1& f = make_form();
     ASSERT_TRUE(errors.isEmpty()) << errors.join('\n').toStdString();
-    ASSERT_TRUE(f.SComm1_485->is_open());
+    ASSERT_TRUE(engine().SComm1_485->is_open());
     EXPECT_TRUE(f.PageControl2->isTabVisible(f.PageControl2->indexOf(f.TabSheet1)));
     f.iIntegerOutput1->SetValue(7);
-    EXPECT_EQ(f.Timer1->Interval(), 7000);
+    EXPECT_EQ(engine().Timer1->Interval(), 7000);
     // Changing the period alone does not save it; closing does.
     EXPECT_EQ(read_file(dir.filePath("save.txt")), QByteArray("0\r\n2\r\n2\r\n"));
     f.close();
-    EXPECT_FALSE(f.SComm1_485->is_open());
+    EXPECT_FALSE(engine().SComm1_485->is_open());
     EXPECT_EQ(read_file(dir.filePath("save.txt")), QByteArray("0\r\n2\r\n7\r\n"));
+    EXPECT_TRUE(event_log_text().contains(QStringLiteral("关闭，串口已关闭")));
 }
 
-TEST_F(StartUp, MissingDatabaseStopsTheWindowBeingCreated)
+// Without its database neither the engine nor the window starts; the
+// message names the file and the folder, and no empty file is made.
+TEST_F(StartUp, MissingDatabaseStopsTheEngineAndTheWindow)
 {
     ASSERT_TRUE(QFile::remove(dir.filePath("control_db.sqlite")));
-    try {
-        TForm1 f;
-        ADD_FAILURE() << "the window was created without its database";
-    } catch (const EDatabaseError& e) {
+    Engine::Options options;
+    options.data_dir = dir.path();
+    EngineHost host(options, false);
+    const auto names_the_file = [&](const EDatabaseError& e) {
         const QString message = QString::fromUtf8(e.what());
         EXPECT_TRUE(message.contains("control_db.sqlite")) << e.what();
         EXPECT_TRUE(message.contains(dir.path())) << e.what();
+    };
+    try {
+        host.start();
+        ADD_FAILURE() << "the engine started without its database";
+    } catch (const EDatabaseError& e) {
+        names_the_file(e);
+    }
+    EXPECT_FALSE(host.engine()->started());
+    try {
+        TForm1 f(host);
+        ADD_FAILURE() << "the window was created without its database";
+    } catch (const EDatabaseError& e) {
+        names_the_file(e);
     }
     EXPECT_FALSE(QFile::exists(dir.filePath("control_db.sqlite")));
-}
-
-TEST_F(StartUp, CommandMonitorKeepsTheNewestLines)
-{
-    TForm1& f = make_form();
-    f.send_pause_ms = 0;
-    const std::string frame("\x81\x81\xA4\x00\x00\x00\xA5\x00", 8);
-    for (int i = 0; i < TForm1::kMemoLines + 50; ++i)
-        f.scomm485_write_command(frame, RequestKind::Poll);
-    EXPECT_EQ(f.Memo1->blockCount(), TForm1::kMemoLines);
 }

@@ -1,17 +1,11 @@
 // The alarm history: stored transitions read back newest first through the
-// filters, counted, exported as CSV, and listed by the alarm page as they come.
+// filters, counted, and exported as CSV.
 #include "alarm_log.h"
-#include "alarm_page.h"
-#include "browser_pages.h"
 #include "errors.h"
 #include "station_db.h"
 #include "storage_fixture.h"
 
-#include <QCheckBox>
-#include <QComboBox>
-#include <QDateEdit>
-#include <QLabel>
-#include <QTableView>
+#include <QFileInfo>
 
 namespace {
 
@@ -90,34 +84,6 @@ TEST_F(AlarmLogTest, ExportsWhatTheFilterPassesOldestFirst)
                    "2026-05-02 09:30:00,1,LoAL,raised\n"));
     EXPECT_THROW(export_alarms_csv(db_path(), file("no/dir/a.csv"), {}, false, {}, nullptr), EInOutError);
     EXPECT_FALSE(QFileInfo::exists(file("no/dir/a.csv.part")));
-}
-
-TEST_F(AlarmLogTest, PageListsFiltersAndFollowsNewTransitions)
-{
-    log->append(kEvents);
-    AlarmPage page(*log);
-    page.resize(700, 260);
-    page.show();
-    ASSERT_EQ(page.model()->rowCount(), 4);
-    EXPECT_EQ(page.model()->index(0, AlarmTableModel::ColAlarm).data().toString(), "LoAL");
-    EXPECT_EQ(page.model()->index(1, AlarmTableModel::ColState).data().toString(), "消失");
-    EXPECT_EQ(page.count_label()->text(), "共 4 条");
-
-    page.address_box()->setCurrentIndex(page.address_box()->findText(QStringLiteral("3#")));
-    ASSERT_EQ(page.model()->rowCount(), 1);
-    EXPECT_EQ(page.model()->index(0, AlarmTableModel::ColAddress).data().toString(), "3#");
-
-    page.address_box()->setCurrentIndex(0);
-    page.from_edit()->setDate(QDate(2026, 5, 2));
-    page.to_edit()->setDate(QDate(2026, 5, 2));
-    page.range_box()->setChecked(true);
-    EXPECT_EQ(page.model()->rowCount(), 2);
-
-    // A transition logged while the page is shown appears at once.
-    page.range_box()->setChecked(false);
-    log->append({ { QDateTime::currentDateTime(), 5, QStringLiteral("HdAL"), true } });
-    ASSERT_EQ(page.model()->rowCount(), 5);
-    EXPECT_EQ(page.model()->index(0, AlarmTableModel::ColAddress).data().toString(), "5#");
 }
 
 } // namespace
