@@ -329,6 +329,21 @@ void Engine::set_port(int index, const QString& name)
     open_port();
 }
 
+void Engine::reopen_port()
+{
+    SComm1_485->CloseComm();
+    try {
+        file_save();
+    } catch (const std::exception& e) {
+        messages.error("设置", e.what());
+    }
+    try {
+        open_port();
+    } catch (const ECommsError&) {
+        // Said in the message; the engine keeps trying.
+    }
+}
+
 void Engine::set_baud(int index)
 {
     if (index < 0 || index > 2)

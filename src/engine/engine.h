@@ -118,6 +118,9 @@ public:
     // "comN" name or a device path). Closes the port, remembers the choice
     // (a failed save is a message), reopens it.
     void set_port(int index, const QString& name);
+    // Closes, saves and reopens the port in use (the operator typed a text
+    // that names no item); a port that does not open is a message only.
+    void reopen_port();
     // The baud rate: 0 4800, 1 9600, 2 19200.
     void set_baud(int index);
     void set_resume(bool on);

@@ -1,8 +1,14 @@
 #include "engine_host.h"
 
-#include <QSemaphore>
-
+#include <atomic>
+#include <condition_variable>
 #include <exception>
+#include <mutex>
+
+// Qt's queue hands a call from one thread to the other under locks the
+// thread sanitizer cannot see (Qt is not built with it). The hand-offs below
+// state the same ordering in code it sees: a mutex and condition variable
+// for the calls that wait, a release/acquire pair for the queued ones.
 
 // The engine's thread: it makes the engine, runs its event loop, and deletes
 // the engine when the loop ends, all on itself.
@@ -13,22 +19,39 @@ public:
     {
         setObjectName(QStringLiteral("engine"));
     }
-    Engine* engine = nullptr;
-    QSemaphore made;
+
+    // Waits until run() has made the engine.
+    Engine* wait_for_engine()
+    {
+        std::unique_lock<std::mutex> lock(mu_);
+        made_.wait(lock, [this] { return engine_ != nullptr; });
+        return engine_;
+    }
 
 protected:
     void run() override
     {
-        engine = new Engine(options_);
-        made.release();
+        {
+            const std::lock_guard<std::mutex> lock(mu_);
+            engine_ = new Engine(options_);
+            made_.notify_all();
+        }
         exec();
-        delete engine;
-        engine = nullptr;
+        delete engine_;
     }
 
 private:
     const Engine::Options options_;
+    std::mutex mu_;
+    std::condition_variable made_;
+    Engine* engine_ = nullptr;
 };
+
+namespace {
+
+std::atomic<unsigned long> handed_over { 0 };
+
+} // namespace
 
 EngineHost::EngineHost(const Engine::Options& options, bool own_thread)
 {
@@ -40,8 +63,7 @@ EngineHost::EngineHost(const Engine::Options& options, bool own_thread)
     auto* thread = new EngineThread(options);
     thread_.reset(thread);
     thread->start();
-    thread->made.acquire();
-    engine_ = thread->engine;
+    engine_ = thread->wait_for_engine();
 }
 
 EngineHost::~EngineHost()
@@ -58,18 +80,32 @@ EngineHost::~EngineHost()
 
 void EngineHost::call(const std::function<void(Engine&)>& fn)
 {
+    if (!thread_) {
+        fn(*engine_);
+        return;
+    }
+    std::mutex mu;
+    std::condition_variable finished;
+    bool done = false;
     std::exception_ptr failure;
-    auto run = [&] {
+    Engine* engine = engine_;
+    handed_over.fetch_add(1, std::memory_order_release);
+    QMetaObject::invokeMethod(engine, [&, engine] {
+        (void)handed_over.load(std::memory_order_acquire);
         try {
-            fn(*engine_);
+            fn(*engine);
         } catch (...) {
             failure = std::current_exception();
         }
-    };
-    if (thread_)
-        QMetaObject::invokeMethod(engine_, run, Qt::BlockingQueuedConnection);
-    else
-        run();
+        // Told under the lock: once the caller sees `done`, nothing here
+        // touches its stack any more.
+        const std::lock_guard<std::mutex> lock(mu);
+        done = true;
+        finished.notify_all();
+    });
+    std::unique_lock<std::mutex> lock(mu);
+    finished.wait(lock, [&] { return done; });
+    lock.unlock();
     if (failure)
         std::rethrow_exception(failure);
 }
@@ -82,7 +118,9 @@ void EngineHost::start()
 void EngineHost::post(std::function<void(Engine&)> fn, const char* source)
 {
     Engine* engine = engine_;
+    handed_over.fetch_add(1, std::memory_order_release);
     QMetaObject::invokeMethod(engine, [engine, fn = std::move(fn), source] {
+        (void)handed_over.load(std::memory_order_acquire);
         engine->request([&] { fn(*engine); }, source);
     });
 }

@@ -142,10 +142,15 @@ int combo_selected_index(QComboBox* box)
 
 void TForm1::ComboBox1Change(QObject*)
 {
-    // A listed item names its port (a device keeps the case of its path); a
-    // typed text is taken in lower case.
+    // A listed item names its port (a device keeps the case of its path). A
+    // typed text that is no item keeps the port in use, which is closed,
+    // saved and opened again.
     const int k = combo_selected_index(ComboBox1);
-    const QString name = k >= 0 ? QString::fromStdString(port_box->port_name(k)) : ComboBox1->currentText().toLower();
+    if (k < 0) {
+        ask([](Engine& e) { e.reopen_port(); }, "串口");
+        return;
+    }
+    const QString name = QString::fromStdString(port_box->port_name(k));
     ask([k, name](Engine& e) { e.set_port(k, name); }, "串口");
 }
 
