@@ -159,6 +159,7 @@ int combo_selected_index(QComboBox* box)
 
 void TForm1::ComboBox1Change(QObject*)
 {
+    port_from_command_line_ = false; // the operator's choice is saved
     SComm1_485->CloseComm();
     const int k = combo_selected_index(ComboBox1);
     if (k >= 0)

@@ -486,6 +486,14 @@ private:
 
     // startup.cpp
     QString start_port_;
+    // The port --port chose applies to this start only: until the operator
+    // picks a port, saving keeps the port index save.txt had (read by
+    // read_settings_file) and leaves the device of station.ini alone.
+    bool port_from_command_line_ = false;
+    int kept_port_index_ = 0;
+    // Set when start-up has read the settings and finished; a station that
+    // did not start writes no settings file (it never read them).
+    bool settings_loaded_ = false;
     void form_create_steps();
     QStringList read_settings_file();
     void set_index_silently(QComboBox* box, int index);

@@ -108,8 +108,10 @@ void TForm1::show_mqtt_dialog()
     if (dialog.exec() != QDialog::Accepted)
         return;
     const MqttConfig config = dialog.config();
-    station_settings->set_mqtt(config);
+    // Applied first: settings that cannot be saved still hold for this run,
+    // and the error box says they were not saved.
     apply_mqtt_config(config);
+    station_settings->set_mqtt(config);
 }
 
 QString TForm1::mqtt_status_text() const

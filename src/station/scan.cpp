@@ -138,9 +138,15 @@ void TForm1::adopt_addresses()
 void TForm1::remember_addresses()
 {
     const std::vector<int> addresses = roster::addresses();
-    station_settings->set_addresses(addresses);
-    for (int address : addresses)
-        station_settings->set_decimal_places(address, dec_places_of(address));
+    // Called from the reply dispatch too: a station.ini that cannot be
+    // written is said in the event log and never stops the handling of a reply.
+    try {
+        station_settings->set_addresses(addresses);
+        for (int address : addresses)
+            station_settings->set_decimal_places(address, dec_places_of(address));
+    } catch (const EInOutError& e) {
+        event_log::write("设置", e.what());
+    }
 }
 
 void TForm1::resume_addresses()

@@ -162,9 +162,11 @@ void TForm1::form_create_steps()
     // A missing settings file is a first start: the form's values stand. A
     // line that cannot be read keeps its default and is reported, after the
     // port has been opened, so that nothing waits for the operator.
-    const QStringList problems = read_settings_file();
-    if (!start_port_.isEmpty())
+    const QStringList problems = station_settings->problems() + read_settings_file();
+    if (!start_port_.isEmpty()) {
+        port_from_command_line_ = true;
         port_box->select_port(start_port_);
+    }
     resume_addresses();
     preload_charts();
     QStringList messages;
@@ -175,6 +177,7 @@ void TForm1::form_create_steps()
         messages << QString::fromUtf8(e.what());
     }
     messages << problems;
+    settings_loaded_ = true;
     if (!messages.isEmpty())
         ErrorBox::instance().show(messages.join(QLatin1Char('\n')));
 }

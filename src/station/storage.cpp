@@ -123,34 +123,55 @@ void TForm1::ai_para_first()
 
 void TForm1::file_save()
 {
-    const int port = combo_selected_index(ComboBox1);
+    // Settings that were never read (start-up failed before) are not written:
+    // the form's defaults would replace what the files hold.
+    if (!settings_loaded_)
+        return;
+    // A port from --port is for this start only: save.txt keeps its own.
+    const int port = port_from_command_line_ ? kept_port_index_ : combo_selected_index(ComboBox1);
     ::file_save(QDir::current().filePath(kSettingsFileName), port,
                 combo_selected_index(ComboBox2),
                 iIntegerOutput1->Value());
     // A device past the fixed names is remembered by its path: its index
     // changes with the devices present.
-    station_settings->set_port_device(port >= PortBox::kFixedCount ? ComboBox1->itemText(port) : QString());
+    if (!port_from_command_line_)
+        station_settings->set_port_device(port >= PortBox::kFixedCount ? ComboBox1->itemText(port) : QString());
 }
 
 QStringList TForm1::read_settings_file()
 {
     SettingsTargets targets;
     targets.show_port_text = [this](const QString& text) { Edit1->setText(text); };
+    // An index that names no item keeps the form's default (reported). What
+    // line 1 held is kept for a start whose port comes from --port.
+    kept_port_index_ = combo_selected_index(ComboBox1);
     targets.set_port_index = [this](int index) {
+        if (index < 0)
+            return false;
         if (index < PortBox::kFixedCount) {
             set_index_silently(ComboBox1, index);
-            return;
+            kept_port_index_ = index;
+            return true;
         }
         // A device: the one remembered by its path, whatever its place now.
         const QString device = station_settings->port_device();
         if (device.isEmpty())
-            set_index_silently(ComboBox1, -1);
-        else
-            port_box->select_port(device);
+            return false;
+        port_box->select_port(device);
+        kept_port_index_ = index;
+        return true;
     };
     targets.show_baud_text = [this](const QString& text) { Edit2->setText(text); };
-    targets.set_baud_index = [this](int index) { set_index_silently(ComboBox2, index); };
-    targets.set_period = [this](int period) { iIntegerOutput1->SetValue(period); };
+    targets.set_baud_index = [this](int index) {
+        if (index < 0 || index >= ComboBox2->count())
+            return false;
+        set_index_silently(ComboBox2, index);
+        return true;
+    };
+    targets.set_period = [this](int period) {
+        iIntegerOutput1->SetValue(period);
+        return true;
+    };
     return read_settings(QDir::current().filePath(kSettingsFileName), targets).problems;
 }
 

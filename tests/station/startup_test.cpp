@@ -191,3 +191,38 @@ TEST_F(StartUp, CommandMonitorKeepsTheNewestLines)
         f.scomm485_write_command(frame, RequestKind::Poll);
     EXPECT_EQ(f.Memo1->blockCount(), TForm1::kMemoLines);
 }
+
+// An index past its list (a baud-rate index of 7) takes the form's default,
+// with a message naming the file and the line; the port still opens, and
+// closing saves a usable index, not -1.
+TEST_F(StartUp, AnIndexPastItsListTakesTheDefaultAndIsNamed)
+{
+    write_settings({"0", "7", "5"});
+    const PtyAdapter adapter(*this);
+    ASSERT_TRUE(adapter.linked);
+    TForm1& f = make_form();
+    ASSERT_EQ(errors.size(), 1);
+    EXPECT_EQ(errors[0], QStringLiteral("设置文件 %1 第 2 行 '7' 超出范围，该项使用默认值").arg(dir.filePath("save.txt")));
+    EXPECT_EQ(f.ComboBox2->currentText(), "19200");
+    EXPECT_EQ(f.SComm1_485->BaudRate(), 19200u);
+    EXPECT_TRUE(f.SComm1_485->is_open());
+    f.close();
+    EXPECT_EQ(read_file(dir.filePath("save.txt")), QByteArray("0\r\n2\r\n5\r\n"));
+}
+
+// The port given for one start is not saved; a port the operator then picks is.
+TEST_F(StartUp, APortForOneStartIsNotSavedButTheOperatorsChoiceIs)
+{
+    write_settings({"3", "1", "5"});
+    for (const bool operator_picks : { false, true }) {
+        SCOPED_TRACE(operator_picks ? "operator picks COM6" : "closed as started");
+        auto form = std::make_unique<TForm1>(nullptr, QStringLiteral("COM2"), QString());
+        EXPECT_EQ(form->ComboBox1->currentText(), "COM2");
+        if (operator_picks)
+            form->ComboBox1->setCurrentIndex(5); // raises the change handler, which saves
+        form->close();
+        form.reset();
+        EXPECT_EQ(read_file(dir.filePath("save.txt")), operator_picks ? QByteArray("5\r\n1\r\n5\r\n") : QByteArray("3\r\n1\r\n5\r\n"));
+        EXPECT_FALSE(QFile::exists(dir.filePath("station.ini")));
+    }
+}
