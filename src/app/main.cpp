@@ -7,6 +7,7 @@
 #include "form1.h"
 #include "ifonts.h"
 #include "error_box.h"
+#include "event_log.h"
 #include "quit_signals.h"
 
 #include <QApplication>
@@ -14,7 +15,6 @@
 #include <QDir>
 #include <QIcon>
 #include <QLibraryInfo>
-#include <QMessageBox>
 #include <QTranslator>
 #include <exception>
 #include <memory>
@@ -62,13 +62,18 @@ int main(int argc, char** argv)
         // The station works in its data folder: the database, save.txt,
         // station.ini and comN links are all found there by their names.
         if (!QDir::setCurrent(folder.path))
-            throw EDatabaseError(QStringLiteral("Cannot enter the data folder %1")
+            throw EDatabaseError(QStringLiteral("无法进入数据目录 %1")
                                      .arg(QDir::toNativeSeparators(folder.path))
                                      .toStdString());
+        // The event log is open before the database is looked at, so that a
+        // refused database is on record (station.log) and not only in a box.
+        event_log::open(QDir(folder.path).filePath(QStringLiteral("station.log")).toStdString());
         form = std::make_unique<TForm1>(nullptr, options.port, options.mqtt);
     } catch (const std::exception& e) {
-        // No database, or the window could not be created: the station does not start.
-        QMessageBox::critical(nullptr, QApplication::applicationDisplayName(), QString::fromUtf8(e.what()));
+        // No database, or the window could not be created: the station does
+        // not start. The error box writes the message to the event log (and
+        // standard error) before it shows it; nothing is saved on the way out.
+        ErrorBox::instance().show(QStringLiteral("站点未能启动：%1").arg(QString::fromUtf8(e.what())));
         return 1;
     }
     if (quit_requested) {
