@@ -20,12 +20,14 @@ struct Parser {
         QStringLiteral("DIR") };
     QCommandLineOption port { QStringLiteral("port"),
         QStringLiteral("Open this serial port at start instead of the one save.txt names: COM1 .. COM16, "
-                       "or a device such as /dev/serial/by-id/usb-... or /dev/ttyUSB0."),
+                       "or a device such as /dev/serial/by-id/usb-... or /dev/ttyUSB0. For this start only: "
+                       "save.txt and station.ini keep their port."),
         QStringLiteral("NAME") };
     QCommandLineOption mqtt { QStringLiteral("mqtt"),
         QStringLiteral("Publish the measurements to this MQTT broker for this run, whatever station.ini says: "
-                       "mqtt://[user:password@]host:port/prefix (mqtts:// for TLS). The station only publishes; "
-                       "it subscribes to nothing."),
+                       "mqtt://[user:password@]host:port/prefix (mqtts:// for TLS). Only the credentials in the URL "
+                       "are used; a password goes without TLS only when the MQTT settings allow it. The station "
+                       "only publishes; it subscribes to nothing."),
         QStringLiteral("URL") };
 
     Parser()
@@ -107,8 +109,12 @@ std::optional<int> parse_command_line(const QStringList& arguments, CommandLine*
         options->port = QDir::current().absoluteFilePath(options->port);
     options->mqtt = p.parser.value(p.mqtt);
     if (!options->mqtt.isEmpty()) {
+        // The URL itself is checked here. Whether its password may go without
+        // TLS is for the MQTT settings of station.ini to say: judged at start.
+        MqttConfig syntax_only;
+        syntax_only.allow_plain_password = true;
         QString error;
-        if (!with_mqtt_url(options->mqtt, MqttConfig {}, &error)) {
+        if (!with_mqtt_url(options->mqtt, syntax_only, &error)) {
             print(stderr, QStringLiteral("--mqtt: %1\nTry '--help'.\n").arg(error));
             return 2;
         }

@@ -114,10 +114,14 @@ TForm1::TForm1(QWidget* parent, const QString& start_port, const QString& mqtt_u
     MqttConfig mqtt = station_settings->mqtt();
     if (!mqtt_url.isEmpty()) {
         QString error;
-        if (const auto from_url = with_mqtt_url(mqtt_url, mqtt, &error))
+        if (const auto from_url = with_mqtt_url(mqtt_url, mqtt, &error)) {
             mqtt = *from_url;
-        else
-            event_log::write("MQTT", error.toStdString());
+        } else {
+            // The broker asked for is refused: nothing is published in this
+            // run, rather than to the broker of station.ini.
+            event_log::write("MQTT", "--mqtt 未采用，本次不发布：" + error.toStdString());
+            mqtt.enabled = false;
+        }
     }
     apply_mqtt_config(mqtt);
     FormCreate();
