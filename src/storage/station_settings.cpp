@@ -240,13 +240,17 @@ void StationSettings::save()
                                   .arg(QDir::toNativeSeparators(path_))
                                   .toStdString());
     }
+    // With no values left Qt's writer writes no file: the file is then empty.
+    QByteArray content;
     QFile f(copy);
-    if (!f.open(QIODevice::ReadOnly))
-        throw EInOutError(QStringLiteral("无法保存设置文件 %1：%2")
-                              .arg(QDir::toNativeSeparators(path_), f.errorString())
-                              .toStdString());
-    const QByteArray content = f.readAll();
-    f.close();
+    if (f.exists()) {
+        if (!f.open(QIODevice::ReadOnly))
+            throw EInOutError(QStringLiteral("无法保存设置文件 %1：%2")
+                                  .arg(QDir::toNativeSeparators(path_), f.errorString())
+                                  .toStdString());
+        content = f.readAll();
+        f.close();
+    }
     const bool secret = !values_.value(kPasswordKey).toString().isEmpty();
     replace_file(path_, content, secret ? 0600 : -1);
 }

@@ -110,13 +110,18 @@ TEST_F(PortBoxTest, AChosenDeviceIsOpenedAgainAfterARestartWhereverItIsListed)
     EXPECT_EQ(f.SComm1_485->CommName(), stable);
     EXPECT_TRUE(frame_arrives(f, adapter));
 
-    // Without the remembered path, an index past the fixed names opens nothing.
+    // Without the remembered path, an index past the fixed names names no
+    // port: the default (COM1) stands, and the file and the line are named.
     f.close();
     owned_form.reset();
     ASSERT_TRUE(QFile::remove(dir.filePath(kStationSettingsFileName)));
+    errors.clear();
     TForm1& again = make_form();
-    EXPECT_FALSE(again.SComm1_485->is_open());
-    EXPECT_EQ(again.port_box->currentIndex(), -1);
+    EXPECT_EQ(again.port_box->currentIndex(), 0);
+    EXPECT_EQ(again.SComm1_485->CommName(), "com1");
+    EXPECT_TRUE(errors.join(QLatin1Char('\n')).contains(
+        QStringLiteral("设置文件 %1 第 1 行 '17' 超出范围，该项使用默认值").arg(dir.filePath(QStringLiteral("save.txt")))))
+        << errors_text().toStdString();
 }
 
 TEST_F(PortBoxTest, APortGivenAtStartOpensOrSaysWhyItCannot)

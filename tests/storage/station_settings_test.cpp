@@ -188,3 +188,15 @@ TEST(StationSettings, WithoutAPasswordTheFileKeepsItsPermissions)
     s.set_addresses({ 5 });
     EXPECT_EQ(mode_of(path), 0640u);
 }
+
+// The last value forgotten, the file is written empty, not left as it was.
+TEST(StationSettings, ForgettingTheLastValueEmptiesTheFile)
+{
+    QTemporaryDir dir;
+    StationSettings s(dir.path());
+    s.set_port_device(QStringLiteral("/dev/ttyUSB3"));
+    EXPECT_EQ(StationSettings(dir.path()).port_device(), QStringLiteral("/dev/ttyUSB3"));
+    ASSERT_NO_THROW(s.set_port_device(QString()));
+    EXPECT_EQ(StationSettings(dir.path()).port_device(), QString());
+    EXPECT_EQ(QFileInfo(dir.filePath(kStationSettingsFileName)).size(), 0);
+}
