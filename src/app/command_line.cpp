@@ -19,12 +19,14 @@ struct Parser {
         QStringLiteral("数据库、save.txt 与 station.ini 放在文件夹 DIR 中（没有时创建，并由安装的模板建立数据库）。"),
         QStringLiteral("DIR") };
     QCommandLineOption port { QStringLiteral("port"),
-        QStringLiteral("本次启动打开此串口，而不是 save.txt 中的串口（不保存）：COM1 .. COM16，"
-                       "或设备路径，如 /dev/serial/by-id/usb-... 或 /dev/ttyUSB0。"),
+        QStringLiteral("本次启动打开此串口，而不是 save.txt 中的串口：COM1 .. COM16，"
+                       "或设备路径，如 /dev/serial/by-id/usb-... 或 /dev/ttyUSB0。只用于本次启动，"
+                       "save.txt 与 station.ini 保留原来的串口。"),
         QStringLiteral("NAME") };
     QCommandLineOption mqtt { QStringLiteral("mqtt"),
         QStringLiteral("本次运行把测量值发布到此 MQTT 服务器，不论 station.ini 如何设置："
-                       "mqtt://[用户:密码@]主机:端口/前缀（TLS 用 mqtts://）。本站只发布，不订阅任何主题。"),
+                       "mqtt://[用户:密码@]主机:端口/前缀（TLS 用 mqtts://）。只用网址中的用户与密码；"
+                       "没有 TLS 时只有 MQTT 设置允许明文密码才发送密码。本站只发布，不订阅任何主题。"),
         QStringLiteral("URL") };
     QCommandLineOption headless { QStringLiteral("headless"),
         QStringLiteral("无窗口运行（服务）：巡检记住的仪表（没有时先巡扫 0..90），记录测量值、报警与事件日志，"
@@ -118,8 +120,12 @@ std::optional<int> parse_command_line(const QStringList& arguments, CommandLine*
     options->headless = p.parser.isSet(p.headless);
     options->mqtt = p.parser.value(p.mqtt);
     if (!options->mqtt.isEmpty()) {
+        // The URL itself is checked here. Whether its password may go without
+        // TLS is for the MQTT settings of station.ini to say: judged at start.
+        MqttConfig syntax_only;
+        syntax_only.allow_plain_password = true;
         QString error;
-        if (!with_mqtt_url(options->mqtt, MqttConfig {}, &error)) {
+        if (!with_mqtt_url(options->mqtt, syntax_only, &error)) {
             print(stderr, QStringLiteral("--mqtt：%1\n请用 --help 查看用法。\n").arg(error));
             return 2;
         }

@@ -91,7 +91,8 @@ int main(int argc, char** argv)
         // No database, or the window could not be created: the station does
         // not start, and writes no settings file.
         if (!quit_requested)
-            QMessageBox::critical(nullptr, QApplication::applicationDisplayName(), QString::fromUtf8(e.what()));
+            QMessageBox::critical(nullptr, QApplication::applicationDisplayName(),
+                QStringLiteral("站点未能启动：%1").arg(QString::fromUtf8(e.what())));
         return 1;
     }
     if (quit_requested) {

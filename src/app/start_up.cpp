@@ -28,12 +28,13 @@ QString prepare_start(const StartRequest& request)
         if (!QDir::setCurrent(folder.path))
             throw EDatabaseError("无法进入数据文件夹 " + QDir::toNativeSeparators(folder.path).toStdString());
         event_log::open(QDir(folder.path).filePath(QStringLiteral("station.log")).toStdString());
-        event_log::write("站点", "启动，数据文件夹 " + QDir::toNativeSeparators(folder.path).toStdString());
+        event_log::write("站点", "数据文件夹 " + QDir::toNativeSeparators(folder.path).toStdString());
         if (!folder.created_from.isEmpty())
             event_log::write("站点", "由模板 " + folder.created_from.toStdString() + " 建立数据库");
         // Checked and brought up to date here, on this thread, so that a long
         // upgrade can be shown; the engine then opens it ready.
         { StationDb check(folder.path, nullptr, request.upgrading); }
+        event_log::write("站点", "启动，数据库 " + QDir(folder.path).filePath(kDbFileName).toStdString());
         return folder.path;
     } catch (const std::exception& e) {
         report_start_failure(e.what());

@@ -172,6 +172,8 @@ void Engine::start()
     connect(db.get(), &StationDb::measurement_appended, this, &Engine::measurement_appended);
     connect(db.get(), &StationDb::parameter_stored, this, &Engine::parameter_stored);
     station_settings = std::make_unique<StationSettings>(dir);
+    for (const QString& problem : station_settings->problems())
+        messages.warning("设置", problem.toStdString());
     alarm_log = std::make_unique<AlarmLog>(*db);
     row_queue = std::make_unique<RowQueue>(*db, alarm_log.get());
     connect(alarm_log.get(), &AlarmLog::appended, this, &Engine::alarms_appended);
@@ -181,10 +183,14 @@ void Engine::start()
     MqttConfig mqtt = station_settings->mqtt();
     if (!options.mqtt_url.isEmpty()) {
         QString error;
-        if (const auto from_url = with_mqtt_url(options.mqtt_url, mqtt, &error))
+        if (const auto from_url = with_mqtt_url(options.mqtt_url, mqtt, &error)) {
             mqtt = *from_url;
-        else
-            messages.error("MQTT", error.toStdString());
+        } else {
+            // The broker asked for is refused: nothing is published in this
+            // run, rather than to the broker of station.ini.
+            messages.error("MQTT", "--mqtt 未采用，本次不发布：" + error.toStdString());
+            mqtt.enabled = false;
+        }
     }
     apply_mqtt_config(mqtt);
 
@@ -228,27 +234,38 @@ void Engine::read_settings_file()
 {
     port_index_ = 0;
     baud_index_ = 2;
+    // A device past the fixed names is remembered by its path.
+    port_device_ = station_settings->port_device();
     SettingsTargets targets;
     targets.show_port_text = [this](const QString& text) { port_line_ = text; };
-    targets.set_port_index = [this](int index) { port_index_ = index; };
+    // An index that names no port keeps the default (COM1), and is reported.
+    targets.set_port_index = [this](int index) {
+        if (index < 0 || (index >= kFixedPorts && port_device_.isEmpty()))
+            return false;
+        port_index_ = index;
+        return true;
+    };
     targets.show_baud_text = [this](const QString& text) { baud_line_ = text; };
-    targets.set_baud_index = [this](int index) { baud_index_ = index; };
-    targets.set_period = [this](int period) { set_period_value(period); };
+    targets.set_baud_index = [this](int index) {
+        if (index < 0 || index > 2)
+            return false;
+        baud_index_ = index;
+        return true;
+    };
+    // A period under a second would stop polling: the default stands.
+    targets.set_period = [this](int period) {
+        if (period < 1 || period > 86400)
+            return false;
+        set_period_value(period);
+        return true;
+    };
     const SettingsReadResult result = read_settings(data_file(kSettingsFileName), targets);
     for (const QString& problem : result.problems)
         messages.warning("设置", problem.toStdString());
-    // A device past the fixed names is remembered by its path.
-    port_device_ = station_settings->port_device();
     saved_port_index_ = port_index_;
     saved_port_device_ = port_device_;
-    if (port_index_ >= 0 && port_index_ < kFixedPorts)
-        open_name_ = fixed_port_name(port_index_);
-    else if (port_index_ >= kFixedPorts && !port_device_.isEmpty())
-        open_name_ = port_device_;
-    else
-        open_name_.clear(); // an index without a device opens nothing rather than a guess
-    if (baud_index_ >= 0 && baud_index_ <= 2)
-        SComm1_485->SetBaudRate(kBaudRates[baud_index_]);
+    open_name_ = port_index_ < kFixedPorts ? fixed_port_name(port_index_) : port_device_;
+    SComm1_485->SetBaudRate(kBaudRates[baud_index_]);
 }
 
 void Engine::set_period_value(int seconds)

@@ -17,8 +17,10 @@
 
 void Engine::set_mqtt(const MqttConfig& config)
 {
-    station_settings->set_mqtt(config);
+    // Applied first: settings that cannot be saved still hold for this run,
+    // and the message says they were not saved.
     apply_mqtt_config(config);
+    station_settings->set_mqtt(config);
 }
 
 void Engine::apply_mqtt_config(const MqttConfig& config)

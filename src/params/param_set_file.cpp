@@ -6,7 +6,12 @@
 #include "param_catalogue.h"
 #include "param_value.h"
 
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
 #include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -128,6 +133,9 @@ long long decimals_needed(std::string_view text)
     }
     while (!digits.empty() && digits.back() == '0')
         digits.pop_back();
+    // Only zeros: zero needs no decimals, whatever the exponent ("0e-2").
+    if (digits.find_first_not_of('0') == std::string::npos)
+        return 0;
     const long long needed = static_cast<long long>(digits.size()) - point;
     return needed > 0 ? needed : 0;
 }
@@ -150,23 +158,32 @@ bool is_number(std::string_view text)
     }
 }
 
+// The problems of a file: the first kProblemsShown are kept in words, the
+// rest only counted (a file of garbage lines must not cost a string a line).
 class Problems {
 public:
-    void add(int line, const std::string& what) { list_.push_back("第 " + std::to_string(line) + " 行：" + what); }
-    void add(const std::string& what) { list_.push_back(what); }
-    bool any() const { return !list_.empty(); }
+    void add(int line, const std::string& what) { keep("第 " + std::to_string(line) + " 行：" + what); }
+    void add(const std::string& what) { keep(what); }
+    bool any() const { return count_ > 0; }
     [[noreturn]] void raise() const
     {
-        std::string text = "参数集文件有 " + std::to_string(list_.size()) + " 处错误：";
-        for (size_t i = 0; i < list_.size() && i < kProblemsShown; ++i)
-            text += "\n" + list_[i];
-        if (list_.size() > kProblemsShown)
-            text += "\n……另有 " + std::to_string(list_.size() - kProblemsShown) + " 处";
+        std::string text = "参数集文件有 " + std::to_string(count_) + " 处错误：";
+        for (const std::string& line : list_)
+            text += "\n" + line;
+        if (count_ > list_.size())
+            text += "\n……另有 " + std::to_string(count_ - list_.size()) + " 处";
         throw EStationError(text);
     }
 
 private:
+    void keep(std::string text)
+    {
+        if (list_.size() < kProblemsShown)
+            list_.push_back(std::move(text));
+        ++count_;
+    }
     std::vector<std::string> list_;
+    size_t count_ = 0;
 };
 
 std::string code_label(int code)
@@ -202,6 +219,48 @@ std::optional<int> header_number(const std::string& text, int first, int last)
 }
 
 } // namespace
+
+std::string read_param_set_file_bytes(const std::string& path)
+{
+    const auto fail = [](const std::string& why) -> std::string { throw EInOutError(why); };
+    // O_NONBLOCK: a FIFO chosen by mistake is refused, not waited on.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return fail(std::string("无法打开文件：") + std::strerror(errno));
+    struct stat st { };
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return fail(S_ISDIR(st.st_mode) ? "这是一个目录，不是文件" : "不是普通文件");
+    }
+    const auto too_big = [&](unsigned long long size) {
+        ::close(fd);
+        return fail("文件有 " + std::to_string(size) + " 字节，超过参数集文件的上限 1 MiB（"
+            + std::to_string(kMaxParamSetFileBytes) + " 字节），未读取");
+    };
+    if (static_cast<unsigned long long>(st.st_size) > kMaxParamSetFileBytes)
+        return too_big(static_cast<unsigned long long>(st.st_size));
+    // One byte past the limit tells a file that grew since fstat.
+    std::string bytes(kMaxParamSetFileBytes + 1, '\0');
+    size_t got = 0;
+    while (got < bytes.size()) {
+        const ssize_t n = ::read(fd, bytes.data() + got, bytes.size() - got);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            const int err = errno;
+            ::close(fd);
+            return fail(std::string("读取文件时出错：") + std::strerror(err));
+        }
+        if (n == 0)
+            break;
+        got += static_cast<size_t>(n);
+    }
+    if (got > kMaxParamSetFileBytes)
+        return too_big(got);
+    ::close(fd);
+    bytes.resize(got);
+    return bytes;
+}
 
 float param_set_value(int code, std::string_view text, int dec)
 {

@@ -15,7 +15,8 @@
 //     ...
 //
 // A file is read whole and checked line by line; any problem refuses the
-// whole file, so nothing of a faulty file is ever used.
+// whole file, so nothing of a faulty file is ever used. A set file is a few
+// kilobytes: a file over kMaxParamSetFileBytes is refused unread.
 #include "param_set.h"
 
 #include <map>
@@ -24,6 +25,12 @@
 
 inline constexpr std::string_view kParamSetFileMagic = "AI参数集";
 inline constexpr int kParamSetFileVersion = 1;
+inline constexpr std::size_t kMaxParamSetFileBytes = 1024 * 1024;
+
+// The bytes of the file at `path` (a name in the file system's encoding):
+// a regular file of at most kMaxParamSetFileBytes, never read beyond that
+// (nor waited on, when it is a FIFO). Throws EInOutError saying why not.
+std::string read_param_set_file_bytes(const std::string& path);
 
 // What a file says about where its set comes from; free texts.
 struct ParamSetFileInfo {

@@ -177,6 +177,13 @@ void MqttPublisher::begin_attempt()
     mosquitto_disconnect_callback_set(client_, &MqttPublisher::on_disconnect);
     mosquitto_publish_callback_set(client_, &MqttPublisher::on_publish);
     mosquitto_will_set(client_, status_topic_.constData(), static_cast<int>(kOffline.size()), kOffline.constData(), 1, true);
+    // A password never goes in clear unless the settings allow it; settings
+    // that would send one are refused before a publisher is made, and this
+    // holds whoever makes one.
+    if (!config_.tls && !config_.password.isEmpty() && !config_.allow_plain_password) {
+        fail(Link::Refused, "密码不会在未加密的连接上发送（未启用 TLS，也未允许明文密码）");
+        return;
+    }
     if (!config_.user.isEmpty())
         mosquitto_username_pw_set(client_, config_.user.toUtf8().constData(),
             config_.password.isEmpty() ? nullptr : config_.password.toUtf8().constData());

@@ -33,6 +33,10 @@ MqttDialog::MqttDialog(const MqttConfig& config, QWidget* parent)
     user->setPlaceholderText(QStringLiteral("空：匿名连接"));
     password = new QLineEdit(config.password, this);
     password->setEchoMode(QLineEdit::Password);
+    // Off by default: without TLS a password would cross the network readable.
+    allow_plain_password = new QCheckBox(QStringLiteral("允许明文密码（未启用 TLS 时也发送密码）"), this);
+    allow_plain_password->setObjectName(QStringLiteral("allow_plain_password"));
+    allow_plain_password->setChecked(config.allow_plain_password);
     prefix = new QLineEdit(config.prefix, this);
     station = new QLineEdit(config.station, this);
     station->setPlaceholderText(default_station_id());
@@ -60,6 +64,7 @@ MqttDialog::MqttDialog(const MqttConfig& config, QWidget* parent)
     form->addRow(QStringLiteral("CA 证书文件："), ca_row);
     form->addRow(QStringLiteral("用户名："), user);
     form->addRow(QStringLiteral("密码："), password);
+    form->addRow(allow_plain_password);
     form->addRow(QStringLiteral("主题前缀："), prefix);
     form->addRow(QStringLiteral("站点标识："), station);
     form->addRow(QStringLiteral("QoS："), qos);
@@ -103,6 +108,7 @@ MqttConfig MqttDialog::config() const
     c.ca_file = ca_file->text().trimmed();
     c.user = user->text();
     c.password = password->text();
+    c.allow_plain_password = allow_plain_password->isChecked();
     c.prefix = prefix->text().trimmed();
     c.station = station->text().trimmed();
     c.qos = qos->currentIndex();

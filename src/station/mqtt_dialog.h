@@ -1,6 +1,6 @@
 #pragma once
 // The MQTT settings dialog (menu 系统设置 → MQTT 发布): broker, TLS, user,
-// topic prefix, station id, QoS. OK is taken only with settings the station
+// whether a password may go without TLS, topic prefix, station id, QoS. OK is taken only with settings the station
 // can publish with (or with publishing off).
 #include "station_settings.h"
 
@@ -26,6 +26,7 @@ public:
     QLineEdit* ca_file = nullptr;
     QLineEdit* user = nullptr;
     QLineEdit* password = nullptr;
+    QCheckBox* allow_plain_password = nullptr; // "允许明文密码"
     QLineEdit* prefix = nullptr;
     QLineEdit* station = nullptr;
     QComboBox* qos = nullptr;

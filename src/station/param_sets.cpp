@@ -36,19 +36,10 @@ namespace {
 
 const std::vector<SetSourceKind> kExportSources = { SetSourceKind::GridColumn, SetSourceKind::Database };
 
-std::string read_text_file(const QString& path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        throw EInOutError("无法打开文件 " + path.toStdString() + "：" + file.errorString().toStdString());
-    const QByteArray bytes = file.readAll();
-    return std::string(bytes.constData(), static_cast<size_t>(bytes.size()));
-}
-
 ParamSetFile read_set_file(const QString& path)
 {
     try {
-        return read_param_set_file(read_text_file(path));
+        return read_param_set_file(read_param_set_file_bytes(QFile::encodeName(path).toStdString()));
     } catch (const EStationError& e) {
         throw EStationError("文件 " + QFileInfo(path).fileName().toStdString() + " 未采用。" + e.what());
     }

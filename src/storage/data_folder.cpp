@@ -26,14 +26,14 @@ void copy_template(const QString& from, const QString& to)
     QFile::remove(part);
     QFile source(from);
     if (!source.copy(part))
-        fail(QStringLiteral("Cannot copy the database template %1 to %2: %3")
+        fail(QStringLiteral("无法把数据库模板 %1 复制为 %2：%3")
                  .arg(native(from), native(to), source.errorString()));
     // The template may be installed read-only; the station writes its copy.
     QFile::setPermissions(part, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
     if (!QFile::rename(part, to)) {
         QFile::remove(part);
         if (!QFileInfo::exists(to))
-            fail(QStringLiteral("Cannot create the database file %1").arg(native(to)));
+            fail(QStringLiteral("无法建立数据库文件 %1").arg(native(to)));
     }
 }
 
@@ -55,7 +55,7 @@ DataFolder prepare_data_folder(const DataFolderRequest& request)
     folder.path = QDir(dir).absolutePath();
     looked_in << native(folder.path);
     if (!QDir().mkpath(folder.path))
-        fail(QStringLiteral("Cannot create the data folder %1").arg(native(folder.path)));
+        fail(QStringLiteral("无法建立数据目录 %1").arg(native(folder.path)));
 
     const QString db = QDir(folder.path).filePath(kDbFileName);
     if (QFileInfo::exists(db))
@@ -70,10 +70,9 @@ DataFolder prepare_data_folder(const DataFolderRequest& request)
     QStringList templates;
     for (const QString& candidate : request.templates)
         templates << native(candidate);
-    fail(QStringLiteral("The database file %1 is in none of the folders %2, and no installed template was "
-                        "found to create it (looked for %3)")
-             .arg(kDbFileName, looked_in.join(QStringLiteral(", ")),
-                  templates.isEmpty() ? QStringLiteral("none") : templates.join(QStringLiteral(", "))));
+    fail(QStringLiteral("数据库文件 %1 不在以下任何目录中：%2；也没有找到可用来建立它的安装模板（查找过：%3）")
+             .arg(kDbFileName, looked_in.join(QStringLiteral("、")),
+                  templates.isEmpty() ? QStringLiteral("无") : templates.join(QStringLiteral("、"))));
 }
 
 QStringList installed_template_paths()

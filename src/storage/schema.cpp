@@ -50,14 +50,16 @@ const std::vector<SchemaStep> kSteps = {
             "address INTEGER NOT NULL, alarm TEXT NOT NULL, raised INTEGER NOT NULL)",
             "CREATE INDEX alarm_log_time ON alarm_log (\"time\")",
             "CREATE INDEX alarm_log_address_time ON alarm_log (address, \"time\")",
-        } },
+        },
+        { "alarm_log" } },
     { 2, "测量记录修改审计表 mea_audit",
         {
             // One row per changed field of a mea_tbl row: when, the row's
             // rowid, the field, and the stored values before and after.
             "CREATE TABLE mea_audit (id INTEGER PRIMARY KEY, changed_at TEXT NOT NULL, "
             "row_id INTEGER NOT NULL, field TEXT NOT NULL, old_value, new_value)",
-        } },
+        },
+        { "mea_audit" } },
     { 3, "测量记录时间索引与分钟汇总表 mea_minute",
         {
             // Rows of a time range, of one address or all.
@@ -84,7 +86,8 @@ const std::vector<SchemaStep> kSteps = {
             "CREATE TRIGGER mea_minute_delete AFTER DELETE ON mea_tbl BEGIN "
             MINUTE_REBUILD("OLD") "; "
             "END",
-        } },
+        },
+        { "mea_minute" } },
 };
 
 [[noreturn]] void fail(const QString& file, const QString& what, const QString& reason)
@@ -113,47 +116,68 @@ int schema_version(const QSqlDatabase& db)
     return q.value(0).toInt();
 }
 
-void upgrade_schema(
-    const QSqlDatabase& db, const QString& file, const std::vector<SchemaStep>& steps, const SchemaStepNotice& starting)
+void upgrade_schema(const QSqlDatabase& db, const QString& file, const std::vector<SchemaStep>& steps,
+    const SchemaStepNotice& starting, const SchemaUpgradeStart& before)
 {
     const int latest = latest_schema_version(steps);
-    int version = schema_version(db);
-    if (version > latest)
+    const auto newer = [&](int version) {
         fail(file, QStringLiteral("的结构版本为 %1，本程序只认识到版本 %2").arg(version).arg(latest),
             QStringLiteral("请使用较新版本的程序打开它"));
+    };
+    if (const int version = schema_version(db); version > latest)
+        newer(version);
+    else if (version == latest)
+        return;
+    QSqlQuery q(db);
+    const QString what = QStringLiteral("升级到结构版本 %1 失败").arg(latest);
+    // The write lock first, then the version again: another program may have
+    // upgraded the file since it was read.
+    if (!q.exec(QStringLiteral("BEGIN IMMEDIATE")))
+        fail(file, what, q.lastError().text());
+    const auto rollback = [&] {
+        q.finish();
+        QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
+    };
+    if (!q.exec(QStringLiteral("PRAGMA user_version")) || !q.next()) {
+        const QString reason = q.lastError().text();
+        rollback();
+        fail(file, what, reason);
+    }
+    const int version = q.value(0).toInt();
+    q.finish();
+    if (version >= latest) {
+        rollback();
+        if (version > latest)
+            newer(version);
+        return;
+    }
+    try {
+        if (before)
+            before(version);
+    } catch (...) {
+        rollback();
+        throw;
+    }
     for (const SchemaStep& step : steps) {
         if (step.version <= version)
             continue;
-        const QString what = QStringLiteral("升级到结构版本 %1（%2）失败")
-                                 .arg(step.version)
-                                 .arg(QString::fromUtf8(step.what));
-        QSqlQuery q(db);
-        // The write lock first, then the version again: another program may
-        // have upgraded the file since it was read.
-        if (!q.exec(QStringLiteral("BEGIN IMMEDIATE")))
-            fail(file, what, q.lastError().text());
-        auto rollback = [&](const QString& reason) {
-            q.finish();
-            QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
-            fail(file, what, reason);
-        };
-        if (!q.exec(QStringLiteral("PRAGMA user_version")) || !q.next())
-            rollback(q.lastError().text());
-        version = q.value(0).toInt();
-        q.finish();
-        if (version >= step.version) {
-            QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
-            continue;
-        }
         if (starting)
             starting(step);
-        for (const char* statement : step.statements)
-            if (!q.exec(QString::fromUtf8(statement)))
-                rollback(q.lastError().text());
-        if (!q.exec(QStringLiteral("PRAGMA user_version = %1").arg(step.version)))
-            rollback(q.lastError().text());
-        if (!q.exec(QStringLiteral("COMMIT")))
-            rollback(q.lastError().text());
-        version = step.version;
+        for (const char* statement : step.statements) {
+            if (!q.exec(QString::fromUtf8(statement))) {
+                const QString reason = q.lastError().text();
+                rollback();
+                fail(file,
+                    QStringLiteral("升级到结构版本 %1（%2）失败，文件保持原样")
+                        .arg(step.version)
+                        .arg(QString::fromUtf8(step.what)),
+                    reason);
+            }
+        }
+    }
+    if (!q.exec(QStringLiteral("PRAGMA user_version = %1").arg(latest)) || !q.exec(QStringLiteral("COMMIT"))) {
+        const QString reason = q.lastError().text();
+        rollback();
+        fail(file, what + QStringLiteral("，文件保持原样"), reason);
     }
 }

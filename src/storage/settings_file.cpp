@@ -17,8 +17,20 @@
 
 namespace {
 
+// A line of the file as a message shows it: control characters (a file of
+// zeros, binary garbage) as '?'.
+QString shown(const QByteArray& line)
+{
+    QString text = QString::fromLatin1(line);
+    for (QChar& c : text)
+        if (c.unicode() < 0x20 || c.unicode() == 0x7F)
+            c = QLatin1Char('?');
+    return text;
+}
+
 constexpr int kTakenChars = 8;
 constexpr qsizetype kMaxSettingsBytes = 4096;
+constexpr int kNotRegular = -1;
 
 // The runtime's message, then the file and the reason in words.
 [[noreturn]] void raise_in_out(const QString& path, int err, bool writing)
@@ -31,13 +43,22 @@ constexpr qsizetype kMaxSettingsBytes = 4096;
 }
 
 // Reads at most kMaxSettingsBytes: the file is three short lines, and a
-// file grown by accident must not cost memory. Returns errno on failure.
-int read_head(const QString& path, QByteArray* data)
+// file grown by accident must not cost memory. Returns errno on failure;
+// kNotRegular (with the kind in `kind`) for a name that is no regular file.
+int read_head(const QString& path, QByteArray* data, mode_t* kind)
 {
     const QByteArray name = QFile::encodeName(path);
-    const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC);
+    // O_NONBLOCK: opening a FIFO for reading would otherwise wait for a writer,
+    // and start-up with it.
+    const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return errno;
+    struct stat st { };
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        *kind = st.st_mode;
+        ::close(fd);
+        return kNotRegular;
+    }
     data->resize(kMaxSettingsBytes);
     qsizetype got = 0;
     while (got < data->size()) {
@@ -119,6 +140,8 @@ QString in_out_reason(int errno_value)
         return QStringLiteral("打开的文件过多");
     case ENAMETOOLONG:
         return QStringLiteral("文件名过长");
+    case EISDIR:
+        return QStringLiteral("该名称是一个目录，不是文件");
     default:
         return QStringLiteral("系统错误 %1（%2）")
             .arg(errno_value)
@@ -130,9 +153,14 @@ SettingsReadResult read_settings(const QString& path, const SettingsTargets& tar
 {
     SettingsReadResult result;
     QByteArray data;
-    const int err = read_head(path, &data);
+    mode_t kind = 0;
+    const int err = read_head(path, &data, &kind);
     if (err == ENOENT)
         return result; // a first start: the form's values stand
+    if (err == kNotRegular) {
+        result.problems << QStringLiteral("设置文件 %1 %2，未读取，使用默认设置").arg(path, file_kind_text(kind));
+        return result;
+    }
     if (err != 0) {
         result.problems << QStringLiteral("无法读取设置文件 %1：%2，使用默认设置").arg(path, in_out_reason(err));
         return result;
@@ -166,35 +194,60 @@ SettingsReadResult read_settings(const QString& path, const SettingsTargets& tar
             result.problems << QStringLiteral("设置文件 %1 第 %2 行 '%3' 不是整数，该项使用默认值")
                                    .arg(path)
                                    .arg(line_no)
-                                   .arg(QString::fromLatin1(line.left(40)));
+                                   .arg(shown(line.left(40)));
             continue;
         }
         const auto& apply = line_no == 1 ? targets.set_port_index
             : line_no == 2              ? targets.set_baud_index
                                         : targets.set_period;
-        if (apply)
-            apply(value);
+        if (apply && !apply(value))
+            result.problems << QStringLiteral("设置文件 %1 第 %2 行 '%3' 超出范围，该项使用默认值")
+                                   .arg(path)
+                                   .arg(line_no)
+                                   .arg(shown(taken));
     }
     return result;
 }
 
+QString file_kind_text(unsigned mode)
+{
+    if (S_ISDIR(mode))
+        return QStringLiteral("不是普通文件，而是一个目录");
+    if (S_ISFIFO(mode))
+        return QStringLiteral("不是普通文件，而是一个管道（FIFO）");
+    if (S_ISSOCK(mode))
+        return QStringLiteral("不是普通文件，而是一个套接字");
+    if (S_ISCHR(mode) || S_ISBLK(mode))
+        return QStringLiteral("不是普通文件，而是一个设备");
+    return QStringLiteral("不是普通文件");
+}
+
 void file_save(const QString& path, int port_index, int baud_index, int period)
 {
-    const QByteArray content = QByteArray::number(port_index) + "\r\n" + QByteArray::number(baud_index)
-        + "\r\n" + QByteArray::number(period) + "\r\n";
+    replace_file(path,
+        QByteArray::number(port_index) + "\r\n" + QByteArray::number(baud_index) + "\r\n"
+            + QByteArray::number(period) + "\r\n");
+}
+
+void replace_file(const QString& path, const QByteArray& content, int mode)
+{
     const QFileInfo info(path);
     const QByteArray target = QFile::encodeName(info.absoluteFilePath());
     const QByteArray dir = QFile::encodeName(info.absolutePath());
     const QByteArray tmp = target + ".tmp" + QByteArray::number(static_cast<qint64>(::getpid()));
 
-    // Keep the permissions of the file being replaced.
-    mode_t mode = 0666;
+    // Keep the permissions of the regular file being replaced, unless told.
+    mode_t new_mode = 0666;
     struct stat st { };
-    if (::stat(target.constData(), &st) == 0)
-        mode = st.st_mode & 07777;
+    if (mode >= 0)
+        new_mode = static_cast<mode_t>(mode);
+    else if (::stat(target.constData(), &st) == 0 && S_ISREG(st.st_mode))
+        new_mode = st.st_mode & 07777;
 
     ::unlink(tmp.constData()); // a leftover of an interrupted save
-    const int fd = ::open(tmp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    // Created with its final permissions: a file that is to be owner-only is
+    // never readable by others, not even for a moment.
+    const int fd = ::open(tmp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, new_mode);
     if (fd < 0)
         raise_in_out(path, errno, true);
     if (!write_all(fd, content) || ::fsync(fd) != 0) {

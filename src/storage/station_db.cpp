@@ -1,12 +1,16 @@
 #include "station_db.h"
 
+#include "db_check.h"
 #include "errors.h"
+#include "event_log.h"
 #include "measurement_history.h"
 #include "param_catalogue.h"
 #include "param_text.h"
 #include "schema.h"
+#include "settings_file.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -16,8 +20,10 @@
 #include <QVariant>
 
 #include <algorithm>
-
 #include <atomic>
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -166,32 +172,136 @@ StationDb::StationDb(const QString& dir, QObject* parent, const SchemaStepNotice
 {
     const QString base = dir.isEmpty() ? QDir::currentPath() : dir;
     path_ = QDir(base).absoluteFilePath(kDbFileName);
-    QSqlDatabase db = open_station_connection(path_, conn_name_);
-    auto drop_connection = [&] {
+    // Judged read-only first: a file refused here keeps every byte.
+    check_station_db(path_);
+
+    // mode=rw: open the existing file read-write, never create one. Nothing
+    // is written until the write lock proves that the station may write.
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), conn_name_);
+    {
+        QUrl url = QUrl::fromLocalFile(path_);
+        url.setQuery(QStringLiteral("mode=rw"));
+        db.setDatabaseName(url.toString(QUrl::FullyEncoded));
+    }
+    db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=2000"));
+    auto refuse = [&](const QString& reason, const QString& detail) {
         db.close();
         db = QSqlDatabase();
         QSqlDatabase::removeDatabase(conn_name_);
+        throw EDatabaseError(db_refusal_text(path_, reason, detail).toStdString());
     };
-    QSqlQuery q(db);
-    // The poll's writes wait for another writer only briefly: a write that
-    // cannot go in joins the row queue instead of freezing the window.
-    q.exec(QStringLiteral("PRAGMA busy_timeout = %1").arg(kWriteBusyTimeoutMs));
-    if (!q.exec(QStringLiteral(
-            "SELECT \"date\", \"time\", address, sv, pv, mv, val, alm FROM mea_tbl LIMIT 0"))) {
-        const QString text = q.lastError().text();
-        q = QSqlQuery();
-        drop_connection();
-        throw EDatabaseError(QStringLiteral("无法打开数据库 %1 的表 mea_tbl：%2")
-                                 .arg(db_file_label(path_), text)
-                                 .toStdString());
+    if (!db.open())
+        refuse(QStringLiteral("无法打开该文件"), db.lastError().text());
+    {
+        QSqlQuery q(db);
+        // Another program writing it, or a file that cannot be written after
+        // all, shows here, before anything has changed.
+        if (!q.exec(QStringLiteral("BEGIN IMMEDIATE"))) {
+            const QSqlError error = q.lastError();
+            q = QSqlQuery();
+            const int code = error.nativeErrorCode().toInt() & 0xFF;
+            refuse(code == 5 || code == 6 ? QStringLiteral("文件被其他程序锁定（正在写入它），请关闭该程序后再启动")
+                    : code == 8          ? QStringLiteral("文件只读（没有写入权限），本站需要写入它")
+                                         : QStringLiteral("无法写入该文件"),
+                error.text());
+        }
+        q.exec(QStringLiteral("ROLLBACK"));
     }
-    q = QSqlQuery();
     try {
-        upgrade_schema(db, db_file_label(path_), schema_steps(), upgrading);
+        upgrade_schema(db, db_file_label(path_), schema_steps(), upgrading,
+            [this](int from_version) { copy_aside(from_version); });
     } catch (const EDatabaseError&) {
-        drop_connection();
+        db.close();
+        db = QSqlDatabase();
+        QSqlDatabase::removeDatabase(conn_name_);
         throw;
     }
+    // Only a file the station has accepted (and upgraded) changes its journal:
+    // WAL keeps readers (the browser, the export) from blocking the writes of
+    // the poll cycle; FULL sync makes each commit survive a power cut.
+    {
+        QSqlQuery q(db);
+        if (!q.exec(QStringLiteral("PRAGMA journal_mode=WAL")) || !q.next()
+            || q.value(0).toString().compare(QLatin1String("wal"), Qt::CaseInsensitive) != 0) {
+            const QString text = q.lastError().text();
+            q = QSqlQuery();
+            refuse(QStringLiteral("无法切换到 WAL 日志模式"), text);
+        }
+        q.finish();
+        if (!q.exec(QStringLiteral("PRAGMA synchronous=FULL"))) {
+            const QString text = q.lastError().text();
+            q = QSqlQuery();
+            refuse(QStringLiteral("无法设置同步写入"), text);
+        }
+        // The poll's writes wait for another writer only briefly: a write that
+        // cannot go in joins the row queue instead of freezing the window.
+        q.exec(QStringLiteral("PRAGMA busy_timeout = %1").arg(kWriteBusyTimeoutMs));
+    }
+}
+
+void StationDb::copy_aside(int from_version)
+{
+    // Copied by SQLite (VACUUM INTO, a consistent snapshot of the committed
+    // content, WAL included) on a second, read-only connection while this one
+    // holds the write lock, so that nothing changes between the copy and the
+    // upgrade. Written under a temporary name, flushed to disk, then renamed:
+    // a copy cut short never passes for the copy.
+    const QString copy = db_upgrade_copy_path(path_, from_version);
+    const QString part = copy + QStringLiteral(".part");
+    QFile::remove(part); // a leftover of a start that was cut short
+    auto fail = [&](const QString& detail) {
+        QFile::remove(part);
+        throw EDatabaseError(db_refusal_text(path_,
+            QStringLiteral("升级结构前无法把它复制为 %1，文件保持原样").arg(QFileInfo(copy).fileName()), detail)
+                                 .toStdString());
+    };
+    const QString name = conn_name_ + QStringLiteral("_copy");
+    QString error;
+    {
+        QSqlDatabase source = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        QUrl url = QUrl::fromLocalFile(path_);
+        url.setQuery(QStringLiteral("mode=ro"));
+        source.setDatabaseName(url.toString(QUrl::FullyEncoded));
+        source.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=2000"));
+        if (!source.open()) {
+            error = source.lastError().text();
+        } else {
+            QSqlQuery q(source);
+            if (!q.prepare(QStringLiteral("VACUUM INTO ?")))
+                error = q.lastError().text();
+            else {
+                q.bindValue(0, part);
+                if (!q.exec())
+                    error = q.lastError().text();
+            }
+        }
+        source.close();
+    }
+    QSqlDatabase::removeDatabase(name);
+    if (!error.isEmpty())
+        fail(error);
+    const QByteArray part_name = QFile::encodeName(part);
+    const int fd = ::open(part_name.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0 || ::fsync(fd) != 0) {
+        const int err = errno;
+        if (fd >= 0)
+            ::close(fd);
+        fail(in_out_reason(err));
+    }
+    ::close(fd);
+    if (::rename(part_name.constData(), QFile::encodeName(copy).constData()) != 0) {
+        const int err = errno;
+        fail(in_out_reason(err));
+    }
+    const int dfd = ::open(QFile::encodeName(QFileInfo(path_).absolutePath()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dfd >= 0) {
+        ::fsync(dfd);
+        ::close(dfd);
+    }
+    event_log::write("数据库", QStringLiteral("升级结构前已把数据库（结构版本 %1）复制为 %2")
+                                 .arg(from_version)
+                                 .arg(QDir::toNativeSeparators(copy))
+                                 .toStdString());
 }
 
 StationDb::~StationDb()

@@ -5,8 +5,11 @@
 //
 // The file is delivered with the program and is never created here: it is
 // opened read-write through a "file:...?mode=rw" URI, so a missing file is an
-// error instead of a new empty database. The journal is WAL with full sync,
-// so every store and append is committed and on disk when its call returns.
+// error instead of a new empty database. Before anything is written to it,
+// the file is judged read-only (db_check.h); a refused file is left as it
+// was. The journal is WAL with full sync (switched on only for a file the
+// station accepted), so every store and append is committed and on disk when
+// its call returns.
 // Field names are built only from addresses checked to lie in 0..89; every
 // value goes through a bound parameter.
 //
@@ -61,12 +64,15 @@ struct ParamColumn {
 class StationDb : public QObject {
     Q_OBJECT
 public:
-    // Opens `dir`/control_db.sqlite (dir = the working directory by default),
-    // checks that mea_tbl exists and brings the layout to the newest version
-    // (schema.h). Throws EDatabaseError naming the file and the directory when
-    // the file is missing, unreadable, not writable, not a database, has no
-    // mea_tbl, or cannot be upgraded. Never creates the file. `upgrading` is
-    // told of each layout step before it runs.
+    // Opens `dir`/control_db.sqlite (dir = the working directory by default):
+    // checks it read-only (check_station_db: tables, columns, version, state),
+    // takes the write lock once to prove that nobody else is writing it, and
+    // brings the layout to the newest version (schema.h) after copying the
+    // file aside (db_upgrade_copy_path), in one transaction; then switches it
+    // to WAL. Throws EDatabaseError naming the file, the directory and the
+    // reason when the file is refused or cannot be upgraded; nothing has been
+    // written to it then (a failed upgrade is rolled back whole). Never
+    // creates the file. `upgrading` is told of each layout step before it runs.
     explicit StationDb(
         const QString& dir = QString(), QObject* parent = nullptr, const SchemaStepNotice& upgrading = {});
     ~StationDb() override;
@@ -74,8 +80,9 @@ public:
     StationDb(const StationDb&) = delete;
     StationDb& operator=(const StationDb&) = delete;
 
-    // Start-up step: checks that ai_para exists with id, MyDTL and no0..no89.
-    // Throws EDatabaseError ("Table ai_para ...") otherwise.
+    // Start-up step: reads the first ai_para row (id, MyDTL, no0..no89; the
+    // file was checked to have them when it was opened). Throws EDatabaseError
+    // when that fails.
     void open_parameter_table();
 
     // Sets field no<address> of the ai_para row id = code + 1 to `value`
@@ -121,6 +128,7 @@ Q_SIGNALS:
 
 private:
     [[noreturn]] void raise(const QString& what, const QString& driver_text) const;
+    void copy_aside(int from_version);
     qint64 insert_row(const MeasurementRow& row);
 
     QString path_;

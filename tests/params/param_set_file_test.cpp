@@ -3,7 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
 #include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -170,4 +175,64 @@ TEST(ParamSetFile, ValuesAreCheckedForTheTargetsDecimalPlaces)
     } catch (const EStationError& e) {
         EXPECT_NE(std::string(e.what()).find("'40000' 超出范围 -5000 .. 5000"), std::string::npos) << e.what();
     }
+}
+
+// Zero needs no decimals, however it is written: an exponent does not make it
+// finer than an integer parameter's resolution. Other values still do.
+TEST(ParamSetFile, ZeroIsZeroWhateverItsExponent)
+{
+    for (const char* zero : { "0e-2", "-0E-5", "0.000e+3", "00e3", "0" }) {
+        SCOPED_TRACE(zero);
+        const ParamSetFile file
+            = read_param_set_file(file_with(std::string("4,下限报警LoAL,") + zero + "\n", "仪表地址,3\n小数位数,0\n"));
+        EXPECT_EQ(file.set.values.at(4), 0.0f);
+    }
+    EXPECT_NE(refusal(file_with("4,下限报警LoAL,1e-2\n", "仪表地址,3\n小数位数,0\n")).find("更精细"), std::string::npos);
+    EXPECT_EQ(refusal(file_with("4,下限报警LoAL,500e-2\n", "仪表地址,3\n小数位数,0\n")), "");
+}
+
+// A set file is read only when it is a regular file of at most 1 MiB; a
+// bigger one is refused unread, a FIFO without waiting for a writer.
+TEST(ParamSetFile, OnlyRegularFilesUpToOneMebibyteAreRead)
+{
+    char pattern[] = "/tmp/param_set_file_XXXXXX";
+    const std::string dir = ::mkdtemp(pattern);
+    const auto write = [&](const std::string& name, std::size_t size) {
+        std::ofstream out(dir + "/" + name, std::ios::binary);
+        const std::string head = file_with("4,下限报警LoAL,1\n");
+        out << head << std::string(size - head.size(), '\n');
+        return dir + "/" + name;
+    };
+    const std::string limit = write("limit.csv", kMaxParamSetFileBytes);
+    const std::string over = write("over.csv", kMaxParamSetFileBytes + 1);
+    const std::string fifo = dir + "/fifo.csv";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::string sub = dir + "/folder.csv";
+    ASSERT_EQ(::mkdir(sub.c_str(), 0700), 0);
+
+    const std::string bytes = read_param_set_file_bytes(limit);
+    EXPECT_EQ(bytes.size(), kMaxParamSetFileBytes);
+    EXPECT_EQ(read_param_set_file(bytes).set.values.at(4), 1.0f);
+    const struct {
+        std::string path;
+        const char* says;
+    } refused[] = {
+        { over, "文件有 1048577 字节，超过参数集文件的上限 1 MiB" },
+        { fifo, "不是普通文件" },
+        { sub, "目录" },
+        { dir + "/missing.csv", "无法打开文件" },
+    };
+    for (const auto& c : refused) {
+        SCOPED_TRACE(c.path);
+        try {
+            (void)read_param_set_file_bytes(c.path);
+            ADD_FAILURE() << "read";
+        } catch (const EInOutError& e) {
+            EXPECT_NE(std::string(e.what()).find(c.says), std::string::npos) << e.what();
+        }
+    }
+    for (const std::string& f : { limit, over, fifo })
+        std::remove(f.c_str());
+    ::rmdir(sub.c_str());
+    ::rmdir(dir.c_str());
 }

@@ -233,6 +233,7 @@ TEST_F(Publisher, RefusedCredentialsAreReportedOnce)
     MqttConfig c = config(broker);
     c.user = QStringLiteral("station");
     c.password = QStringLiteral("wrong");
+    c.allow_plain_password = true; // this broker has no TLS
     {
         MqttPublisher p(c, quick());
         publish_numbered(p, 0, 5);
@@ -253,6 +254,31 @@ TEST_F(Publisher, RefusedCredentialsAreReportedOnce)
     c.user.clear();
     MqttPublisher anonymous(c, quick());
     EXPECT_TRUE(wait_until([&] { return anonymous.status().link == MqttPublisher::Link::Refused; }, 5s));
+}
+
+// A password without TLS that the settings do not allow to go in clear is
+// never sent: the publisher refuses before connecting, and says why.
+TEST_F(Publisher, APasswordIsNotSentInClearUnlessAllowed)
+{
+    MqttBroker::Options secured;
+    secured.user = QStringLiteral("station");
+    secured.password = QStringLiteral("right");
+    MqttBroker broker(secured);
+    ASSERT_TRUE(broker.start());
+    MqttConfig c = config(broker);
+    c.user = QStringLiteral("station");
+    c.password = QStringLiteral("right");
+    {
+        MqttPublisher p(c, quick());
+        ASSERT_TRUE(wait_until([&] { return p.status().link == MqttPublisher::Link::Refused; }, 5s));
+        EXPECT_TRUE(QString::fromStdString(p.status().reason).contains(QStringLiteral("未加密"))) << p.status().reason;
+    }
+    EXPECT_FALSE(broker.log().contains(QStringLiteral("ai_station-"))) << broker.log().toStdString(); // no CONNECT
+    c.allow_plain_password = true;
+    MqttPublisher allowed(c, quick());
+    EXPECT_TRUE(wait_until([&] { return allowed.status().link == MqttPublisher::Link::Connected; }, 5s));
+    EXPECT_TRUE(wait_until([&] { return broker.log().contains(QStringLiteral("u'station'")); }, 5s))
+        << broker.log().toStdString();
 }
 
 // TLS with the CA file given: delivered. Without it the broker's certificate

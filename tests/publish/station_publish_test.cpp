@@ -289,6 +289,7 @@ TEST_F(StationPublish, WrongCredentialsAreSaidOnceAndPollingGoesOn)
     MqttConfig c = mqtt(broker);
     c.user = QStringLiteral("station");
     c.password = QStringLiteral("wrong");
+    c.allow_plain_password = true; // this broker has no TLS
     start(c);
     ASSERT_TRUE(wait_for([&] { return log_lines_with(QStringLiteral("拒绝连接")) == 1; }, 10000));
     const qint64 before = logged_count();

@@ -27,6 +27,7 @@ MqttConfig full_config()
     c.ca_file = QStringLiteral("/etc/ssl/certs/ca-certificates.crt");
     c.user = QStringLiteral("station");
     c.password = QStringLiteral("s3cret:/@");
+    c.allow_plain_password = true;
     c.prefix = QStringLiteral("site/hall2");
     c.station = QStringLiteral("kiln-1");
     c.qos = 0;
@@ -63,6 +64,21 @@ TEST(MqttDialog, TakesOkOnlyWithSettingsThatCanPublish)
         { "no host", [](MqttDialog& d) { d.host->setText(QStringLiteral("  ")); }, false },
         { "wildcard in the prefix", [](MqttDialog& d) { d.prefix->setText(QStringLiteral("site/+")); }, false },
         { "slash in the station id", [](MqttDialog& d) { d.station->setText(QStringLiteral("a/b")); }, false },
+        // Without TLS a password goes only when "允许明文密码" is ticked.
+        { "password in clear not allowed", [](MqttDialog& d) { d.allow_plain_password->setChecked(false); }, false },
+        { "no password, nothing to allow",
+            [](MqttDialog& d) {
+                d.allow_plain_password->setChecked(false);
+                d.password->clear();
+            },
+            true },
+        { "password over TLS",
+            [](MqttDialog& d) {
+                d.allow_plain_password->setChecked(false);
+                d.tls->setChecked(true);
+                d.ca_file->clear();
+            },
+            true },
         { "off, whatever the rest says",
             [](MqttDialog& d) {
                 d.host->clear();

@@ -129,12 +129,18 @@ TEST_F(PortBoxTest, AChosenDeviceIsOpenedAgainAfterARestartWhereverItIsListed)
     EXPECT_EQ(comm().CommName(), stable);
     EXPECT_TRUE(frame_arrives(adapter));
 
-    // Without the remembered path, an index past the fixed names opens nothing.
+    // Without the remembered path, an index past the fixed names names no
+    // port: the default (COM1) stands, and the file and the line are named.
     f.close();
     ASSERT_TRUE(QFile::remove(dir.filePath(kStationSettingsFileName)));
+    errors.clear();
     TForm1& again = make_form();
-    EXPECT_FALSE(comm().is_open());
-    EXPECT_EQ(again.port_box->currentIndex(), -1);
+    EXPECT_EQ(again.port_box->currentIndex(), 0);
+    EXPECT_EQ(comm().CommName(), "com1");
+    EXPECT_FALSE(listed_with(QStringLiteral("设置文件 %1 第 1 行 '17' 超出范围，该项使用默认值")
+                                 .arg(dir.filePath(QStringLiteral("save.txt"))))
+                     .isEmpty())
+        << listed().join(QLatin1Char('\n')).toStdString();
 }
 
 TEST_F(PortBoxTest, APortGivenAtStartOpensOrSaysWhyItCannot)

@@ -224,3 +224,40 @@ TEST_F(StartUp, MissingDatabaseStopsTheEngineAndTheWindow)
     }
     EXPECT_FALSE(QFile::exists(dir.filePath("control_db.sqlite")));
 }
+
+// An index past its list (a baud-rate index of 7) takes the default, with a
+// message naming the file and the line; the port still opens, and closing
+// saves a usable index, not -1.
+TEST_F(StartUp, AnIndexPastItsListTakesTheDefaultAndIsNamed)
+{
+    write_settings({ "0", "7", "5" });
+    const PtyAdapter adapter(*this);
+    ASSERT_TRUE(adapter.linked);
+    TForm1& f = make_form();
+    EXPECT_TRUE(errors.isEmpty()) << errors.join('\n').toStdString();
+    EXPECT_FALSE(listed_with(QStringLiteral("设置文件 %1 第 2 行 '7' 超出范围，该项使用默认值").arg(dir.filePath("save.txt")))
+                     .isEmpty())
+        << listed().join('\n').toStdString();
+    EXPECT_EQ(f.ComboBox2->currentText(), "19200");
+    EXPECT_EQ(engine().SComm1_485->BaudRate(), 19200u);
+    EXPECT_TRUE(engine().SComm1_485->is_open());
+    f.close();
+    EXPECT_EQ(read_file(dir.filePath("save.txt")), QByteArray("0\r\n2\r\n5\r\n"));
+}
+
+// The port given for one start is not saved; a port the operator then picks is.
+TEST_F(StartUp, APortForOneStartIsNotSavedButTheOperatorsChoiceIs)
+{
+    write_settings({ "3", "1", "5" });
+    for (const bool operator_picks : { false, true }) {
+        SCOPED_TRACE(operator_picks ? "operator picks COM6" : "closed as started");
+        TForm1& f = make_form(false, [](Engine::Options& o) { o.start_port = QStringLiteral("COM2"); });
+        EXPECT_EQ(f.ComboBox1->currentText(), "COM2");
+        if (operator_picks)
+            f.ComboBox1->setCurrentIndex(5); // raises the change handler, which saves
+        f.close();
+        EXPECT_EQ(read_file(dir.filePath("save.txt")),
+            operator_picks ? QByteArray("5\r\n1\r\n5\r\n") : QByteArray("3\r\n1\r\n5\r\n"));
+        EXPECT_FALSE(QFile::exists(dir.filePath("station.ini")) && read_file(dir.filePath("station.ini")).contains("device"));
+    }
+}

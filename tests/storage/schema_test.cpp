@@ -1,11 +1,12 @@
-// The layout version: a database of the delivered layout is upgraded in place
-// with every row kept; a newer file is refused; a failed step leaves the file
-// at the last completed version.
+// The layout version: a database of the delivered layout is copied aside and
+// upgraded in place with every row kept; a newer file is refused; an upgrade
+// is one transaction: a failed step leaves the file as it was.
 #include "errors.h"
 #include "schema.h"
 #include "station_db.h"
 #include "storage_fixture.h"
 
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QSqlError>
@@ -37,9 +38,12 @@ protected:
             columns += QStringLiteral(", no%1").arg(a);
         return dump("ai_para", columns.toLatin1().constData());
     }
-    QVariantList mea_tbl() const
+    QVariantList mea_tbl(const QString& path = QString()) const
     {
-        return dump("mea_tbl", "rowid, \"date\", \"time\", address, sv, pv, mv, val, alm");
+        return query(QStringLiteral("SELECT quote(rowid) || ',' || quote(\"date\") || ',' || quote(\"time\") || ',' || "
+                                    "quote(address) || ',' || quote(sv) || ',' || quote(pv) || ',' || quote(mv) || ',' || "
+                                    "quote(val) || ',' || quote(alm) FROM mea_tbl ORDER BY rowid"),
+            path);
     }
     int version() const { return query(QStringLiteral("PRAGMA user_version")).front().toInt(); }
     // The minute table as it should be, worked out here from the log's rows
@@ -118,6 +122,12 @@ TEST_F(SchemaTest, DeliveredLayoutIsUpgradedInPlaceKeepingEveryRow)
         EXPECT_EQ(schema_version(db.connection()), latest_schema_version());
     }
     EXPECT_EQ(version(), latest_schema_version());
+    // The file as it was is kept aside, named by the version it had.
+    const QString copy = db_path() + QStringLiteral(".bak-v0");
+    ASSERT_TRUE(QFileInfo::exists(copy));
+    EXPECT_EQ(query(QStringLiteral("PRAGMA user_version"), copy).front().toInt(), 0);
+    EXPECT_EQ(mea_tbl(copy), log_before);
+    EXPECT_EQ(query(QStringLiteral("PRAGMA integrity_check"), copy).front().toString(), QStringLiteral("ok"));
     EXPECT_TRUE(has("table", "alarm_log"));
     EXPECT_TRUE(has("index", "alarm_log_address_time"));
     EXPECT_TRUE(has("table", "mea_audit"));
@@ -136,6 +146,7 @@ TEST_F(SchemaTest, DeliveredLayoutIsUpgradedInPlaceKeepingEveryRow)
     EXPECT_EQ(version(), latest_schema_version());
     EXPECT_EQ(mea_tbl().mid(0, log_before.size()), log_before);
     EXPECT_EQ(mea_tbl().size(), log_before.size() + 1);
+    EXPECT_FALSE(QFileInfo::exists(db_path() + QStringLiteral(".bak-v%1").arg(latest_schema_version())));
 }
 
 TEST_F(SchemaTest, AFileNewerThanTheProgramIsRefusedUntouched)
@@ -154,34 +165,47 @@ TEST_F(SchemaTest, AFileNewerThanTheProgramIsRefusedUntouched)
 }
 
 // A later version is one more step at the end of the list: only the new step
-// runs on an up-to-date file, and a step that fails half-way leaves nothing of
-// itself behind.
-TEST_F(SchemaTest, AddedStepsRunOnceAndAFailedStepLeavesTheLastVersion)
+// runs on an up-to-date file. The steps run as one transaction: a step that
+// fails leaves nothing of any step behind, and the file keeps its version; so
+// does a failure of the copy made before the first step.
+TEST_F(SchemaTest, AddedStepsRunOnceAndAFailedUpgradeLeavesTheFileAsItWas)
 {
     {
         StationDb upgraded(dir());
     }
     const int v = latest_schema_version();
     std::vector<SchemaStep> steps = schema_steps();
-    steps.push_back(
-        { v + 1, "index", { "CREATE INDEX mea_tbl_alm ON mea_tbl (alm)" } });
+    steps.push_back({ v + 1, "index", { "CREATE INDEX mea_tbl_alm ON mea_tbl (alm)" } });
     steps.push_back({ v + 2, "broken", { "CREATE TABLE half (a)", "CREATE TABLE half (a)" } });
     {
         QSqlDatabase db = open_station_connection(db_path(), QStringLiteral("schema_test"));
         std::vector<int> announced;
+        std::vector<int> copied;
         const SchemaStepNotice note = [&](const SchemaStep& step) { announced.push_back(step.version); };
+        const SchemaUpgradeStart copy = [&](int from) { copied.push_back(from); };
         try {
-            upgrade_schema(db, QStringLiteral("control_db.sqlite"), steps, note);
+            upgrade_schema(db, QStringLiteral("control_db.sqlite"), steps, note, copy);
             ADD_FAILURE() << "the broken step passed";
         } catch (const EDatabaseError& e) {
             EXPECT_TRUE(QString::fromUtf8(e.what()).contains(QStringLiteral("broken"))) << e.what();
         }
-        EXPECT_EQ(schema_version(db), v + 1);
+        EXPECT_EQ(schema_version(db), v);
+        EXPECT_EQ(copied, std::vector<int> { v });
         // Only the steps that run are announced, each before it runs.
         EXPECT_EQ(announced, (std::vector<int> { v + 1, v + 2 }));
+
+        // A copy that fails stops the upgrade before any step.
         steps.pop_back();
         announced.clear();
-        EXPECT_NO_THROW(upgrade_schema(db, QStringLiteral("control_db.sqlite"), steps, note));
+        const SchemaUpgradeStart no_room = [](int) { throw EDatabaseError("no room for the copy"); };
+        EXPECT_THROW(upgrade_schema(db, QStringLiteral("control_db.sqlite"), steps, note, no_room), EDatabaseError);
+        EXPECT_TRUE(announced.empty());
+        EXPECT_EQ(schema_version(db), v);
+
+        EXPECT_NO_THROW(upgrade_schema(db, QStringLiteral("control_db.sqlite"), steps, note, copy));
+        EXPECT_EQ(announced, std::vector<int> { v + 1 });
+        announced.clear();
+        EXPECT_NO_THROW(upgrade_schema(db, QStringLiteral("control_db.sqlite"), steps, note, copy));
         EXPECT_TRUE(announced.empty());
         db.close();
     }

@@ -3,8 +3,10 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -22,10 +24,19 @@ struct Applied {
     {
         SettingsTargets t;
         t.show_port_text = [this](const QString& s) { log << QStringLiteral("Edit1=") + s; };
-        t.set_port_index = [this](int v) { log << QStringLiteral("ComboBox1=%1").arg(v); };
+        t.set_port_index = [this](int v) {
+            log << QStringLiteral("ComboBox1=%1").arg(v);
+            return true;
+        };
         t.show_baud_text = [this](const QString& s) { log << QStringLiteral("Edit2=") + s; };
-        t.set_baud_index = [this](int v) { log << QStringLiteral("ComboBox2=%1").arg(v); };
-        t.set_period = [this](int v) { log << QStringLiteral("period=%1").arg(v); };
+        t.set_baud_index = [this](int v) {
+            log << QStringLiteral("ComboBox2=%1").arg(v);
+            return true;
+        };
+        t.set_period = [this](int v) {
+            log << QStringLiteral("period=%1").arg(v);
+            return true;
+        };
         return t;
     }
 };
@@ -102,6 +113,64 @@ TEST_F(SettingsFile, ABadLineIsNamedAndOnlyThatLineKeepsItsDefault)
             EXPECT_EQ(r.problems[i],
                 QStringLiteral("设置文件 %1 第 %2 行 '%3' 不是整数，该项使用默认值").arg(path(), parts[0], parts[1]));
         }
+    }
+}
+
+// A value its target refuses (a baud-rate index past the list) keeps the
+// target's default and is named with the file and the line, as a line that
+// is no number is; the text is still shown.
+TEST_F(SettingsFile, AnIndexItsListDoesNotHaveKeepsTheDefaultAndIsNamed)
+{
+    write("0\r\n7\r\n5\r\n");
+    Applied a;
+    SettingsTargets t = a.targets();
+    t.set_baud_index = [](int v) { return v >= 0 && v <= 2; };
+    const SettingsReadResult r = read_settings(path(), t);
+    EXPECT_EQ(a.log, (QStringList { "Edit1=0", "ComboBox1=0", "Edit2=7", "period=5" }));
+    EXPECT_EQ(r.problems, QStringList { QStringLiteral("设置文件 %1 第 2 行 '7' 超出范围，该项使用默认值").arg(path()) });
+}
+
+// A name that is no regular file is not read (a FIFO would wait for a
+// writer): one message, the defaults. A save replaces a FIFO with the file;
+// a directory cannot be replaced, and saying so is the save's message.
+TEST_F(SettingsFile, AFifoOrADirectoryIsNamedNotWaitedOnAndSavesSayWhatHappens)
+{
+    const QByteArray name = QFile::encodeName(path());
+    const struct {
+        const char* kind;
+        std::function<void()> make;
+        const char* says;
+        bool saves;
+    } cases[] = {
+        { "FIFO", [&] { ASSERT_EQ(::mkfifo(name.constData(), 0644), 0); }, "管道（FIFO）", true },
+        { "directory", [&] { ASSERT_EQ(::mkdir(name.constData(), 0755), 0); }, "目录", false },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.kind);
+        c.make();
+        Applied a;
+        const SettingsReadResult r = read_settings(path(), a.targets()); // returns at once
+        EXPECT_TRUE(a.log.isEmpty());
+        ASSERT_EQ(r.problems.size(), 1);
+        EXPECT_TRUE(r.problems[0].contains(path()) && r.problems[0].contains(QString::fromUtf8(c.says)))
+            << r.problems[0].toStdString();
+        if (c.saves) {
+            file_save(path(), 1, 2, 3);
+            EXPECT_EQ(content(), QByteArray("1\r\n2\r\n3\r\n"));
+            EXPECT_TRUE(QFileInfo(path()).isFile());
+            QFile::remove(path());
+        } else {
+            try {
+                file_save(path(), 1, 2, 3);
+                ADD_FAILURE() << "saved over a directory";
+            } catch (const EInOutError& e) {
+                EXPECT_TRUE(QString::fromUtf8(e.what()).contains(QStringLiteral("目录"))) << e.what();
+            }
+            EXPECT_TRUE(QFileInfo(path()).isDir());
+            ::rmdir(name.constData());
+        }
+        EXPECT_EQ(QDir(tmp_.path()).entryList(QDir::Files | QDir::System | QDir::Dirs | QDir::NoDotAndDotDot),
+            QStringList {}) << "a temporary file was left";
     }
 }
 

@@ -220,6 +220,7 @@ TEST_F(StationDbTest, OpenRejectsFilesThatAreNotAWritableLogDatabase)
                 f.write(QByteArray(8192, 'x'));
             } },
         { "no mea_tbl", [this](const QString&) { exec(QStringLiteral("DROP TABLE mea_tbl")); } },
+        { "no ai_para", [this](const QString&) { exec(QStringLiteral("DROP TABLE ai_para")); } },
         { "read-only", [](const QString& p) { QFile::setPermissions(p, QFile::ReadOwner); } },
     };
     for (const auto& c : cases) {
@@ -230,6 +231,7 @@ TEST_F(StationDbTest, OpenRejectsFilesThatAreNotAWritableLogDatabase)
         c.spoil(db_path());
         if (std::string(c.name) == "read-only" && ::geteuid() == 0)
             continue; // root writes through file permissions
+        const QByteArray before = bytes(db_path());
         try {
             StationDb db(dir());
             ADD_FAILURE() << "opened";
@@ -238,22 +240,11 @@ TEST_F(StationDbTest, OpenRejectsFilesThatAreNotAWritableLogDatabase)
             EXPECT_TRUE(msg.contains(QStringLiteral("control_db.sqlite"))) << e.what();
             EXPECT_TRUE(msg.contains(dir())) << e.what();
         }
+        // Refused untouched: not a byte changed, not switched to WAL.
+        EXPECT_EQ(bytes(db_path()), before);
+        EXPECT_FALSE(QFileInfo::exists(db_path() + QStringLiteral("-wal")));
+        EXPECT_FALSE(QFileInfo::exists(db_path() + QStringLiteral("-shm")));
     }
-}
-
-TEST_F(StationDbTest, MissingParameterTableFailsOnlyTheParameterStep)
-{
-    exec(QStringLiteral("DROP TABLE ai_para"));
-    StationDb db(dir()); // the log alone opens
-    try {
-        db.open_parameter_table();
-        FAIL() << "ai_para missing but opened";
-    } catch (const EDatabaseError& e) {
-        EXPECT_TRUE(QString::fromUtf8(e.what()).contains(QStringLiteral("ai_para"))) << e.what();
-    }
-    EXPECT_THROW(db.load_param_column(3, 0), EDatabaseError);
-    EXPECT_THROW(db.store_parameter(3, 3, 1.0f), EDatabaseError);
-    EXPECT_NO_THROW(db.append_measurement({ QDateTime::currentDateTime(), 1, 0, 0, 0, 0, 0 }));
 }
 
 TEST_F(StationDbTest, OpenSwitchesTheFileToWal)

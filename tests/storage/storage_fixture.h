@@ -23,14 +23,14 @@ protected:
     QString db_path() const { return QDir(tmp_.path()).filePath(QStringLiteral("control_db.sqlite")); }
     QString file(const char* name) const { return QDir(tmp_.path()).filePath(QString::fromLatin1(name)); }
 
-    // Runs `sql` on a separate connection and returns the first column of
-    // every row.
-    QVariantList query(const QString& sql) const
+    // Runs `sql` on a separate connection (to the database, or to the file
+    // `path`) and returns the first column of every row.
+    QVariantList query(const QString& sql, const QString& path = QString()) const
     {
         QVariantList out;
         {
             QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("peek"));
-            db.setDatabaseName(db_path());
+            db.setDatabaseName(path.isEmpty() ? db_path() : path);
             EXPECT_TRUE(db.open());
             QSqlQuery q(db);
             EXPECT_TRUE(q.exec(sql)) << sql.toStdString();
@@ -41,6 +41,12 @@ protected:
         return out;
     }
     void exec(const QString& sql) const { query(sql); }
+    // The whole content of a file ("" when it cannot be read).
+    static QByteArray bytes(const QString& path)
+    {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
 
     QTemporaryDir tmp_;
 };
