@@ -179,6 +179,8 @@ public:
     RosterShown roster_shown() const;
     StatusShown status_shown() const;
     StationDb* database() const { return db.get(); }
+    // Messages waiting for the broker (0 when not publishing).
+    std::size_t mqtt_waiting() const;
     TSComm* serial() const { return SComm1_485.get(); }
     RowQueue* rows() const { return row_queue.get(); }
 

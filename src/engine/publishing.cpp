@@ -99,6 +99,8 @@ void Engine::publish_health()
     }));
 }
 
+std::size_t Engine::mqtt_waiting() const { return publisher ? publisher->status().waiting : 0; }
+
 QString Engine::mqtt_status_text() const
 {
     if (!mqtt_problem.isEmpty())

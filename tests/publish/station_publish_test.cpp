@@ -9,6 +9,7 @@
 
 #include "aisim.h"
 #include "row_queue.h"
+#include "ttimer.h"
 #include "station_db.h"
 #include "station_settings.h"
 
@@ -94,7 +95,7 @@ protected:
         unlink_com1();
         prepare_folder(dir.path(), { 1, 2, 5 }, config);
         bus = start_bus(dir.path(), { 1, 2, 5 });
-        form = &make_form();
+        form = &make_form(true); // the engine on its own thread, as in the station
         ASSERT_TRUE(errors.isEmpty()) << errors.join(QLatin1Char('\n')).toStdString();
     }
     void TearDown() override
@@ -107,7 +108,7 @@ protected:
     std::vector<Row> logged()
     {
         std::vector<Row> out;
-        QSqlQuery q(form->db->connection());
+        QSqlQuery q(form->database().connection());
         EXPECT_TRUE(q.exec(QStringLiteral("SELECT \"date\", address, sv, pv, mv, val, alm FROM mea_tbl ORDER BY rowid")));
         while (q.next()) {
             const QString a = q.value(1).toString();
@@ -119,7 +120,7 @@ protected:
     }
     qint64 logged_count()
     {
-        QSqlQuery q(form->db->connection());
+        QSqlQuery q(form->database().connection());
         return q.exec(QStringLiteral("SELECT COUNT(*) FROM mea_tbl")) && q.next() ? q.value(0).toLongLong() : -1;
     }
     // The measurements received, in the order they came; each one's topic
@@ -144,8 +145,16 @@ protected:
     // Stops polling and waits until every reply is decided and written.
     void stop_polling()
     {
-        form->Timer1->setEnabled(false);
-        ASSERT_TRUE(wait_for([&] { return !form->replies.pending() && !form->row_queue->outage(); }, 15000));
+        host().call([](Engine& e) { e.Timer1->setEnabled(false); });
+        ASSERT_TRUE(wait_for([&] { return !engine_says([](Engine& e) { return e.replies.pending() || e.rows()->outage(); }); },
+            15000));
+    }
+    // A question to the engine, asked on its own thread.
+    bool engine_says(const std::function<bool(Engine&)>& question)
+    {
+        bool answer = false;
+        host().call([&](Engine& e) { answer = question(e); });
+        return answer;
     }
     int log_lines_with(const QString& text) const
     {
@@ -195,13 +204,13 @@ TEST_F(StationPublish, EveryLoggedRowAndAlarmIsPublishedOnceWithItsValues)
         db.setDatabaseName(dir.filePath(QStringLiteral("control_db.sqlite")));
         ASSERT_TRUE(db.open());
         ASSERT_TRUE(QSqlQuery(db).exec(QStringLiteral("BEGIN EXCLUSIVE")));
-        ASSERT_TRUE(wait_for([&] { return form->row_queue->waiting() >= 2; }, 10000));
+        ASSERT_TRUE(wait_for([&] { return engine_says([](Engine& e) { return e.rows()->waiting() >= 2; }); }, 10000));
         pump(2000);
         QSqlQuery(db).exec(QStringLiteral("COMMIT"));
         db.close();
     }
     QSqlDatabase::removeDatabase(holder);
-    ASSERT_TRUE(wait_for([&] { return !form->row_queue->outage(); }, 10000));
+    ASSERT_TRUE(wait_for([&] { return !engine_says([](Engine& e) { return e.rows()->outage(); }); }, 10000));
     bus->set_param(2, 3, 3000); // HIAL back above: cleared
     const qint64 before = logged_count();
     ASSERT_TRUE(wait_for([&] { return logged_count() >= before + 6; }, 20000));
@@ -209,7 +218,7 @@ TEST_F(StationPublish, EveryLoggedRowAndAlarmIsPublishedOnceWithItsValues)
     expect_every_row_published_once(sub);
 
     std::vector<Transition> logged_alarms;
-    QSqlQuery q(form->db->connection());
+    QSqlQuery q(form->database().connection());
     ASSERT_TRUE(q.exec(QStringLiteral("SELECT \"time\", address, alarm, raised FROM alarm_log ORDER BY id")));
     while (q.next())
         logged_alarms.push_back({ db_timestamp_from_text(q.value(0).toString()).toUTC(), q.value(1).toInt(),
@@ -247,7 +256,7 @@ TEST_F(StationPublish, ABrokerAwayFor30SecondsLosesNothingAndPollingGoesOn)
     const std::size_t seen = measurements(sub);
     ASSERT_TRUE(wait_for([&] { return measurements(sub) > seen; }, 5000));
     ASSERT_TRUE(sub.sync(5000));
-    ASSERT_TRUE(wait_for([&] { return form->publisher->status().waiting == 0; }, 5000));
+    ASSERT_TRUE(wait_for([&] { return engine_says([](Engine& e) { return e.mqtt_waiting() == 0; }); }, 5000));
 
     broker.stop();
     const QDateTime stopped = QDateTime::currentDateTimeUtc();
