@@ -118,12 +118,6 @@ void Engine::build_timers()
     health_publish_timer = std::make_unique<QTimer>();
     health_publish_timer->setInterval(60 * 1000);
     connect(health_publish_timer.get(), &QTimer::timeout, this, [this] { publish_health(); });
-
-    // Cell changes go out once per event, however many one event made.
-    flush_timer = std::make_unique<QTimer>();
-    flush_timer->setSingleShot(true);
-    flush_timer->setInterval(0);
-    connect(flush_timer.get(), &QTimer::timeout, this, [this] { flush_param_changes(); });
 }
 
 void Engine::run_reported(const char* source, const std::function<void()>& fn)
@@ -135,8 +129,8 @@ void Engine::run_reported(const char* source, const std::function<void()>& fn)
     } catch (...) {
         messages.error(source, "未知错误");
     }
-    if (param_table.changed() && !flush_timer->isActive())
-        flush_timer->start();
+    // The cells it changed go out with it, before anything later.
+    flush_param_changes();
 }
 
 void Engine::request(const std::function<void()>& fn, const char* source)
@@ -148,8 +142,8 @@ void Engine::request(const std::function<void()>& fn, const char* source)
     } catch (...) {
         post_refusal(source, "未知错误");
     }
-    if (param_table.changed() && !flush_timer->isActive())
-        flush_timer->start();
+    // The cells it changed go out with it, before anything later.
+    flush_param_changes();
 }
 
 void Engine::post_refusal(const std::string& source, const std::string& text)
@@ -228,6 +222,7 @@ void Engine::start()
     }
     status_timer->start();
     report_status();
+    flush_param_changes();
 }
 
 void Engine::read_settings_file()

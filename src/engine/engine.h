@@ -414,7 +414,6 @@ private:
     std::unique_ptr<QTimer> reconnect_timer;
     std::unique_ptr<QTimer> status_timer;
     std::unique_ptr<QTimer> health_publish_timer;
-    std::unique_ptr<QTimer> flush_timer;
     std::unique_ptr<MqttPublisher> publisher;
     std::unique_ptr<Topics> topics;
     bool started_ = false;
