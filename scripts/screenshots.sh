@@ -20,7 +20,7 @@ out="$(cd "$1" && pwd)"
 seconds="${2:-60}"
 "$root/scripts/setup.sh" dev
 build="${BUILD_DIR:-$root/build}"
-BUILD_TARGETS="station_shots history_shots widget_gallery widgets_tests param_grid_tests" \
+BUILD_TARGETS="station_shots history_shots widget_gallery widgets_tests station_core_tests" \
     "$root/scripts/build.sh" -DSTATION_TESTS=ON > /dev/null
 
 screen=(xvfb-run -a -s "-screen 0 1280x900x24")
@@ -32,5 +32,5 @@ screen=(xvfb-run -a -s "-screen 0 1280x900x24")
 IPLOT_SAVE_PNG="$out/plot_example.png" QT_QPA_PLATFORM=offscreen \
     "$build/tests/widgets/widgets_tests" --gtest_filter=PlotRender.TrendChartShowsTitleTracesAndLegend > /dev/null
 PARAM_GRID_PNG="$out/screenshots/param_grid.png" QT_QPA_PLATFORM=offscreen \
-    "$build/tests/params/param_grid_tests" --gtest_filter=ParamGridTest.RenderScrolledRight > /dev/null
+    "$build/tests/station/station_core_tests" --gtest_filter=ParamGridTest.RenderScrolledRight > /dev/null
 echo "screenshots: pictures written to $out"

@@ -180,8 +180,12 @@ int main(int argc, char** argv)
     save(form.help, out + QStringLiteral("/help_window.png"));
     form.help->close();
 
-    // The message list after the faulty line, the scan, the run and the
-    // alarms: several messages, repeats counted.
+    // The message list after the scan, the faulty line and a pulled cable:
+    // the line goes, the station says so, retries and reopens it.
+    bus.stop();
+    pump_until([] { return false; }, 4000);
+    bus.start_pty(work.filePath(QStringLiteral("com1")).toStdString());
+    pump_until([] { return false; }, 8000);
     form.show_message_list();
     pump_until([] { return false; }, 300);
     save(form.message_list, out + QStringLiteral("/message_list.png"));
