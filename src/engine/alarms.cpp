@@ -75,7 +75,7 @@ void Engine::record_alarm_events(const std::vector<AlarmEvent>& events, bool new
 
 AlarmsShown Engine::alarms_shown() const
 {
-    return { alarm_board.lines(), alarm_board.unacked_count(), alarm_board.sounding(), false };
+    return { alarm_board.lines(), alarm_board.unacked_count(), alarm_board.sounding(), alarm_board.silenced(), false };
 }
 
 void Engine::restore_alarms()

@@ -128,6 +128,7 @@ struct AlarmsShown {
     std::vector<AlarmLine> lines; // in the board's order (shelved ones last)
     int unacked = 0;
     bool sounding = false;
+    bool silenced = false; // 消音 holds until a new alarm
     // Raised by the change this report follows: the sound starts again.
     bool new_alarm = false;
 };
