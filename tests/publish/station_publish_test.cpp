@@ -433,3 +433,47 @@ TEST_F(StationPublish, AlarmMessagesCarryEachStateInOrder)
         logged << q.value(0).toString();
     EXPECT_EQ(logged, expected);
 }
+
+// The service without a window logs each alarm's state in its event log and
+// publishes it, as the window's station does.
+TEST_F(StationPublish, TheHeadlessServiceLogsAndPublishesAlarmStates)
+{
+    MqttBroker broker;
+    ASSERT_TRUE(broker.start());
+    QTemporaryDir folder;
+    ASSERT_TRUE(QFile::copy(QStringLiteral(STATION_DB_TEMPLATE), folder.filePath(QStringLiteral("control_db.sqlite"))));
+    MqttConfig file_config;
+    file_config.station = QStringLiteral("svc");
+    prepare_folder(folder.path(), { 1 }, file_config);
+    auto sim = start_bus(folder.path(), { 1 });
+    sim->set_param(1, 3, -50); // HIAL below the process value
+    MqttSubscriber sub(broker.port(), "plant/#");
+    ASSERT_TRUE(sub.wait_subscribed(5000));
+    const pid_t station = spawn(QStringLiteral(AI_STATION_BIN),
+        { QStringLiteral("--headless"), QStringLiteral("--workdir"), folder.path(), QStringLiteral("--mqtt"),
+            QStringLiteral("mqtt://127.0.0.1:%1/plant").arg(broker.port()) });
+    ASSERT_GT(station, 0);
+    bool ended = false;
+    const auto end_station = qScopeGuard([&] {
+        if (!ended) {
+            ::kill(station, SIGKILL);
+            reap(station, 5000);
+        }
+    });
+    EXPECT_TRUE(sub.wait([](const auto& m) {
+        return std::any_of(m.begin(), m.end(), [](const auto& x) {
+            if (x.topic != "plant/svc/1/alarm")
+                return false;
+            const QJsonObject o = json(x.payload);
+            return o.value(QStringLiteral("alarm")).toString() == QStringLiteral("HIAL")
+                && o.value(QStringLiteral("state")).toString() == QStringLiteral("active_unacked");
+        });
+    }, 20000)) << "HIAL active_unacked not published";
+    ::kill(station, SIGTERM);
+    ended = reap(station, 15000);
+    ASSERT_TRUE(ended);
+    sim->stop();
+    QFile log(folder.filePath(QStringLiteral("station.log")));
+    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(QString::fromUtf8(log.readAll()).contains(QStringLiteral("1# HIAL 报警出现（报警未确认 active_unacked）")));
+}
