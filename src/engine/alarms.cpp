@@ -7,6 +7,7 @@
 
 #include "alarm_log.h"
 #include "errors.h"
+#include "public_set.h"
 #include "row_queue.h"
 #include "status_bits.h"
 #include "station_settings.h"
@@ -22,9 +23,12 @@ std::string label(const AlarmEvent& e)
     return std::to_string(e.address) + "# " + e.alarm.toStdString() + " ";
 }
 
+// The state after the event, and when it happened: with the time, a return
+// of the same alarm is a message of its own, not a repeat of the last one.
 std::string state_text(const AlarmEvent& e)
 {
-    return "（" + alarm_state_text(alarm_state_of(e.state)).toStdString() + " " + e.state.toStdString() + "）";
+    return "（" + alarm_state_text(alarm_state_of(e.state)).toStdString() + " " + e.state.toStdString() + "），"
+        + e.when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")).toStdString();
 }
 
 } // namespace
@@ -75,7 +79,13 @@ void Engine::record_alarm_events(const std::vector<AlarmEvent>& events, bool new
 
 AlarmsShown Engine::alarms_shown() const
 {
-    return { alarm_board.lines(), alarm_board.unacked_count(), alarm_board.sounding(), alarm_board.silenced(), false };
+    AlarmsShown shown;
+    shown.lines = alarm_board.lines();
+    shown.unacked = alarm_board.unacked_count();
+    shown.sounding = alarm_board.sounding();
+    shown.silenced = alarm_board.silenced();
+    shown.quiet = alarm_board.quiet_addresses();
+    return shown;
 }
 
 void Engine::restore_alarms()
@@ -137,7 +147,14 @@ void Engine::alarm_tick()
 
 void Engine::set_quiet_alarm_addresses(const std::set<int>& addresses)
 {
+    for (int a : addresses)
+        if (a < 0 || a > kMaxAddress)
+            throw EStationError("不发声的地址须在 0..90 之间：" + std::to_string(a));
     alarm_board.set_quiet_addresses(addresses);
+    std::string list;
+    for (int a : addresses)
+        list += (list.empty() ? "" : ", ") + std::to_string(a);
+    messages.info("报警", "不发声的地址：" + (list.empty() ? std::string("无") : list));
     Q_EMIT alarms_changed(alarms_shown());
     station_settings->set_quiet_alarm_addresses(addresses);
 }

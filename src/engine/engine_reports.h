@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <set>
 #include <vector>
 
 // One valid reply as the station shows it. Every valid reply reaches the main
@@ -129,6 +130,7 @@ struct AlarmsShown {
     int unacked = 0;
     bool sounding = false;
     bool silenced = false; // 消音 holds until a new alarm
+    std::set<int> quiet; // addresses whose alarms never sound
     // Raised by the change this report follows: the sound starts again.
     bool new_alarm = false;
 };

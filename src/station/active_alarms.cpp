@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTableView>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -86,7 +87,7 @@ QVariant ActiveAlarmModel::data(const QModelIndex& index, int role) const
     case ColState:
         if (state == AlarmState::Shelved)
             return QStringLiteral("已屏蔽至 %1（%2）").arg(time_text(l.shelved_until), l.shelve_reason);
-        return alarm_state_text(state);
+        return alarm_state_text(state) + (l.quiet ? QStringLiteral("（不发声）") : QString());
     case ColUser:
         return l.acked ? l.acked_by : QString();
     case ColCount:
@@ -147,6 +148,9 @@ ActiveAlarmPage::ActiveAlarmPage(QWidget* parent)
     , silence_(make_button(QStringLiteral("消音"), "alarm_silence", this))
     , shelve_(make_button(QStringLiteral("屏蔽"), "alarm_shelve", this))
     , unshelve_(make_button(QStringLiteral("解除屏蔽"), "alarm_unshelve", this))
+    , quiet_edit_(new QLineEdit(this))
+    , quiet_apply_(make_button(QStringLiteral("应用"), "alarm_quiet_apply", this))
+    , quiet_hint_(new QLabel(this))
     , flash_timer_(new QTimer(this))
 {
     setObjectName(QStringLiteral("active_alarm_page"));
@@ -160,6 +164,16 @@ ActiveAlarmPage::ActiveAlarmPage(QWidget* parent)
     shelved_bar->addWidget(new QLabel(QStringLiteral("已屏蔽"), this));
     shelved_bar->addStretch(1);
     shelved_bar->addWidget(unshelve_);
+    quiet_edit_->setObjectName(QStringLiteral("alarm_quiet_edit"));
+    quiet_edit_->setPlaceholderText(QStringLiteral("例如 3, 7"));
+    quiet_edit_->setMaximumWidth(160);
+    quiet_hint_->setObjectName(QStringLiteral("alarm_quiet_hint"));
+    quiet_hint_->setStyleSheet(QStringLiteral("color: rgb(200, 0, 0);"));
+    auto* quiet_bar = new QHBoxLayout;
+    quiet_bar->addWidget(new QLabel(QStringLiteral("不发声的地址（仍列出并记录）"), this));
+    quiet_bar->addWidget(quiet_edit_);
+    quiet_bar->addWidget(quiet_apply_);
+    quiet_bar->addWidget(quiet_hint_, 1);
     auto* lay = new QVBoxLayout(this);
     lay->setContentsMargins(2, 2, 2, 2);
     lay->setSpacing(2);
@@ -167,6 +181,7 @@ ActiveAlarmPage::ActiveAlarmPage(QWidget* parent)
     lay->addWidget(table_, 3);
     lay->addLayout(shelved_bar);
     lay->addWidget(shelved_table_, 1);
+    lay->addLayout(quiet_bar);
 
     ask_shelve = [this](const AlarmLine& line, int& hours, QString& reason) {
         return default_ask_shelve(line, hours, reason);
@@ -190,6 +205,22 @@ ActiveAlarmPage::ActiveAlarmPage(QWidget* parent)
     connect(unshelve_, &QPushButton::clicked, this, [this] {
         if (const AlarmLine* l = selected(shelved_table_, shelved_model_))
             Q_EMIT unshelve_requested(l->address, l->alarm);
+    });
+    connect(quiet_apply_, &QPushButton::clicked, this, [this] {
+        // Digits only, whatever the desktop's language; commas or spaces between.
+        std::set<int> addresses;
+        const QStringList words = quiet_edit_->text().split(QRegularExpression(QStringLiteral("[,，\\s]+")), Qt::SkipEmptyParts);
+        for (const QString& w : words) {
+            bool ok = false;
+            const int a = w.toInt(&ok);
+            if (!ok || a < 0 || a > 90) {
+                quiet_hint_->setText(QStringLiteral("不是 0..90 的地址：%1").arg(w));
+                return;
+            }
+            addresses.insert(a);
+        }
+        quiet_hint_->clear();
+        Q_EMIT quiet_requested(addresses);
     });
     for (QTableView* t : { table_, shelved_table_ })
         connect(t->selectionModel(), &QItemSelectionModel::selectionChanged, this, &ActiveAlarmPage::update_buttons);
@@ -220,6 +251,12 @@ void ActiveAlarmPage::show_alarms(const AlarmsShown& alarms)
             table_->selectRow(row);
     }
     sounding_ = alarms.sounding;
+    if (!quiet_edit_->hasFocus()) {
+        QStringList quiet;
+        for (int a : alarms.quiet)
+            quiet << QString::number(a);
+        quiet_edit_->setText(quiet.join(QStringLiteral(", ")));
+    }
     summary_->setText(QStringLiteral("未确认 %1 条，共 %2 条，已屏蔽 %3 条%4")
                           .arg(alarms.unacked)
                           .arg(model_->rowCount())

@@ -10,9 +10,11 @@
 #include <QWidget>
 
 #include <functional>
+#include <set>
 #include <vector>
 
 class QLabel;
+class QLineEdit;
 class QPushButton;
 class QTableView;
 class QTimer;
@@ -62,6 +64,8 @@ public:
     QPushButton* shelve_button() const { return shelve_; }
     QPushButton* unshelve_button() const { return unshelve_; }
     QLabel* summary() const { return summary_; }
+    QLineEdit* quiet_edit() const { return quiet_edit_; }
+    QPushButton* quiet_button() const { return quiet_apply_; }
     // Toggles the flash phase (the page's timer; tests call it).
     void flash_tick();
     // Asks for the reason and the length of a shelve of the selected alarm
@@ -74,6 +78,8 @@ Q_SIGNALS:
     void silence_requested();
     void shelve_requested(int address, const QString& alarm, int hours, const QString& reason);
     void unshelve_requested(int address, const QString& alarm);
+    // The addresses whose alarms are listed but not sounded.
+    void quiet_requested(const std::set<int>& addresses);
 
 private:
     const AlarmLine* selected(QTableView* table, ActiveAlarmModel* model) const;
@@ -90,6 +96,9 @@ private:
     QPushButton* silence_;
     QPushButton* shelve_;
     QPushButton* unshelve_;
+    QLineEdit* quiet_edit_;
+    QPushButton* quiet_apply_;
+    QLabel* quiet_hint_;
     QTimer* flash_timer_;
     bool sounding_ = false;
 };

@@ -53,6 +53,9 @@ void TForm1::build_active_alarms()
         [this](int address, const QString& alarm, int hours, const QString& reason) {
             ask([=, user = desktop_user()](Engine& e) { e.shelve_alarm(address, alarm, hours, reason, user); }, "报警");
         });
+    connect(page, &ActiveAlarmPage::quiet_requested, this, [this](const std::set<int>& addresses) {
+        ask([addresses](Engine& e) { e.set_quiet_alarm_addresses(addresses); }, "报警");
+    });
     connect(page, &ActiveAlarmPage::unshelve_requested, this, [this](int address, const QString& alarm) {
         ask([address, alarm, user = desktop_user()](Engine& e) { e.unshelve_alarm(address, alarm, user); }, "报警");
     });

@@ -106,3 +106,42 @@ TEST_F(AlarmList, AShelveThatRunsOutBringsTheAlarmBack)
     EXPECT_TRUE(in_event_log("2# LoAL 屏蔽至 2026-03-01 11:00:00，原因：计划停炉，操作人 wang"));
     EXPECT_TRUE(in_event_log("2# LoAL 屏蔽到期，恢复报警"));
 }
+
+// An address whose annunciation is off: its alarms are listed, counted and
+// logged but never sounded; the choice is kept in station.ini across a
+// restart. Addresses outside 0..90 are refused.
+TEST_F(AlarmList, QuietAddressesAreListedButNotSoundedAcrossARestart)
+{
+    Engine& e = start_engine();
+    e.set_quiet_alarm_addresses({ 2 });
+    EXPECT_THROW(e.set_quiet_alarm_addresses({ 91 }), EStationError);
+    enable({ 2 });
+    poll_reply(2, kLoAL);
+    EXPECT_EQ(e.alarms_shown().unacked, 1);
+    EXPECT_FALSE(e.alarms_shown().sounding);
+    stop_engine();
+    Engine& again = start_engine();
+    EXPECT_EQ(again.alarms_shown().quiet, std::set<int>({ 2 }));
+    EXPECT_EQ(listed(), QStringList({ "2 LoAL active_unacked " }));
+    EXPECT_FALSE(again.alarms_shown().sounding);
+    enable({ 3 });
+    poll_reply(3, kLoAL);
+    EXPECT_TRUE(again.alarms_shown().sounding);
+}
+
+// An alarm that chatters: every transition is in alarm_log, the list holds
+// one line with the count, and the event log says the flood once instead
+// of each return past the tenth.
+TEST_F(AlarmList, AFloodIsLoggedWholeButSaidOnce)
+{
+    Engine& e = start_engine();
+    enable({ 3 });
+    for (int i = 0; i < 14; ++i)
+        poll_reply(3, i % 2 == 0 ? kLoAL : 0);
+    EXPECT_EQ(db_value("SELECT COUNT(*) FROM alarm_log WHERE action IS NULL").toInt(), 14);
+    ASSERT_EQ(e.alarms_shown().lines.size(), 1u);
+    EXPECT_EQ(e.alarms_shown().lines[0].recent, 14);
+    const QString log = event_log_text();
+    EXPECT_EQ(log.count("3# LoAL 报警出现") + log.count("3# LoAL 报警消失"), 10);
+    EXPECT_EQ(log.count("3# LoAL 一分钟内变化超过 10 次"), 1);
+}

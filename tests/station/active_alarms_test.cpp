@@ -6,6 +6,7 @@
 #include "form_fixture.h"
 
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTableView>
 #include <QTimer>
@@ -108,4 +109,26 @@ TEST_F(ActiveAlarms, ListsAcknowledgesSilencesAndShelves)
     page->unshelve_button()->click();
     EXPECT_EQ(page->shelved_model()->rowCount(), 0);
     EXPECT_EQ(rows(page->model()), QStringList({ "4# HIAL 报警未确认", "3# oraL 报警已确认" }));
+}
+
+// The addresses whose alarms do not sound, typed on the page: a word that is
+// no address 0..90 is named and nothing is sent; a good list reaches the
+// engine, and a quiet address's line says so.
+TEST_F(ActiveAlarms, QuietAddressesAreTypedOnThePage)
+{
+    TForm1& form = make_form();
+    form.beep = [] {};
+    ActiveAlarmPage* page = form.active_alarm_page;
+    page->quiet_edit()->setText(QStringLiteral("3，x7"));
+    page->quiet_button()->click();
+    EXPECT_TRUE(page->findChild<QLabel*>(QStringLiteral("alarm_quiet_hint"))->text().contains("x7"));
+    EXPECT_TRUE(engine().alarms_shown().quiet.empty());
+    page->quiet_edit()->setText(QStringLiteral(" 7 3，90"));
+    page->quiet_button()->click();
+    EXPECT_EQ(engine().alarms_shown().quiet, std::set<int>({ 3, 7, 90 }));
+    EXPECT_EQ(page->quiet_edit()->text(), "3, 7, 90");
+    raise(3, "HIAL");
+    EXPECT_EQ(rows(page->model()), QStringList({ "3# HIAL 报警未确认（不发声）" }));
+    EXPECT_FALSE(form.alarms.sounding);
+    EXPECT_TRUE(form.status_alarms->text().contains("未确认报警 1 条"));
 }
