@@ -153,6 +153,7 @@ ActiveAlarmPage::ActiveAlarmPage(QWidget* parent)
     , quiet_hint_(new QLabel(this))
     , flash_timer_(new QTimer(this))
 {
+    shelved_table_->setColumnWidth(ActiveAlarmModel::ColState, 300);
     setObjectName(QStringLiteral("active_alarm_page"));
     summary_->setObjectName(QStringLiteral("active_alarm_summary"));
     auto* buttons = new QHBoxLayout;

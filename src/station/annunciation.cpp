@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QLabel>
+#include <QMenu>
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QTimer>
@@ -34,6 +35,14 @@ void TForm1::build_active_alarms()
     TabSheet_active = new QWidget;
     TabSheet_active->setObjectName(QStringLiteral("TabSheet_active"));
     PageControl1->addTab(TabSheet_active, QStringLiteral("报警一览"));
+    // Nine captions overflow the upper control: its tabs scroll, and the
+    // page is also in the menu 显示 and behind the status bar's count.
+    PageControl1->setUsesScrollButtons(true);
+    if (auto* display = findChild<QMenu*>(QStringLiteral("N4"))) {
+        QAction* item = display->addAction(QStringLiteral("报警一览"));
+        item->setObjectName(QStringLiteral("active_alarms_item"));
+        connect(item, &QAction::triggered, this, [this] { PageControl1->setCurrentWidget(TabSheet_active); });
+    }
     active_alarm_page = new ActiveAlarmPage(TabSheet_active);
     auto* layout = new QVBoxLayout(TabSheet_active);
     layout->setContentsMargins(2, 2, 2, 2);

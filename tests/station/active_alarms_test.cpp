@@ -5,6 +5,7 @@
 #include "active_alarms.h"
 #include "form_fixture.h"
 
+#include <QAction>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -46,6 +47,9 @@ TEST_F(ActiveAlarms, ListsAcknowledgesSilencesAndShelves)
     ASSERT_NE(page, nullptr);
     EXPECT_EQ(form.PageControl1->tabText(form.PageControl1->indexOf(form.TabSheet_active)), "报警一览");
     EXPECT_FALSE(form.status_alarms->isVisibleTo(&form));
+    form.PageControl1->setCurrentIndex(0);
+    form.findChild<QAction*>(QStringLiteral("active_alarms_item"))->trigger();
+    EXPECT_EQ(form.PageControl1->currentWidget(), form.TabSheet_active);
 
     raise(3, "LoAL");
     raise(3, "oraL");
