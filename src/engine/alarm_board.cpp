@@ -45,7 +45,10 @@ AlarmState alarm_state_of(const QString& key)
     return AlarmState::Cleared;
 }
 
-bool AlarmLine::flood() const { return recent > AlarmBoard::kFloodTransitions; }
+bool AlarmLine::flood() const
+{
+    return recent > AlarmBoard::kFloodTransitions;
+}
 
 AlarmState AlarmLine::state() const
 {
@@ -248,15 +251,16 @@ std::vector<AlarmLine> AlarmBoard::lines() const
 
 int AlarmBoard::unacked_count() const
 {
-    return static_cast<int>(std::count_if(
-        lines_.begin(), lines_.end(), [](const auto& kv) { return !kv.second.acked && !kv.second.shelved(); }));
+    return static_cast<int>(std::count_if(lines_.begin(), lines_.end(),
+        [](const auto& kv) { return !kv.second.acked && !kv.second.shelved(); }));
 }
 
 bool AlarmBoard::sounding() const
 {
     if (silenced_)
         return false;
-    return std::any_of(lines_.begin(), lines_.end(), [this](const auto& kv) { return annunciated(kv.second); });
+    return std::any_of(
+        lines_.begin(), lines_.end(), [this](const auto& kv) { return annunciated(kv.second); });
 }
 
 const AlarmLine* AlarmBoard::find(int address, const QString& alarm) const

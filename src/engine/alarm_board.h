@@ -78,14 +78,16 @@ public:
     AlarmEvent transition(int address, const QString& alarm, bool raised, const QDateTime& when);
     // Acknowledges one alarm (nothing when it is not listed or already
     // acknowledged) or every listed, unshelved, unacknowledged alarm.
-    std::optional<AlarmEvent> acknowledge(int address, const QString& alarm, const QString& user, const QDateTime& now);
+    std::optional<AlarmEvent> acknowledge(
+        int address, const QString& alarm, const QString& user, const QDateTime& now);
     std::vector<AlarmEvent> acknowledge_all(const QString& user, const QDateTime& now);
     // Shelves a listed alarm for `duration` with a reason, or ends a shelve
     // early; nothing when the alarm is not listed (or, for unshelve, not
     // shelved).
     std::optional<AlarmEvent> shelve(int address, const QString& alarm, std::chrono::seconds duration,
         const QString& reason, const QString& user, const QDateTime& now);
-    std::optional<AlarmEvent> unshelve(int address, const QString& alarm, const QString& user, const QDateTime& now);
+    std::optional<AlarmEvent> unshelve(
+        int address, const QString& alarm, const QString& user, const QDateTime& now);
     // Ends the shelves whose time has run out by `now`.
     std::vector<AlarmEvent> expire(const QDateTime& now);
     // The alarms the log left open at the last run (see AlarmLog::open_alarms).

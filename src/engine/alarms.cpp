@@ -9,14 +9,17 @@
 #include "errors.h"
 #include "public_set.h"
 #include "row_queue.h"
-#include "status_bits.h"
 #include "station_settings.h"
+#include "status_bits.h"
 
 #include <QTimer>
 
 namespace {
 
-std::string who(const QString& user) { return user.isEmpty() ? std::string("未知用户") : user.toStdString(); }
+std::string who(const QString& user)
+{
+    return user.isEmpty() ? std::string("未知用户") : user.toStdString();
+}
 
 std::string label(const AlarmEvent& e)
 {
@@ -27,8 +30,8 @@ std::string label(const AlarmEvent& e)
 // of the same alarm is a message of its own, not a repeat of the last one.
 std::string state_text(const AlarmEvent& e)
 {
-    return "（" + alarm_state_text(alarm_state_of(e.state)).toStdString() + " " + e.state.toStdString() + "），"
-        + e.when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")).toStdString();
+    return "（" + alarm_state_text(alarm_state_of(e.state)).toStdString() + " " + e.state.toStdString()
+        + "），" + e.when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")).toStdString();
 }
 
 } // namespace
@@ -66,7 +69,9 @@ void Engine::record_alarm_events(const std::vector<AlarmEvent>& events, bool new
             break;
         case AlarmAction::Unshelve:
             messages.info("报警",
-                label(e) + (e.acked_by.isEmpty() ? std::string("屏蔽到期，恢复报警") : "解除屏蔽，操作人 " + who(e.acked_by))
+                label(e)
+                    + (e.acked_by.isEmpty() ? std::string("屏蔽到期，恢复报警")
+                                            : "解除屏蔽，操作人 " + who(e.acked_by))
                     + state_text(e));
             break;
         }
@@ -123,14 +128,15 @@ void Engine::silence_alarms()
     Q_EMIT alarms_changed(alarms_shown());
 }
 
-void Engine::shelve_alarm(int address, const QString& alarm, int hours, const QString& reason, const QString& user)
+void Engine::shelve_alarm(
+    int address, const QString& alarm, int hours, const QString& reason, const QString& user)
 {
     if (hours != 1 && hours != 8)
         throw EStationError("屏蔽时长只能是 1 小时或 8 小时");
     if (reason.trimmed().isEmpty())
         throw EStationError("屏蔽须填写原因");
-    if (const auto e
-        = alarm_board.shelve(address, alarm, std::chrono::hours(hours), reason.trimmed(), user, alarm_clock()))
+    if (const auto e = alarm_board.shelve(
+            address, alarm, std::chrono::hours(hours), reason.trimmed(), user, alarm_clock()))
         record_alarm_events({ *e });
 }
 

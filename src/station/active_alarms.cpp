@@ -44,7 +44,10 @@ int ActiveAlarmModel::rowCount(const QModelIndex& parent) const
     return parent.isValid() ? 0 : static_cast<int>(lines_.size());
 }
 
-int ActiveAlarmModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : ColumnCount; }
+int ActiveAlarmModel::columnCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : ColumnCount;
+}
 
 QColor ActiveAlarmModel::state_colour(AlarmState state)
 {
@@ -210,7 +213,8 @@ ActiveAlarmPage::ActiveAlarmPage(QWidget* parent)
     connect(quiet_apply_, &QPushButton::clicked, this, [this] {
         // Digits only, whatever the desktop's language; commas or spaces between.
         std::set<int> addresses;
-        const QStringList words = quiet_edit_->text().split(QRegularExpression(QStringLiteral("[,，\\s]+")), Qt::SkipEmptyParts);
+        const QStringList words
+            = quiet_edit_->text().split(QRegularExpression(QStringLiteral("[,，\\s]+")), Qt::SkipEmptyParts);
         for (const QString& w : words) {
             bool ok = false;
             const int a = w.toInt(&ok);
@@ -224,7 +228,8 @@ ActiveAlarmPage::ActiveAlarmPage(QWidget* parent)
         Q_EMIT quiet_requested(addresses);
     });
     for (QTableView* t : { table_, shelved_table_ })
-        connect(t->selectionModel(), &QItemSelectionModel::selectionChanged, this, &ActiveAlarmPage::update_buttons);
+        connect(t->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &ActiveAlarmPage::update_buttons);
     flash_timer_->setInterval(kFlashMs);
     connect(flash_timer_, &QTimer::timeout, this, &ActiveAlarmPage::flash_tick);
     flash_timer_->start();

@@ -50,23 +50,25 @@ void TForm1::build_active_alarms()
 
     ActiveAlarmPage* page = active_alarm_page;
     connect(page, &ActiveAlarmPage::acknowledge_requested, this, [this](int address, const QString& alarm) {
-        ask([address, alarm, user = desktop_user()](Engine& e) { e.acknowledge_alarm(address, alarm, user); }, "报警");
+        ask([address, alarm, user = desktop_user()](Engine& e) { e.acknowledge_alarm(address, alarm, user); },
+            "报警");
     });
-    connect(page, &ActiveAlarmPage::acknowledge_all_requested, this, [this] {
-        ask([user = desktop_user()](Engine& e) { e.acknowledge_all_alarms(user); }, "报警");
-    });
-    connect(page, &ActiveAlarmPage::silence_requested, this, [this] {
-        ask([](Engine& e) { e.silence_alarms(); }, "报警");
-    });
+    connect(page, &ActiveAlarmPage::acknowledge_all_requested, this,
+        [this] { ask([user = desktop_user()](Engine& e) { e.acknowledge_all_alarms(user); }, "报警"); });
+    connect(page, &ActiveAlarmPage::silence_requested, this,
+        [this] { ask([](Engine& e) { e.silence_alarms(); }, "报警"); });
     connect(page, &ActiveAlarmPage::shelve_requested, this,
         [this](int address, const QString& alarm, int hours, const QString& reason) {
-            ask([=, user = desktop_user()](Engine& e) { e.shelve_alarm(address, alarm, hours, reason, user); }, "报警");
+            ask([=, user = desktop_user()](
+                    Engine& e) { e.shelve_alarm(address, alarm, hours, reason, user); },
+                "报警");
         });
     connect(page, &ActiveAlarmPage::quiet_requested, this, [this](const std::set<int>& addresses) {
         ask([addresses](Engine& e) { e.set_quiet_alarm_addresses(addresses); }, "报警");
     });
     connect(page, &ActiveAlarmPage::unshelve_requested, this, [this](int address, const QString& alarm) {
-        ask([address, alarm, user = desktop_user()](Engine& e) { e.unshelve_alarm(address, alarm, user); }, "报警");
+        ask([address, alarm, user = desktop_user()](Engine& e) { e.unshelve_alarm(address, alarm, user); },
+            "报警");
     });
 
     status_alarms = new QLabel(statusBar());
@@ -131,13 +133,17 @@ void TForm1::update_alarm_field()
         return;
     const int n = alarms.unacked;
     status_alarms->setVisible(n > 0 || !alarms.lines.empty());
-    const QString colour = n > 0 && alarm_flash_on ? QStringLiteral("rgb(255, 255, 255)") : QStringLiteral("rgb(200, 0, 0)");
-    status_alarms->setText(n > 0 ? QStringLiteral("<a href=\"alarms\" style=\"color: %1; text-decoration: none;\">未确认报警 %2 条%3</a>")
-                                       .arg(colour)
-                                       .arg(n)
-                                       .arg(alarms.silenced ? QStringLiteral("（已消音）") : QString())
-                                 : QStringLiteral("<a href=\"alarms\">报警 %1 条</a>").arg(alarms.lines.size()));
+    const QString colour
+        = n > 0 && alarm_flash_on ? QStringLiteral("rgb(255, 255, 255)") : QStringLiteral("rgb(200, 0, 0)");
+    status_alarms->setText(n > 0
+            ? QStringLiteral(
+                "<a href=\"alarms\" style=\"color: %1; text-decoration: none;\">未确认报警 %2 条%3</a>")
+                  .arg(colour)
+                  .arg(n)
+                  .arg(alarms.silenced ? QStringLiteral("（已消音）") : QString())
+            : QStringLiteral("<a href=\"alarms\">报警 %1 条</a>").arg(alarms.lines.size()));
     status_alarms->setAutoFillBackground(true);
-    status_alarms->setStyleSheet(n > 0 && alarm_flash_on ? QStringLiteral("background: rgb(220, 0, 0); font-weight: bold;")
-                                                          : QStringLiteral("font-weight: bold;"));
+    status_alarms->setStyleSheet(n > 0 && alarm_flash_on
+            ? QStringLiteral("background: rgb(220, 0, 0); font-weight: bold;")
+            : QStringLiteral("font-weight: bold;"));
 }

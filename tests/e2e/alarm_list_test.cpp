@@ -49,13 +49,15 @@ protected:
             db.setDatabaseName(dir.filePath(QStringLiteral("control_db.sqlite")));
             EXPECT_TRUE(db.open());
             QSqlQuery q(db);
-            EXPECT_TRUE(q.exec(QStringLiteral("SELECT alarm, raised, coalesce(action, '-'), coalesce(acked_by, '-'), "
-                                              "acked_at IS NOT NULL FROM alarm_log %1 ORDER BY id")
-                                   .arg(where)));
+            EXPECT_TRUE(
+                q.exec(QStringLiteral("SELECT alarm, raised, coalesce(action, '-'), coalesce(acked_by, '-'), "
+                                      "acked_at IS NOT NULL FROM alarm_log %1 ORDER BY id")
+                           .arg(where)));
             while (q.next())
                 out << QStringLiteral("%1 %2 %3 %4 %5")
                            .arg(q.value(0).toString(), q.value(1).toString(), q.value(2).toString(),
-                               q.value(3).toString(), q.value(4).toBool() ? QStringLiteral("acked") : QStringLiteral("open"));
+                               q.value(3).toString(),
+                               q.value(4).toBool() ? QStringLiteral("acked") : QStringLiteral("open"));
         }
         QSqlDatabase::removeDatabase(name);
         return out;
@@ -87,7 +89,8 @@ TEST_F(AlarmListE2E, LoalAndSensorBreakAreListedAcknowledgedAndSurviveARestart)
         << listed_alarms().join('|').toStdString();
     EXPECT_TRUE(form->alarms.sounding);
     EXPECT_GE(sounded, 2);
-    EXPECT_TRUE(form->status_alarms->text().contains("未确认报警 2 条")) << form->status_alarms->text().toStdString();
+    EXPECT_TRUE(form->status_alarms->text().contains("未确认报警 2 条"))
+        << form->status_alarms->text().toStdString();
 
     // 确认 on LoAL; the sensor comes back while its alarm is unacknowledged.
     form->active_alarm_page->table()->selectRow(row_of("LoAL"));
@@ -96,7 +99,9 @@ TEST_F(AlarmListE2E, LoalAndSensorBreakAreListedAcknowledgedAndSurviveARestart)
     ASSERT_TRUE(listed_as({ "1# oraL 已恢复未确认", "1# LoAL 报警已确认" }, 10000))
         << listed_alarms().join('|').toStdString();
     const QString user = TForm1::desktop_user();
-    EXPECT_EQ(form->active_alarm_page->model()->index(row_of("LoAL"), ActiveAlarmModel::ColUser).data().toString(), user);
+    EXPECT_EQ(
+        form->active_alarm_page->model()->index(row_of("LoAL"), ActiveAlarmModel::ColUser).data().toString(),
+        user);
     EXPECT_TRUE(form->status_alarms->text().contains("未确认报警 1 条"));
 
     // A restart: the unacknowledged alarm is still unacknowledged.
@@ -115,7 +120,8 @@ TEST_F(AlarmListE2E, LoalAndSensorBreakAreListedAcknowledgedAndSurviveARestart)
     EXPECT_FALSE(form->status_alarms->text().contains("未确认"));
 
     EXPECT_EQ(log_rows("WHERE alarm IN ('LoAL', 'oraL')"),
-        QStringList({ "LoAL 1 - " + user + " acked", "oraL 1 - " + user + " acked", "LoAL 1 ack " + user + " acked",
-            "oraL 0 - " + user + " acked", "oraL 0 ack " + user + " acked", "LoAL 0 - " + user + " acked" }));
+        QStringList({ "LoAL 1 - " + user + " acked", "oraL 1 - " + user + " acked",
+            "LoAL 1 ack " + user + " acked", "oraL 0 - " + user + " acked", "oraL 0 ack " + user + " acked",
+            "LoAL 0 - " + user + " acked" }));
     EXPECT_EQ(log_rows("WHERE acked_at IS NULL"), QStringList());
 }

@@ -31,7 +31,8 @@ TEST(AlarmBoard, WalksAnAlarmThroughItsStates)
     EXPECT_EQ(b.transition(3, "LoAL", true, t0).state, "active_unacked");
     b.transition(3, "oraL", true, t0.addSecs(1));
     b.transition(5, "HIAL", true, t0.addSecs(2));
-    EXPECT_EQ(listed(b), QStringList({ "5 HIAL active_unacked", "3 oraL active_unacked", "3 LoAL active_unacked" }));
+    EXPECT_EQ(listed(b),
+        QStringList({ "5 HIAL active_unacked", "3 oraL active_unacked", "3 LoAL active_unacked" }));
     EXPECT_EQ(b.unacked_count(), 3);
     EXPECT_TRUE(b.sounding());
 
@@ -44,7 +45,8 @@ TEST(AlarmBoard, WalksAnAlarmThroughItsStates)
     EXPECT_FALSE(b.acknowledge(9, "LoAL", "li", t0.addSecs(11))) << "not listed";
 
     EXPECT_EQ(b.transition(3, "oraL", false, t0.addSecs(20)).state, "cleared_unacked");
-    EXPECT_EQ(listed(b), QStringList({ "5 HIAL active_unacked", "3 oraL cleared_unacked", "3 LoAL active_acked" }));
+    EXPECT_EQ(
+        listed(b), QStringList({ "5 HIAL active_unacked", "3 oraL cleared_unacked", "3 LoAL active_acked" }));
 
     const AlarmEvent gone = b.transition(3, "LoAL", false, t0.addSecs(30));
     EXPECT_EQ(gone.state, "cleared");

@@ -9,20 +9,26 @@ namespace {
 
 class AlarmList : public EngineFixture {
 protected:
-    void poll_reply(int address, int status) { answer(RequestKind::Poll, address, 0, reply_counts(0, 0, 0, status, 0)); }
+    void poll_reply(int address, int status)
+    {
+        answer(RequestKind::Poll, address, 0, reply_counts(0, 0, 0, status, 0));
+    }
     // "address alarm state acked_by" per line.
     QStringList listed()
     {
         QStringList out;
         for (const AlarmLine& l : engine().alarm_board.lines())
-            out << QStringLiteral("%1 %2 %3 %4").arg(l.address).arg(l.alarm, alarm_state_key(l.state()), l.acked_by);
+            out << QStringLiteral("%1 %2 %3 %4")
+                       .arg(l.address)
+                       .arg(l.alarm, alarm_state_key(l.state()), l.acked_by);
         return out;
     }
     QString log_rows()
     {
-        return db_value(QStringLiteral(
-            "SELECT group_concat(address || ' ' || alarm || ' ' || raised || ' ' || coalesce(action, '-') || ' ' "
-            "|| coalesce(state, '-') || ' ' || coalesce(acked_by, '-'), ';') FROM (SELECT * FROM alarm_log ORDER BY id)"))
+        return db_value(QStringLiteral("SELECT group_concat(address || ' ' || alarm || ' ' || raised || ' ' "
+                                       "|| coalesce(action, '-') || ' ' "
+                                       "|| coalesce(state, '-') || ' ' || coalesce(acked_by, '-'), ';') FROM "
+                                       "(SELECT * FROM alarm_log ORDER BY id)"))
             .toString();
     }
 };
@@ -72,8 +78,9 @@ TEST_F(AlarmList, AcknowledgementsAreLoggedAndARestartKeepsTheUnacknowledged)
     poll_reply(1, 0);
     EXPECT_TRUE(listed().isEmpty());
     EXPECT_EQ(db_value("SELECT COUNT(*) FROM alarm_log WHERE acked_at IS NULL").toInt(), 0);
-    EXPECT_EQ(db_value("SELECT acked_by FROM alarm_log WHERE alarm = 'oraL' AND action IS NULL AND raised = 1")
-                  .toString(),
+    EXPECT_EQ(
+        db_value("SELECT acked_by FROM alarm_log WHERE alarm = 'oraL' AND action IS NULL AND raised = 1")
+            .toString(),
         "li");
     EXPECT_EQ(db_value("SELECT state || ' ' || acked_by FROM alarm_log ORDER BY id DESC LIMIT 1").toString(),
         "cleared zhang");
@@ -101,7 +108,8 @@ TEST_F(AlarmList, AShelveThatRunsOutBringsTheAlarmBack)
     e.alarm_tick();
     EXPECT_EQ(listed(), QStringList({ "2 LoAL active_unacked " }));
     EXPECT_TRUE(e.alarms_shown().sounding);
-    EXPECT_EQ(log_rows(), "2 LoAL 1 - active_unacked -;2 LoAL 1 shelve shelved wang;2 LoAL 1 unshelve active_unacked -");
+    EXPECT_EQ(log_rows(),
+        "2 LoAL 1 - active_unacked -;2 LoAL 1 shelve shelved wang;2 LoAL 1 unshelve active_unacked -");
     EXPECT_EQ(db_value("SELECT note FROM alarm_log WHERE action = 'shelve'").toString(), "计划停炉");
     EXPECT_TRUE(in_event_log("2# LoAL 屏蔽至 2026-03-01 11:00:00，原因：计划停炉，操作人 wang"));
     EXPECT_TRUE(in_event_log("2# LoAL 屏蔽到期，恢复报警"));

@@ -20,7 +20,8 @@ protected:
     {
         Engine& e = engine();
         now = now.addSecs(1);
-        e.record_alarm_events({ e.alarm_board.transition(address, QString::fromLatin1(alarm), raised, now) }, raised);
+        e.record_alarm_events(
+            { e.alarm_board.transition(address, QString::fromLatin1(alarm), raised, now) }, raised);
     }
     // "address alarm state" per line of a table's model.
     static QStringList rows(const ActiveAlarmModel* m)
@@ -82,7 +83,8 @@ TEST_F(ActiveAlarms, ListsAcknowledgesSilencesAndShelves)
     // 确认 of the selected line, in the desktop user's name.
     page->table()->selectRow(1);
     page->ack_button()->click();
-    EXPECT_EQ(rows(page->model()), QStringList({ "3# oraL 报警未确认" })) << "acknowledged and gone: it leaves";
+    EXPECT_EQ(rows(page->model()), QStringList({ "3# oraL 报警未确认" }))
+        << "acknowledged and gone: it leaves";
     EXPECT_TRUE(form.status_alarms->text().contains("未确认报警 1 条"));
 
     // A new alarm sounds again.
@@ -99,7 +101,8 @@ TEST_F(ActiveAlarms, ListsAcknowledgesSilencesAndShelves)
     page->shelve_button()->click();
     EXPECT_EQ(rows(page->model()), QStringList({ "3# oraL 报警未确认" }));
     ASSERT_EQ(page->shelved_model()->rowCount(), 1);
-    EXPECT_TRUE(rows(page->shelved_model())[0].startsWith("4# HIAL 已屏蔽至 2026-03-01 11:00:04（更换热电偶）"))
+    EXPECT_TRUE(
+        rows(page->shelved_model())[0].startsWith("4# HIAL 已屏蔽至 2026-03-01 11:00:04（更换热电偶）"))
         << rows(page->shelved_model())[0].toStdString();
 
     page->ack_all_button()->click();
