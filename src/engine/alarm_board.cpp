@@ -212,6 +212,10 @@ void AlarmBoard::restore(const std::vector<OpenAlarm>& open)
         line.acked_at = o.last.acked_at;
         line.acked_by = o.last.acked_by;
         line.quiet = quiet_.contains(line.address);
+        // A shelve outlives a restart; one that ran out meanwhile ends at
+        // the next expiry check.
+        line.shelved_until = o.shelved_until;
+        line.shelve_reason = o.shelve_reason;
         lines_[{ line.address, line.alarm }] = line;
     }
 }

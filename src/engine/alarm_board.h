@@ -90,7 +90,8 @@ public:
         int address, const QString& alarm, const QString& user, const QDateTime& now);
     // Ends the shelves whose time has run out by `now`.
     std::vector<AlarmEvent> expire(const QDateTime& now);
-    // The alarms the log left open at the last run (see AlarmLog::open_alarms).
+    // The alarms the log left open at the last run, with their shelves
+    // (see AlarmLog::open_alarms).
     void restore(const std::vector<OpenAlarm>& open);
 
     // Silences the sound until a new alarm is raised.

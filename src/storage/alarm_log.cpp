@@ -68,7 +68,7 @@ QDateTime time_or_null(const QVariant& v)
 QVariant text_or_null(const QString& s) { return s.isNull() ? QVariant(QMetaType(QMetaType::QString)) : QVariant(s); }
 
 // The columns event_of reads, in its order.
-#define EVENT_COLUMNS "\"time\", address, alarm, raised, action, state, acked_at, acked_by, note"
+#define EVENT_COLUMNS "\"time\", address, alarm, raised, action, state, acked_at, acked_by, note, until"
 
 AlarmEvent event_of(const QSqlQuery& q, int first = 0)
 {
@@ -79,6 +79,7 @@ AlarmEvent event_of(const QSqlQuery& q, int first = 0)
     e.acked_at = time_or_null(q.value(first + 6));
     e.acked_by = q.value(first + 7).toString();
     e.note = q.value(first + 8).toString();
+    e.until = time_or_null(q.value(first + 9));
     return e;
 }
 
@@ -130,7 +131,7 @@ void AlarmLog::insert(const AlarmEvent& event)
     const QString what = QStringLiteral("无法写入报警记录表 alarm_log");
     if (!insert_) {
         insert_ = std::make_unique<QSqlQuery>(db_.connection());
-        if (!insert_->prepare(QStringLiteral("INSERT INTO alarm_log (" EVENT_COLUMNS ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)"))) {
+        if (!insert_->prepare(QStringLiteral("INSERT INTO alarm_log (" EVENT_COLUMNS ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"))) {
             const QString reason = insert_->lastError().text();
             insert_.reset();
             fail_text(db_.file_path(), what, reason);
@@ -145,6 +146,7 @@ void AlarmLog::insert(const AlarmEvent& event)
     insert_->bindValue(6, event.acked_at.isValid() ? QVariant(db_timestamp_text(event.acked_at)) : QVariant(QMetaType(QMetaType::QString)));
     insert_->bindValue(7, text_or_null(event.acked_by));
     insert_->bindValue(8, text_or_null(event.note));
+    insert_->bindValue(9, event.until.isValid() ? QVariant(db_timestamp_text(event.until)) : QVariant(QMetaType(QMetaType::QString)));
     if (!insert_->exec()) {
         const QString reason = insert_->lastError().text();
         insert_->finish();
@@ -232,15 +234,25 @@ std::vector<OpenAlarm> AlarmLog::open_alarms() const
     q.setForwardOnly(true);
     if (!q.exec(QStringLiteral(
             "SELECT a.\"time\", a.address, a.alarm, a.raised, a.action, a.state, a.acked_at, a.acked_by, a.note, "
-            "(SELECT r.\"time\" FROM alarm_log r WHERE r.address = a.address AND r.alarm = a.alarm "
-            "AND r.action IS NULL AND r.raised = 1 AND r.id <= a.id ORDER BY r.id DESC LIMIT 1) "
+            "a.until, (SELECT r.\"time\" FROM alarm_log r WHERE r.address = a.address AND r.alarm = a.alarm "
+            "AND r.action IS NULL AND r.raised = 1 AND r.id <= a.id ORDER BY r.id DESC LIMIT 1), "
+            "(SELECT s.until || '|' || coalesce(s.note, '') FROM alarm_log s WHERE s.address = a.address "
+            "AND s.alarm = a.alarm AND s.action IN ('shelve', 'unshelve') ORDER BY s.id DESC LIMIT 1) "
             "FROM alarm_log a JOIN (SELECT max(id) AS m FROM alarm_log WHERE action IS NULL "
             "GROUP BY address, alarm) b ON a.id = b.m WHERE a.raised = 1 OR a.acked_at IS NULL "
             "ORDER BY a.address, a.alarm")))
         fail(db_.file_path(), kRead, q);
     std::vector<OpenAlarm> out;
-    while (q.next())
-        out.push_back({ event_of(q), time_or_null(q.value(9)) });
+    while (q.next()) {
+        OpenAlarm o { event_of(q), time_or_null(q.value(10)), {}, {} };
+        // "until|reason" of a shelve; NULL after an unshelve (no until).
+        if (const QString shelf = q.value(11).toString(); !shelf.isEmpty()) {
+            const qsizetype bar = shelf.indexOf(QLatin1Char('|'));
+            o.shelved_until = db_timestamp_from_text(shelf.left(bar));
+            o.shelve_reason = shelf.mid(bar + 1);
+        }
+        out.push_back(o);
+    }
     q.finish();
     return out;
 }

@@ -45,7 +45,7 @@ struct AlarmEvent {
     QDateTime acked_at;
     QString acked_by;
     QString note; // a shelve's reason
-    QDateTime until; // when a shelve runs out (not stored)
+    QDateTime until; // when a shelve runs out
     bool operator==(const AlarmEvent&) const = default;
 };
 
@@ -54,6 +54,10 @@ struct AlarmEvent {
 struct OpenAlarm {
     AlarmEvent last;
     QDateTime raised_at;
+    // The alarm's last shelve, unless an unshelve followed it: when it runs
+    // out (invalid: not shelved) and why.
+    QDateTime shelved_until;
+    QString shelve_reason;
 };
 
 // "ack", "shelve", "unshelve"; empty for a transition.

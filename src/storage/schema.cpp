@@ -92,9 +92,10 @@ const std::vector<SchemaStep> kSteps = {
         {
             // Transitions keep action NULL. The operator's actions on an
             // alarm are rows of their own: action 'ack', 'shelve' or
-            // 'unshelve', with the user and, for a shelve, the reason and the
-            // time it runs out in note. state is the alarm's state after the
-            // row ('active_unacked', ...); acked_at and acked_by are filled
+            // 'unshelve', with the user in acked_by and, for a shelve, the
+            // reason in note. state is the alarm's state after the
+            // row ('active_unacked', ...); a shelve's until is when it runs
+            // out; acked_at and acked_by are filled
             // on every transition row of the alarm an acknowledgement
             // covers, so the rows of an alarm nobody acknowledged are the
             // ones with acked_at NULL. Rows logged before this step have no
@@ -105,6 +106,7 @@ const std::vector<SchemaStep> kSteps = {
             "ALTER TABLE alarm_log ADD COLUMN acked_at TEXT",
             "ALTER TABLE alarm_log ADD COLUMN acked_by TEXT",
             "ALTER TABLE alarm_log ADD COLUMN note TEXT",
+            "ALTER TABLE alarm_log ADD COLUMN until TEXT",
             "UPDATE alarm_log SET acked_at = strftime('%Y-%m-%d %H:%M:%f', 'now', 'localtime'), acked_by = ''",
             "CREATE INDEX alarm_log_address_alarm ON alarm_log (address, alarm, id)",
         } },

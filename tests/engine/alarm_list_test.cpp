@@ -86,9 +86,9 @@ TEST_F(AlarmList, AcknowledgementsAreLoggedAndARestartKeepsTheUnacknowledged)
         "cleared zhang");
 }
 
-// A shelve of 1 or 8 hours with a reason, ended by the engine's clock
-// without waiting; each step is in alarm_log and the event log. Other
-// lengths and an empty reason are refused.
+// A shelve of 1 or 8 hours with a reason, kept across a restart and ended
+// by the engine's clock without waiting; each step is in alarm_log and the
+// event log. Other lengths and an empty reason are refused.
 TEST_F(AlarmList, AShelveThatRunsOutBringsTheAlarmBack)
 {
     Engine& e = start_engine();
@@ -101,13 +101,22 @@ TEST_F(AlarmList, AShelveThatRunsOutBringsTheAlarmBack)
     e.shelve_alarm(2, "LoAL", 8, "计划停炉", "wang");
     EXPECT_EQ(listed(), QStringList({ "2 LoAL shelved " }));
     EXPECT_FALSE(e.alarms_shown().sounding);
+    // The shelve outlives a restart, with its end and reason.
+    stop_engine();
+    Engine& again = start_engine();
+    again.alarm_clock = [&] { return now; };
+    enable({ 2 });
+    EXPECT_EQ(listed(), QStringList({ "2 LoAL shelved " }));
+    ASSERT_NE(again.alarm_board.find(2, "LoAL"), nullptr);
+    EXPECT_EQ(again.alarm_board.find(2, "LoAL")->shelve_reason, "计划停炉");
+    poll_reply(2, kLoAL);
     now = now.addSecs(8 * 3600 - 1);
-    e.alarm_tick();
+    again.alarm_tick();
     EXPECT_EQ(listed(), QStringList({ "2 LoAL shelved " }));
     now = now.addSecs(1);
-    e.alarm_tick();
+    again.alarm_tick();
     EXPECT_EQ(listed(), QStringList({ "2 LoAL active_unacked " }));
-    EXPECT_TRUE(e.alarms_shown().sounding);
+    EXPECT_TRUE(again.alarms_shown().sounding);
     EXPECT_EQ(log_rows(),
         "2 LoAL 1 - active_unacked -;2 LoAL 1 shelve shelved wang;2 LoAL 1 unshelve active_unacked -");
     EXPECT_EQ(db_value("SELECT note FROM alarm_log WHERE action = 'shelve'").toString(), "计划停炉");
