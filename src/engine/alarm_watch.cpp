@@ -21,3 +21,11 @@ std::vector<AlarmTransition> AlarmWatch::feed(int address, std::uint8_t status)
     }
     return out;
 }
+
+void AlarmWatch::assume_set(int address, int bit)
+{
+    if (address < 0 || address >= static_cast<int>(last_.size()) || bit < kFirstAlarmBit
+        || bit >= kFirstAlarmBit + kAlarmBitCount)
+        return;
+    last_[static_cast<std::size_t>(address)] |= static_cast<std::uint8_t>(1 << bit);
+}

@@ -22,6 +22,10 @@ public:
     // The transitions of `address` (0..100) that `status` brings, lowest bit
     // first; addresses outside 0..100 bring none.
     std::vector<AlarmTransition> feed(int address, std::uint8_t status);
+    // Takes `bit` of `address` as set in its last reply (an alarm the log
+    // left active at the last run): a first reply that still carries it
+    // raises nothing, one without it clears it.
+    void assume_set(int address, int bit);
 
 private:
     // Alarm bits of each address's last reply; an address never heard from

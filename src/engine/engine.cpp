@@ -46,6 +46,7 @@ void register_engine_reports()
         qRegisterMetaType<CellMark>();
         qRegisterMetaType<EngineMessage>();
         qRegisterMetaType<StatusShown>();
+        qRegisterMetaType<AlarmsShown>();
         qRegisterMetaType<std::vector<int>>();
         qRegisterMetaType<std::vector<ParamTable::Change>>();
         qRegisterMetaType<std::map<int, ParamSet>>();
@@ -118,6 +119,10 @@ void Engine::build_timers()
     health_publish_timer = std::make_unique<QTimer>();
     health_publish_timer->setInterval(60 * 1000);
     connect(health_publish_timer.get(), &QTimer::timeout, this, [this] { publish_health(); });
+
+    alarm_timer = std::make_unique<QTimer>();
+    alarm_timer->setInterval(1000);
+    connect(alarm_timer.get(), &QTimer::timeout, this, [this] { run_reported("报警", [this] { alarm_tick(); }); });
 }
 
 void Engine::run_reported(const char* source, const std::function<void()>& fn)
@@ -172,6 +177,7 @@ void Engine::start()
     row_queue = std::make_unique<RowQueue>(*db, alarm_log.get());
     connect(alarm_log.get(), &AlarmLog::appended, this, &Engine::alarms_appended);
     connect_row_queue();
+    restore_alarms();
 
     // Publishing starts before polling, so that every logged row goes out.
     MqttConfig mqtt = station_settings->mqtt();
@@ -221,6 +227,7 @@ void Engine::start()
         // Said in the message; the engine watches for the device.
     }
     status_timer->start();
+    alarm_timer->start();
     report_status();
     flush_param_changes();
 }
@@ -280,6 +287,7 @@ void Engine::shutdown(std::chrono::milliseconds wait_for_db)
         iTimers1->SetEnabled(k, false);
     reconnect_timer->stop();
     status_timer->stop();
+    alarm_timer->stop();
     if (!started_)
         return; // a station that did not start writes no settings
     port_wanted = false;
@@ -477,6 +485,7 @@ void Engine::report_all()
     }
     report_serial();
     report_link();
+    Q_EMIT alarms_changed(alarms_shown());
     Q_EMIT param_columns(param_table.addresses());
     std::vector<ParamTable::Change> cells;
     for (int address : param_table.addresses())

@@ -26,6 +26,8 @@
 //   link.cpp          the port wanted open: open, hang-up, reconnect
 //   storage.cpp       the row queue, the parameter store, alarm transitions
 //   publishing.cpp    measurements, alarms and bus counters to MQTT
+//   alarms.cpp        the active-alarm list: acknowledgement, silence, shelving
+#include "alarm_board.h"
 #include "alarm_watch.h"
 #include "bus_health.h"
 #include "engine_reports.h"
@@ -47,6 +49,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -161,6 +164,20 @@ public:
     // follows.
     void start_inspection(const std::vector<int>& addresses, int id);
 
+    // The active-alarm list. `user` is the desktop user who acts; each
+    // action is logged (event log, alarm_log) and published. Acknowledging
+    // or shelving an alarm that is not listed does nothing.
+    void acknowledge_alarm(int address, const QString& alarm, const QString& user); // 确认
+    void acknowledge_all_alarms(const QString& user); // 全部确认
+    void silence_alarms(); // 消音
+    // 屏蔽 for 1 or 8 hours with a reason (not empty); throws EStationError.
+    void shelve_alarm(int address, const QString& alarm, int hours, const QString& reason, const QString& user);
+    void unshelve_alarm(int address, const QString& alarm, const QString& user);
+    // Addresses whose alarms are listed and logged but never sounded;
+    // stored in station.ini.
+    void set_quiet_alarm_addresses(const std::set<int>& addresses);
+    AlarmsShown alarms_shown() const;
+
     // Publishing: stores the settings in station.ini and applies them.
     void set_mqtt(const MqttConfig& config);
     MqttConfig mqtt_settings() const { return mqtt_config; }
@@ -214,6 +231,8 @@ Q_SIGNALS:
     void measurement_appended(qint64 rowid);
     void parameter_stored(int address, int code, double value);
     void alarms_appended();
+    // The active-alarm list changed.
+    void alarms_changed(const AlarmsShown& alarms);
 
 public:
     // --- The engine's own state and operations ------------------------------
@@ -267,6 +286,17 @@ public:
     std::unique_ptr<AlarmLog> alarm_log;
     std::unique_ptr<StationSettings> station_settings;
     AlarmWatch alarm_watch;
+
+    // alarms.cpp
+    // The clock of the alarm list (acknowledgements, shelves and their
+    // expiry); tests set their own.
+    std::function<QDateTime()> alarm_clock = [] { return QDateTime::currentDateTime(); };
+    AlarmBoard alarm_board;
+    // Ends the shelves that have run out (a timer, once a second).
+    void alarm_tick();
+    void restore_alarms();
+    // Logs, stores and publishes the rows of alarm changes, then reports.
+    void record_alarm_events(const std::vector<AlarmEvent>& events, bool new_alarm = false);
 
     // param_runs.cpp
     void iTimers1Timer1();
@@ -414,6 +444,7 @@ private:
     std::unique_ptr<QTimer> reconnect_timer;
     std::unique_ptr<QTimer> status_timer;
     std::unique_ptr<QTimer> health_publish_timer;
+    std::unique_ptr<QTimer> alarm_timer;
     std::unique_ptr<MqttPublisher> publisher;
     std::unique_ptr<Topics> topics;
     bool started_ = false;

@@ -2,6 +2,7 @@
 // What the engine tells whoever watches it (the window, a test): plain
 // values, copied into each report, so that a report can cross from the
 // engine's thread to the window's without sharing anything.
+#include "alarm_board.h"
 #include "bus_health.h"
 #include "reply_matcher.h"
 
@@ -12,6 +13,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <set>
 #include <vector>
 
 // One valid reply as the station shows it. Every valid reply reaches the main
@@ -122,6 +124,17 @@ struct StatusShown {
     std::vector<int> silent; // addresses silent for three polls
 };
 
+// The active-alarm list and its annunciation, after every change.
+struct AlarmsShown {
+    std::vector<AlarmLine> lines; // in the board's order (shelved ones last)
+    int unacked = 0;
+    bool sounding = false;
+    bool silenced = false; // 消音 holds until a new alarm
+    std::set<int> quiet; // addresses whose alarms never sound
+    // Raised by the change this report follows: the sound starts again.
+    bool new_alarm = false;
+};
+
 Q_DECLARE_METATYPE(ReplyShown)
 Q_DECLARE_METATYPE(RosterShown)
 Q_DECLARE_METATYPE(SerialShown)
@@ -130,6 +143,7 @@ Q_DECLARE_METATYPE(RunShown)
 Q_DECLARE_METATYPE(CellMark)
 Q_DECLARE_METATYPE(EngineMessage)
 Q_DECLARE_METATYPE(StatusShown)
+Q_DECLARE_METATYPE(AlarmsShown)
 
 // Registers the report types for queued connections (once, any thread).
 void register_engine_reports();

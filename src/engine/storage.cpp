@@ -51,12 +51,14 @@ void Engine::append_measurement(int address, const QDateTime& when)
 void Engine::log_alarms(int address, const QDateTime& when)
 {
     std::vector<AlarmEvent> events;
+    bool raised = false;
     for (const AlarmTransition& t : alarm_watch.feed(address, alarm_byte)) {
         const std::string_view name = alarm_name(t.bit);
-        events.push_back(
-            { when, t.address, QString::fromLatin1(name.data(), static_cast<qsizetype>(name.size())), t.raised });
+        events.push_back(alarm_board.transition(
+            t.address, QString::fromLatin1(name.data(), static_cast<qsizetype>(name.size())), t.raised, when));
+        raised = raised || t.raised;
     }
-    row_queue->append_alarms(events);
+    record_alarm_events(events, raised);
 }
 
 void Engine::get_AI_database(int address)

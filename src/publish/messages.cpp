@@ -115,10 +115,20 @@ QByteArray measurement_payload(const MeasurementRow& row)
 
 QByteArray alarm_payload(const AlarmEvent& event)
 {
-    return json_text({
+    QJsonObject o {
         { QStringLiteral("time"), utc_time_text(event.when) },
         { QStringLiteral("address"), event.address },
         { QStringLiteral("alarm"), event.alarm },
         { QStringLiteral("raised"), event.raised },
-    });
+        { QStringLiteral("state"), event.state },
+    };
+    if (event.action != AlarmAction::Transition) {
+        o.insert(QStringLiteral("action"), alarm_action_key(event.action));
+        o.insert(QStringLiteral("user"), event.acked_by);
+    }
+    if (event.action == AlarmAction::Shelve) {
+        o.insert(QStringLiteral("reason"), event.note);
+        o.insert(QStringLiteral("until"), utc_time_text(event.until));
+    }
+    return json_text(o);
 }

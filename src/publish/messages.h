@@ -6,7 +6,8 @@
 //
 //   <prefix>/<station>/status                 "online" (retained), "offline" as the last will
 //   <prefix>/<station>/<address>/measurement  one per logged row
-//   <prefix>/<station>/<address>/alarm        one per alarm that came or went
+//   <prefix>/<station>/<address>/alarm        one per alarm that came or went, was
+//                                             acknowledged, shelved or unshelved
 //   <prefix>/<station>/health                 the bus counters, every minute
 #include "alarm_log.h"
 #include "station_db.h"
@@ -39,7 +40,11 @@ QString utc_time_text(const QDateTime& when);
 // {"time", "address", "sv", "pv", "mv", "val", "status" (the raw status
 // byte), "alarms" (the names of the alarm bits set, lowest bit first)}.
 QByteArray measurement_payload(const MeasurementRow& row);
-// {"time", "address", "alarm" (its name), "raised" (true when it came)}.
+// {"time", "address", "alarm" (its name), "raised" (true when it came, or
+// for an operator's action, when it is active), "state" (the alarm's state
+// after it: "active_unacked", "active_acked", "cleared_unacked", "cleared"
+// or "shelved")}; an operator's action adds "action" ("ack", "shelve",
+// "unshelve") and "user", a shelve "reason" and "until".
 QByteArray alarm_payload(const AlarmEvent& event);
 // A JSON object as one compact line.
 QByteArray json_text(const QJsonObject& object);

@@ -35,8 +35,11 @@ QVariant AlarmTableModel::data(const QModelIndex& index, int role) const
     if (!index.isValid() || index.row() >= rowCount())
         return QVariant();
     const AlarmEvent& e = events_[static_cast<std::size_t>(index.row())];
-    if (role == Qt::ForegroundRole)
+    if (role == Qt::ForegroundRole) {
+        if (e.action != AlarmAction::Transition)
+            return QColor(0, 0, 160);
         return e.raised ? QColor(200, 0, 0) : QColor(0, 110, 0);
+    }
     if (role != Qt::DisplayRole)
         return QVariant();
     switch (index.column()) {
@@ -47,6 +50,16 @@ QVariant AlarmTableModel::data(const QModelIndex& index, int role) const
     case ColAlarm:
         return e.alarm;
     case ColState:
+        switch (e.action) {
+        case AlarmAction::Acknowledge:
+            return QStringLiteral("确认（%1）").arg(e.acked_by);
+        case AlarmAction::Shelve:
+            return QStringLiteral("屏蔽（%1）：%2").arg(e.acked_by, e.note);
+        case AlarmAction::Unshelve:
+            return e.acked_by.isEmpty() ? QStringLiteral("屏蔽到期") : QStringLiteral("解除屏蔽（%1）").arg(e.acked_by);
+        case AlarmAction::Transition:
+            break;
+        }
         return e.raised ? QStringLiteral("出现") : QStringLiteral("消失");
     default:
         return QVariant();

@@ -19,6 +19,7 @@
 //   status_bar.cpp    the status bar, the line, the bus-health view
 //   storage.cpp       the browser pages on the window's own connection
 //   navigation.cpp    menu handlers, about page, help window, MQTT dialog, closing
+//   annunciation.cpp  the active-alarm page, the status bar's alarm count, the sound
 #include "engine_reports.h"
 #include "param_table.h"
 
@@ -50,6 +51,7 @@ class QTabWidget;
 class QTimer;
 class AlarmLog;
 class AlarmPage;
+class ActiveAlarmPage;
 class Engine;
 class EngineHost;
 class HealthView;
@@ -227,6 +229,7 @@ public:
     QLabel* status_link = nullptr;
     QLabel* status_minute = nullptr;
     QLabel* status_mqtt = nullptr;
+    QLabel* status_alarms = nullptr; // unacknowledged alarms, flashing
 
     // Secondary windows, made on first use.
     Thelp* help = nullptr;
@@ -239,6 +242,8 @@ public:
     ParamPage* param_page = nullptr;
     QWidget* TabSheet_alarm = nullptr;
     AlarmPage* alarm_page = nullptr;
+    QWidget* TabSheet_active = nullptr;
+    ActiveAlarmPage* active_alarm_page = nullptr;
 
     // --- What the engine reported last ------------------------------------------
     RosterShown roster;
@@ -246,6 +251,7 @@ public:
     LinkShown link;
     SerialShown serial;
     StatusShown status;
+    AlarmsShown alarms;
 
     // --- Showing the engine's reports (one slot per report) ------------------------
     // panels.cpp
@@ -317,6 +323,20 @@ public:
     void show_health_view();
     void show_history_view();
     void show_message_list();
+    // annunciation.cpp
+    // The desktop user acting on alarms (the login name).
+    static QString desktop_user();
+    void show_alarms(const AlarmsShown& shown);
+    // One flash of the status bar's alarm count; one repeat of the sound
+    // while it sounds (timers; tests call them).
+    void alarm_flash_tick();
+    void alarm_beep_tick();
+    // What sounds: the desktop's beep; tests count.
+    std::function<void()> beep;
+    int beeps = 0; // signals given since the start
+    bool alarm_flash_on = true;
+    QTimer* alarm_flash_timer = nullptr;
+    QTimer* alarm_beep_timer = nullptr;
 
     // The engine's database file (the window's connection reads the same file).
     QString database_path() const;
@@ -386,6 +406,9 @@ private:
 
     // storage.cpp
     void build_browser_pages();
+    // annunciation.cpp
+    void build_active_alarms();
+    void update_alarm_field();
 
     // navigation.cpp
     void FormClose();

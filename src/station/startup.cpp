@@ -41,6 +41,7 @@ TForm1::TForm1(EngineHost& host, QWidget* parent)
     build_layout();
     data_folder_label->setText(QDir::toNativeSeparators(QFileInfo(db->file_path()).absolutePath()));
     build_browser_pages();
+    build_active_alarms();
     connect_chart_history();
     FormCreate();
     connect_engine();
@@ -110,6 +111,7 @@ void TForm1::connect_engine()
     connect(e, &Engine::param_top_row, this, [this](int row) { StringGrid1->setTopRow(row); });
     connect(e, &Engine::message, this, [this](const EngineMessage& m) { run_guarded([&] { show_message(m); }); });
     connect(e, &Engine::status, this, [this](const StatusShown& s) { run_guarded([&] { show_status(s); }); });
+    connect(e, &Engine::alarms_changed, this, [this](const AlarmsShown& a) { run_guarded([&] { show_alarms(a); }); });
     connect(e, &Engine::comm_led, this, [this](bool lit) { set_comm_led(lit); });
     connect(e, &Engine::frame_sent, this,
         [this](const QByteArray& frame, int address) { show_frame_sent(frame, address); });

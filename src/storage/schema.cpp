@@ -88,6 +88,28 @@ const std::vector<SchemaStep> kSteps = {
             "END",
         },
         { "mea_minute" } },
+    { 4, "报警记录表 alarm_log 的确认与屏蔽",
+        {
+            // Transitions keep action NULL. The operator's actions on an
+            // alarm are rows of their own: action 'ack', 'shelve' or
+            // 'unshelve', with the user in acked_by and, for a shelve, the
+            // reason in note. state is the alarm's state after the
+            // row ('active_unacked', ...); a shelve's until is when it runs
+            // out; acked_at and acked_by are filled
+            // on every transition row of the alarm an acknowledgement
+            // covers, so the rows of an alarm nobody acknowledged are the
+            // ones with acked_at NULL. Rows logged before this step have no
+            // state and count as acknowledged history: they are marked with
+            // the time of the upgrade and no user.
+            "ALTER TABLE alarm_log ADD COLUMN action TEXT",
+            "ALTER TABLE alarm_log ADD COLUMN state TEXT",
+            "ALTER TABLE alarm_log ADD COLUMN acked_at TEXT",
+            "ALTER TABLE alarm_log ADD COLUMN acked_by TEXT",
+            "ALTER TABLE alarm_log ADD COLUMN note TEXT",
+            "ALTER TABLE alarm_log ADD COLUMN until TEXT",
+            "UPDATE alarm_log SET acked_at = strftime('%Y-%m-%d %H:%M:%f', 'now', 'localtime'), acked_by = ''",
+            "CREATE INDEX alarm_log_address_alarm ON alarm_log (address, alarm, id)",
+        } },
 };
 
 [[noreturn]] void fail(const QString& file, const QString& what, const QString& reason)

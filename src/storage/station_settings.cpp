@@ -294,6 +294,33 @@ void StationSettings::set_addresses(const std::vector<int>& addresses)
     set(QStringLiteral("resume/addresses"), items);
 }
 
+std::set<int> StationSettings::quiet_alarm_addresses() const
+{
+    std::set<int> out;
+    const QStringList items = value(QStringLiteral("alarms/quiet")).toStringList();
+    for (const QString& item : items) {
+        bool ok = false;
+        const int a = item.trimmed().toInt(&ok); // C locale: digits only
+        if (ok && is_address(a))
+            out.insert(a);
+    }
+    return out;
+}
+
+void StationSettings::set_quiet_alarm_addresses(const std::set<int>& addresses)
+{
+    std::set<int> kept;
+    for (int a : addresses)
+        if (is_address(a))
+            kept.insert(a);
+    if (quiet_alarm_addresses() == kept)
+        return;
+    QStringList items;
+    for (int a : kept)
+        items << QString::number(a);
+    set(QStringLiteral("alarms/quiet"), items);
+}
+
 int StationSettings::decimal_places(int address) const
 {
     bool ok = false;

@@ -21,6 +21,7 @@
 #include <QStringList>
 #include <QVariantMap>
 
+#include <set>
 #include <vector>
 
 inline const QString kStationSettingsFileName = QStringLiteral("station.ini");
@@ -67,6 +68,10 @@ public:
     // an address are left out.
     std::vector<int> addresses() const;
     void set_addresses(const std::vector<int>& addresses);
+
+    // Addresses whose alarms are listed and logged but not sounded.
+    std::set<int> quiet_alarm_addresses() const;
+    void set_quiet_alarm_addresses(const std::set<int>& addresses);
 
     // Decimal places last learnt for an address; -1 when none is known.
     int decimal_places(int address) const;

@@ -97,3 +97,28 @@ TEST(AlarmPayload, SaysWhichAlarmCameOrWent)
         EXPECT_EQ(o.value(QStringLiteral("raised")).toBool(), raised);
     }
 }
+
+// A transition carries the state only; an operator's action names itself
+// and the user, a shelve its reason and end as well.
+TEST(AlarmPayload, CarriesTheStateAndTheOperatorsAction)
+{
+    const QDateTime t(QDate(2026, 1, 2), QTime(3, 4, 5), QTimeZone::utc());
+    AlarmEvent e { t, 5, QStringLiteral("LoAL"), true };
+    e.state = QStringLiteral("active_unacked");
+    QJsonObject o = parse(alarm_payload(e));
+    EXPECT_EQ(o.value(QStringLiteral("state")).toString(), QStringLiteral("active_unacked"));
+    EXPECT_FALSE(o.contains(QStringLiteral("action")));
+    EXPECT_FALSE(o.contains(QStringLiteral("user")));
+
+    e.action = AlarmAction::Shelve;
+    e.state = QStringLiteral("shelved");
+    e.acked_by = QStringLiteral("王工");
+    e.note = QStringLiteral("检修 \"2#\" 炉");
+    e.until = t.addSecs(3600);
+    o = parse(alarm_payload(e));
+    EXPECT_EQ(o.value(QStringLiteral("state")).toString(), QStringLiteral("shelved"));
+    EXPECT_EQ(o.value(QStringLiteral("action")).toString(), QStringLiteral("shelve"));
+    EXPECT_EQ(o.value(QStringLiteral("user")).toString(), QStringLiteral("王工"));
+    EXPECT_EQ(o.value(QStringLiteral("reason")).toString(), QStringLiteral("检修 \"2#\" 炉"));
+    EXPECT_EQ(o.value(QStringLiteral("until")).toString(), QStringLiteral("2026-01-02T04:04:05.000Z"));
+}

@@ -371,3 +371,109 @@ TEST(StationProgram, RetainedStatusIsOnlineWhileRunningAndOfflineAfterItEnds)
         bus->stop();
     }
 }
+
+// An alarm's messages carry its state, in the order it went through them:
+// raised, acknowledged, shelved, unshelved, cleared; raised again and
+// cleared unacknowledged. Each action of the operator's is published as it
+// is logged, with the same state.
+TEST_F(StationPublish, AlarmMessagesCarryEachStateInOrder)
+{
+    MqttBroker broker;
+    ASSERT_TRUE(broker.start());
+    MqttSubscriber sub(broker.port(), "plant/#");
+    ASSERT_TRUE(sub.wait_subscribed(5000));
+    start(mqtt(broker));
+    const auto listed_as = [&](const QString& state) {
+        return wait_for([&] {
+            return engine_says([&](Engine& e) {
+                const AlarmLine* l = e.alarm_board.find(2, QStringLiteral("HIAL"));
+                return l ? alarm_state_key(l->state()) == state : state == QStringLiteral("cleared");
+            });
+        }, 20000);
+    };
+    bus->set_param(2, 3, -50); // HIAL below the process value: raised
+    ASSERT_TRUE(listed_as(QStringLiteral("active_unacked")));
+    host().call([](Engine& e) { e.acknowledge_alarm(2, QStringLiteral("HIAL"), QStringLiteral("zhang")); });
+    host().call([](Engine& e) { e.shelve_alarm(2, QStringLiteral("HIAL"), 1, QStringLiteral("调试"), QStringLiteral("zhang")); });
+    host().call([](Engine& e) { e.unshelve_alarm(2, QStringLiteral("HIAL"), QStringLiteral("zhang")); });
+    bus->set_param(2, 3, 3000); // above: cleared, acknowledged, gone
+    ASSERT_TRUE(listed_as(QStringLiteral("cleared")));
+    bus->set_param(2, 3, -50);
+    ASSERT_TRUE(listed_as(QStringLiteral("active_unacked")));
+    bus->set_param(2, 3, 3000);
+    ASSERT_TRUE(listed_as(QStringLiteral("cleared_unacked")));
+    stop_polling();
+
+    const QStringList expected { "active_unacked", "active_acked ack", "shelved shelve", "active_acked unshelve",
+        "cleared", "active_unacked", "cleared_unacked" };
+    QStringList published;
+    ASSERT_TRUE(wait_for([&] {
+        published.clear();
+        for (const auto& m : sub.messages()) {
+            if (m.topic != "plant/line1/2/alarm")
+                continue;
+            const QJsonObject o = json(m.payload);
+            if (o.value(QStringLiteral("alarm")).toString() != QStringLiteral("HIAL"))
+                continue;
+            const QString action = o.value(QStringLiteral("action")).toString();
+            published << o.value(QStringLiteral("state")).toString() + (action.isEmpty() ? QString() : QLatin1Char(' ') + action);
+            if (!action.isEmpty()) {
+                EXPECT_EQ(o.value(QStringLiteral("user")).toString(), QStringLiteral("zhang"));
+            }
+        }
+        return published.size() >= expected.size();
+    }, 15000)) << published.join(QLatin1Char('|')).toStdString();
+    EXPECT_EQ(published, expected);
+
+    QStringList logged;
+    QSqlQuery q(form->database().connection());
+    ASSERT_TRUE(q.exec(QStringLiteral("SELECT state || coalesce(' ' || action, '') FROM alarm_log "
+                                      "WHERE address = 2 AND alarm = 'HIAL' ORDER BY id")));
+    while (q.next())
+        logged << q.value(0).toString();
+    EXPECT_EQ(logged, expected);
+}
+
+// The service without a window logs each alarm's state in its event log and
+// publishes it, as the window's station does.
+TEST_F(StationPublish, TheHeadlessServiceLogsAndPublishesAlarmStates)
+{
+    MqttBroker broker;
+    ASSERT_TRUE(broker.start());
+    QTemporaryDir folder;
+    ASSERT_TRUE(QFile::copy(QStringLiteral(STATION_DB_TEMPLATE), folder.filePath(QStringLiteral("control_db.sqlite"))));
+    MqttConfig file_config;
+    file_config.station = QStringLiteral("svc");
+    prepare_folder(folder.path(), { 1 }, file_config);
+    auto sim = start_bus(folder.path(), { 1 });
+    sim->set_param(1, 3, -50); // HIAL below the process value
+    MqttSubscriber sub(broker.port(), "plant/#");
+    ASSERT_TRUE(sub.wait_subscribed(5000));
+    const pid_t station = spawn(QStringLiteral(AI_STATION_BIN),
+        { QStringLiteral("--headless"), QStringLiteral("--workdir"), folder.path(), QStringLiteral("--mqtt"),
+            QStringLiteral("mqtt://127.0.0.1:%1/plant").arg(broker.port()) });
+    ASSERT_GT(station, 0);
+    bool ended = false;
+    const auto end_station = qScopeGuard([&] {
+        if (!ended) {
+            ::kill(station, SIGKILL);
+            reap(station, 5000);
+        }
+    });
+    EXPECT_TRUE(sub.wait([](const auto& m) {
+        return std::any_of(m.begin(), m.end(), [](const auto& x) {
+            if (x.topic != "plant/svc/1/alarm")
+                return false;
+            const QJsonObject o = json(x.payload);
+            return o.value(QStringLiteral("alarm")).toString() == QStringLiteral("HIAL")
+                && o.value(QStringLiteral("state")).toString() == QStringLiteral("active_unacked");
+        });
+    }, 20000)) << "HIAL active_unacked not published";
+    ::kill(station, SIGTERM);
+    ended = reap(station, 15000);
+    ASSERT_TRUE(ended);
+    sim->stop();
+    QFile log(folder.filePath(QStringLiteral("station.log")));
+    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(QString::fromUtf8(log.readAll()).contains(QStringLiteral("1# HIAL 报警出现（报警未确认 active_unacked）")));
+}

@@ -48,7 +48,7 @@ TEST_F(Form1Test, PagesInTabOrderWithTheirCaptions)
     EXPECT_EQ(captions(form.PageControl1),
               (QStringList{"TabSheet10=在线AI", "TabSheet2=读写参数", "TabSheet3=系统设置", "TabSheet4=数据显示1",
                            "TabSheet6=数据显示2", "TabSheet5=数据显示3", "TabSheet12=about",
-                           "TabSheet_alarm=报警记录"}));
+                           "TabSheet_alarm=报警记录", "TabSheet_active=报警一览"}));
     EXPECT_EQ(captions(form.PageControl2),
               (QStringList{"TabSheet7=波形0-3", "TabSheet8=波形4-7", "TabSheet9=波形8-11", "TabSheet13=数据浏览",
                            "TabSheet14=仪表参数", "TabSheet1=偏差0-3", "TabSheet11=偏差4-7",

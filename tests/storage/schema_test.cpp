@@ -1,6 +1,7 @@
 // The layout version: a database of the delivered layout is copied aside and
 // upgraded in place with every row kept; a newer file is refused; an upgrade
 // is one transaction: a failed step leaves the file as it was.
+#include "alarm_log.h"
 #include "errors.h"
 #include "schema.h"
 #include "station_db.h"
@@ -250,3 +251,57 @@ TEST_F(SchemaTest, MinuteTableFollowsEveryChangeOfTheLog)
 }
 
 } // namespace
+
+// The alarm log of a file from before acknowledgements: every row is kept
+// as it was, marked acknowledged (nobody is asked about old history); what
+// the station logs afterwards is open until acknowledged, and an
+// acknowledgement marks only the rows of its alarm that were open.
+TEST_F(SchemaTest, AlarmRowsFromBeforeAcknowledgementsAreKeptAsAcknowledged)
+{
+    const std::vector<SchemaStep> before(schema_steps().begin(), schema_steps().begin() + 3);
+    {
+        QSqlDatabase db = open_station_connection(db_path(), QStringLiteral("schema_v3"));
+        upgrade_schema(db, QStringLiteral("control_db.sqlite"), before);
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("schema_v3"));
+    exec(QStringLiteral("INSERT INTO alarm_log (\"time\", address, alarm, raised) VALUES "
+                        "('2026-01-01 08:00:00.000', 1, 'HIAL', 1), ('2026-01-01 09:00:00.000', 1, 'HIAL', 0), "
+                        "('2026-01-01 10:00:00.000', 2, 'LoAL', 1)"));
+    const QVariantList old_rows = dump("alarm_log", "id, \"time\", address, alarm, raised");
+
+    StationDb db(dir());
+    AlarmLog log(db);
+    EXPECT_EQ(dump("alarm_log", "id, \"time\", address, alarm, raised"), old_rows);
+    EXPECT_EQ(query(QStringLiteral("SELECT COUNT(*) FROM alarm_log WHERE acked_at IS NOT NULL AND acked_by = '' "
+                                   "AND action IS NULL AND state IS NULL")).front().toInt(), 3);
+    std::vector<OpenAlarm> open = log.open_alarms();
+    ASSERT_EQ(open.size(), 1u) << "only the alarm still active";
+    EXPECT_EQ(open[0].last.address, 2);
+    EXPECT_TRUE(open[0].last.acked_at.isValid());
+
+    AlarmEvent raised { QDateTime(QDate(2026, 1, 2), QTime(8, 0)), 1, QStringLiteral("HIAL"), true };
+    raised.state = QStringLiteral("active_unacked");
+    log.append({ raised });
+    open = log.open_alarms();
+    ASSERT_EQ(open.size(), 2u);
+    EXPECT_EQ(open[0].last.address, 1);
+    EXPECT_FALSE(open[0].last.acked_at.isValid());
+    EXPECT_EQ(open[0].raised_at, raised.when);
+
+    AlarmEvent ack { raised.when.addSecs(60), 1, QStringLiteral("HIAL"), true };
+    ack.action = AlarmAction::Acknowledge;
+    ack.state = QStringLiteral("active_acked");
+    ack.acked_at = ack.when;
+    ack.acked_by = QStringLiteral("zhang");
+    log.append({ ack });
+    EXPECT_EQ(query(QStringLiteral("SELECT group_concat(coalesce(acked_by, 'NULL'), ',') FROM "
+                                   "(SELECT acked_by FROM alarm_log ORDER BY id)")).front().toString(),
+        QStringLiteral(",,,zhang,zhang"));
+    EXPECT_TRUE(log.open_alarms()[0].last.acked_at.isValid());
+    // The history page reads the action back.
+    const std::vector<AlarmEvent> newest = log.newest({}, 1);
+    ASSERT_EQ(newest.size(), 1u);
+    EXPECT_EQ(newest[0].action, AlarmAction::Acknowledge);
+    EXPECT_EQ(newest[0].acked_by, QStringLiteral("zhang"));
+}

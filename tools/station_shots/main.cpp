@@ -2,8 +2,10 @@
 // directory, scans, reads all parameters, polls for a while, and saves a
 // picture of every page of both page controls, of the trend chart, of the
 // settings page with the port list open (taken from the screen, so it needs a
-// display such as Xvfb), of the help window and of the MQTT settings.
+// display such as Xvfb), of the help window and of the MQTT settings, and of
+// 报警一览 with alarms in every state and the status bar's flashing count.
 //   station_shots OUT_DIR [POLL_SECONDS]
+#include "active_alarms.h"
 #include "aisim.h"
 #include "engine.h"
 #include "engine_host.h"
@@ -25,8 +27,10 @@
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTabWidget>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QThread>
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 
@@ -112,7 +116,8 @@ int main(int argc, char** argv)
     bus.set_param(3, 4, 0);
     pump_until([] { return false; }, poll_seconds * 400);
 
-    const QString names1[] = {"online", "parameters", "settings", "data1", "data2", "data3", "about", "alarms"};
+    const QString names1[] = {"online", "parameters", "settings", "data1", "data2", "data3", "about", "alarms",
+                              "active_alarms"};
     for (int i = 0; i < form.PageControl1->count(); ++i) {
         form.PageControl1->setCurrentIndex(i);
         // Showing the parameter page moves the lower control; keep the trend in view.
@@ -190,6 +195,61 @@ int main(int argc, char** argv)
     pump_until([] { return false; }, 300);
     save(form.message_list, out + QStringLiteral("/message_list.png"));
     form.message_list->close();
+    // 报警一览 with an alarm in every state: the alarms the bus raises
+    // (address 1's high alarm, acknowledged; address 2's high alarm,
+    // shelved with its reason; address 3's low alarm, unacknowledged), and a chattering deviation alarm of address 2
+    // (twelve transitions within a minute, handed to the engine here as a
+    // line would bring them) collapsed into one line with its count. Then
+    // the status bar in both phases of its flash.
+    bus.set_param(2, 3, 0); // address 2 above its high limit
+    bus.set_param(3, 4, 300); // address 3 below its low limit
+    const auto listed = [&](int address, const char* alarm) {
+        return std::any_of(form.alarms.lines.begin(), form.alarms.lines.end(), [&](const AlarmLine& l) {
+            return l.address == address && l.alarm == QLatin1String(alarm) && l.active;
+        });
+    };
+    pump_until([&] { return listed(2, "HIAL") && listed(3, "LoAL"); }, 20000);
+    host.call([](Engine& e) {
+        const QDateTime now = QDateTime::currentDateTime();
+        std::vector<AlarmEvent> chatter;
+        for (int i = 0; i < 12; ++i)
+            chatter.push_back(e.alarm_board.transition(2, QStringLiteral("HdAL"), i % 2 == 0, now.addSecs(2 * i - 24)));
+        e.record_alarm_events(chatter, true);
+    });
+    pump_until([] { return false; }, 300);
+    form.PageControl1->setCurrentWidget(form.TabSheet_active);
+    ActiveAlarmPage* page = form.active_alarm_page;
+    const auto select = [&](const QString& alarm, int address) {
+        for (int r = 0; r < page->model()->rowCount(); ++r) {
+            const AlarmLine& l = page->model()->lines()[static_cast<std::size_t>(r)];
+            if (l.alarm == alarm && (address < 0 || l.address == address) && !l.acked) {
+                page->table()->selectRow(r);
+                return true;
+            }
+        }
+        return false;
+    };
+    if (select(QStringLiteral("HIAL"), 1))
+        page->ack_button()->click();
+    page->ask_shelve = [](const AlarmLine&, int& hours, QString& reason) {
+        hours = 8;
+        reason = QStringLiteral("停炉检修");
+        return true;
+    };
+    if (select(QStringLiteral("HIAL"), 2))
+        page->shelve_button()->click();
+    pump_until([] { return false; }, 500);
+    page->table()->clearSelection();
+    page->model()->set_flash(true);
+    form.alarm_flash_on = false;
+    form.alarm_flash_tick();
+    save(&form, out + QStringLiteral("/upper_9_active_alarms_states.png"));
+    save(form.statusBar(), out + QStringLiteral("/status_bar_alarms_on.png"));
+    form.alarm_flash_tick();
+    page->model()->set_flash(false);
+    save(form.statusBar(), out + QStringLiteral("/status_bar_alarms_off.png"));
+    save(page, out + QStringLiteral("/active_alarms_flash_off.png"));
+
     form.close();
     bus.stop();
     return 0;
