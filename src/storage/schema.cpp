@@ -88,6 +88,19 @@ const std::vector<SchemaStep> kSteps = {
             "END",
         },
         { "mea_minute" } },
+    { 4, "控制命令记录表 command_log",
+        {
+            // One row per command sent to an instrument (run state, manual
+            // output, set value, address and baud-rate writes): "time" as
+            // 'yyyy-MM-dd HH:mm:ss.zzz' local time, the address it went to,
+            // the command's name, the value written (NULL when it carries
+            // none the operator chose) and what came of it, updated as the
+            // reply and the read-back are decided.
+            "CREATE TABLE command_log (id INTEGER PRIMARY KEY, \"time\" TEXT NOT NULL, "
+            "address INTEGER NOT NULL, command TEXT NOT NULL, value REAL, result TEXT NOT NULL)",
+            "CREATE INDEX command_log_time ON command_log (\"time\")",
+        },
+        { "command_log" } },
 };
 
 [[noreturn]] void fail(const QString& file, const QString& what, const QString& reason)
