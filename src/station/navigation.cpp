@@ -132,10 +132,10 @@ void TForm1::build_about_page()
 
     auto* name = new QLabel(QStringLiteral("AI仪表集中监控站　版本 %1").arg(QStringLiteral(STATION_VERSION)), TabSheet12);
     name->setObjectName(QStringLiteral("about_name"));
-    name->setGeometry(0, 262, 497, 24);
+    name->setGeometry(505, 224, 231, 26);
     name->setAlignment(Qt::AlignCenter);
     QFont name_font = name->font();
-    name_font.setPixelSize(16);
+    name_font.setPixelSize(14);
     name_font.setBold(true);
     name->setFont(name_font);
 }

@@ -161,6 +161,8 @@ TEST_F(CommandConfirmE2E, NoSetValueOrStopWithoutConfirmationAndEachIsRecorded)
     EXPECT_EQ(table->item(0, CommandList::ColCommand)->text(), QStringLiteral("STOP"));
     EXPECT_EQ(table->item(1, CommandList::ColResult)->text(), QStringLiteral("已应答，读回核对一致"));
     EXPECT_EQ(table->item(1, CommandList::ColValue)->text(), QStringLiteral("95.5"));
+    if (const QString folder = qEnvironmentVariable("STATION_SHOT_DIR"); !folder.isEmpty())
+        form->command_list->grab().save(QDir(folder).filePath(QStringLiteral("command_list.png")));
     // The event log has each command and its result.
     const QString log = event_log_text();
     EXPECT_TRUE(log.contains(QStringLiteral("发送命令：仪表 3 给定值 95.5"))) << log.toStdString();

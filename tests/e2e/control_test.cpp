@@ -11,6 +11,7 @@
 #include "public_set.h"
 #include "station_db.h"
 #include "string_grid.h"
+#include "ttimer.h"
 
 #include <QCheckBox>
 #include <QComboBox>
