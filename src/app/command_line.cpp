@@ -13,10 +13,12 @@ namespace {
 
 struct Parser {
     QCommandLineParser parser;
-    QCommandLineOption help;
-    QCommandLineOption version;
+    // Our own --help and --version, so that their descriptions are Chinese.
+    QCommandLineOption help { { QStringLiteral("h"), QStringLiteral("help") }, QStringLiteral("显示本说明后退出。") };
+    QCommandLineOption version { { QStringLiteral("v"), QStringLiteral("version") },
+        QStringLiteral("显示程序名称与版本后退出。") };
     QCommandLineOption workdir { QStringLiteral("workdir"),
-        QStringLiteral("数据库、save.txt 与 station.ini 放在文件夹 DIR 中（没有时创建，并由安装的模板建立数据库）。"),
+        QStringLiteral("数据库、save.txt 与 station.ini 放在文件夹 DIR 中（没有时创建，并由安装的或构建目录中的模板建立数据库）。"),
         QStringLiteral("DIR") };
     QCommandLineOption port { QStringLiteral("port"),
         QStringLiteral("本次启动打开此串口，而不是 save.txt 中的串口：COM1 .. COM16，"
@@ -33,13 +35,13 @@ struct Parser {
                        "设置了 MQTT 时发布。SIGTERM 或 SIGINT 时写完队列、关闭串口后退出。") };
 
     Parser()
-        : help(parser.addHelpOption())
-        , version(parser.addVersionOption())
     {
         parser.setApplicationDescription(QStringLiteral(
             "AI 系列温控器集中监控站（一条 RS-485 线路）。\n\n"
             "文件：工作目录含 control_db.sqlite 时，control_db.sqlite、save.txt、station.ini 与 station.log "
             "都在工作目录中；否则在 $XDG_DATA_HOME/ai_station（~/.local/share/ai_station），首次启动时在那里建立数据库。"));
+        parser.addOption(help);
+        parser.addOption(version);
         parser.addOption(workdir);
         parser.addOption(port);
         parser.addOption(mqtt);
@@ -56,7 +58,12 @@ void print(std::FILE* to, const QString& text)
 bool answer(const Parser& p)
 {
     if (p.parser.isSet(p.help)) {
-        print(stdout, p.parser.helpText());
+        // The toolkit's headings in Chinese; the option names stay as they are.
+        QString text = p.parser.helpText();
+        text.replace(QStringLiteral("Usage:"), QStringLiteral("用法："));
+        text.replace(QStringLiteral("Options:"), QStringLiteral("选项："));
+        text.replace(QStringLiteral("[options]"), QStringLiteral("[选项]"));
+        print(stdout, text);
         return true;
     }
     if (p.parser.isSet(p.version)) {
@@ -99,7 +106,8 @@ std::optional<int> parse_command_line(const QStringList& arguments, CommandLine*
 {
     Parser p;
     if (!p.parser.parse(arguments)) {
-        print(stderr, p.parser.errorText() + QStringLiteral("\n请用 --help 查看用法。\n"));
+        // Our sentence; the toolkit's own words only as the detail.
+        print(stderr, QStringLiteral("命令行选项有误（%1）\n请用 --help 查看用法。\n").arg(p.parser.errorText()));
         return 2;
     }
     if (answer(p))

@@ -86,7 +86,12 @@ int main(int argc, char** argv)
             report_start_failure(e.what());
             throw;
         }
-        form = std::make_unique<TForm1>(*host);
+        try {
+            form = std::make_unique<TForm1>(*host);
+        } catch (const std::exception& e) {
+            report_start_failure(e.what()); // on standard error as well as in the box
+            throw;
+        }
     } catch (const std::exception& e) {
         // No database, or the window could not be created: the station does
         // not start, and writes no settings file.

@@ -22,12 +22,12 @@ static std::string quoted_message(std::string_view text, std::string_view tail)
 
 std::string invalid_integer_message(std::string_view text)
 {
-    return quoted_message(text, " is not a valid integer value");
+    return quoted_message(text, " 不是整数");
 }
 
 std::string invalid_float_message(std::string_view text)
 {
-    return quoted_message(text, " is not a valid floating point value");
+    return quoted_message(text, " 不是数值");
 }
 
 static bool is_digit(char c) { return c >= '0' && c <= '9'; }

@@ -9,7 +9,7 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// A text that is not a number ("'%s' is not a valid integer value").
+// A text that is not a number ("'%s' 不是整数").
 class EConvertError : public EStationError {
 public:
     using EStationError::EStationError;

@@ -28,6 +28,22 @@ void refuse_during_run(const Engine& engine)
         throw EStationError("另一项操作正在进行，请等它结束后再发送命令，未发送");
 }
 
+// The name a command has on its button, for the journal.
+QString command_name(int code, float value)
+{
+    if (code == 0)
+        return QStringLiteral("手动调功");
+    if (code == 51)
+        return QStringLiteral("给定值");
+    if (code == 10 && value == 0)
+        return QStringLiteral("RUN/HOLD");
+    if (code == 10 && value == 1)
+        return QStringLiteral("STOP");
+    if (code == 10 && value == 2)
+        return QStringLiteral("HAND");
+    return QStringLiteral("写参数 %1").arg(code);
+}
+
 } // namespace
 
 // A value of the instrument's column of the parameter table: its own column,
@@ -51,6 +67,8 @@ void Engine::send_command(int address, int code, float value)
     para_value = value;
     write_pending = 1;
     expect_command_readback(address, code, value);
+    record_command(address, code, RequestKind::Command, command_name(code, value),
+        code == 10 ? std::nullopt : std::optional<double>(value));
     scomm485_write_command(make_write_frame(static_cast<std::uint8_t>(address), code, value), RequestKind::Command);
 }
 
@@ -90,16 +108,22 @@ void Engine::manual_output(int address, double value)
 {
     refuse_during_run(*this);
     checked_address(address, "控制地址");
-    if (read_param_value(address, 43) > 9999)
-        send_command(address, 0, static_cast<float>(value));
+    const float advanced = read_param_value(address, 43);
+    if (!(advanced > 9999))
+        throw EStationError("仪表 " + std::to_string(address) + " 的高级功能AF 为 "
+                            + QString::number(advanced, 'g', 7).toStdString() + "（小于 10000，不能手动调功），未发送");
+    send_command(address, 0, static_cast<float>(value));
 }
 
 void Engine::set_value(int address, double value)
 {
     refuse_during_run(*this);
     checked_address(address, "控制地址");
-    if (read_param_value(address, 41) == 0)
-        send_command(address, 51, static_cast<float>(value));
+    const float segments = read_param_value(address, 41);
+    if (segments != 0)
+        throw EStationError("仪表 " + std::to_string(address) + " 运行程序（程序段数Pno 为 "
+                            + QString::number(segments, 'g', 7).toStdString() + "），给定值未发送");
+    send_command(address, 51, static_cast<float>(value));
 }
 
 // --- Instrument set-up writes ----------------------------------------------
@@ -109,12 +133,19 @@ void Engine::write_address(int old_address, int new_address)
     refuse_during_run(*this);
     checked_address(new_address, "新地址");
     checked_address(old_address, "原地址");
-    cur_code = 2;
-    para_value = static_cast<float>(new_address + 500);
-    write_pending = 1;
-    setup_write_pending = true;
-    cur_addr = old_address;
-    scomm485_write_command(make_write_frame(static_cast<std::uint8_t>(cur_addr), 2, para_value), RequestKind::SetupWrite);
+    if (new_address == old_address)
+        throw EStationError("新地址与原地址相同（" + std::to_string(old_address) + "），未发送");
+    check_address_free(new_address, "设置", "写地址未发送", [this, old_address, new_address] {
+        refuse_during_run(*this);
+        cur_code = 2;
+        para_value = static_cast<float>(new_address + 500);
+        write_pending = 1;
+        setup_write_pending = true;
+        cur_addr = old_address;
+        record_command(old_address, 2, RequestKind::SetupWrite, QStringLiteral("写通讯地址"), new_address);
+        scomm485_write_command(
+            make_write_frame(static_cast<std::uint8_t>(cur_addr), 2, para_value), RequestKind::SetupWrite);
+    });
 }
 
 void Engine::write_baud(int old_address, int baud_index)
@@ -129,5 +160,7 @@ void Engine::write_baud(int old_address, int baud_index)
     static const float values[] = { 603, 602, 601 };
     para_value = values[baud_index];
     cur_addr = old_address;
+    static const int rates[] = { 4800, 9600, 19200 };
+    record_command(old_address, 2, RequestKind::SetupWrite, QStringLiteral("写波特率"), rates[baud_index]);
     scomm485_write_command(make_write_frame(static_cast<std::uint8_t>(cur_addr), 2, para_value), RequestKind::SetupWrite);
 }

@@ -55,7 +55,7 @@ void Engine::command_dispose(const LineRequest& request, const std::uint8_t* rep
         return;
     }
     // A read for a comparison leaves the parameter table and the stored set as they are.
-    if (request.kind == RequestKind::Inspect) {
+    if (request.kind == RequestKind::Inspect || request.kind == RequestKind::AddressCheck) {
         Q_EMIT reply_shown(shown);
         return;
     }

@@ -4,6 +4,7 @@
 #include "engine.h"
 
 #include "alarm_log.h"
+#include "command_log.h"
 #include "errors.h"
 #include "event_log.h"
 #include "publisher.h"
@@ -174,6 +175,8 @@ void Engine::start()
     for (const QString& problem : station_settings->problems())
         messages.warning("设置", problem.toStdString());
     alarm_log = std::make_unique<AlarmLog>(*db);
+    command_log = std::make_unique<CommandLog>(*db);
+    connect(command_log.get(), &CommandLog::changed, this, &Engine::commands_changed);
     row_queue = std::make_unique<RowQueue>(*db, alarm_log.get());
     connect(alarm_log.get(), &AlarmLog::appended, this, &Engine::alarms_appended);
     connect_row_queue();
@@ -386,13 +389,19 @@ void Engine::set_resume(bool on)
     report_serial();
 }
 
+void Engine::set_confirm_commands(bool on)
+{
+    station_settings->set_confirm_commands(on);
+    report_serial();
+}
+
 void Engine::set_control_address(std::optional<int> address) { control_address_ = address; }
 
 // --- Reports ---------------------------------------------------------------------
 
 bool Engine::run_busy() const
 {
-    return scan_active || iTimers1->Enabled(1) || iTimers1->Enabled(2) || iTimers1->Enabled(4)
+    return scan_active || address_check || iTimers1->Enabled(1) || iTimers1->Enabled(2) || iTimers1->Enabled(4)
         || iTimers1->Enabled(5) || iTimers1->Enabled(6) || iTimers1->Enabled(7);
 }
 
@@ -444,6 +453,7 @@ SerialShown Engine::serial_shown() const
     s.baud = SComm1_485->BaudRate();
     s.period = period_s_;
     s.resume = station_settings ? station_settings->resume() : true;
+    s.confirm_commands = station_settings ? station_settings->confirm_commands() : true;
     s.port_line = port_line_;
     s.baud_line = baud_line_;
     return s;

@@ -23,6 +23,8 @@
 //   readback.cpp      read-back of every parameter write
 //   set_runs.cpp      copy to several instruments, reading sets for a comparison
 //   control.cpp       control commands, address and baud-rate writes
+//   command_journal.cpp  every command in the event log and command_log
+//   address_check.cpp the probe of an address before an instrument moves there
 //   link.cpp          the port wanted open: open, hang-up, reconnect
 //   storage.cpp       the row queue, the parameter store, alarm transitions
 //   publishing.cpp    measurements, alarms and bus counters to MQTT
@@ -45,6 +47,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -54,6 +57,7 @@
 #include <vector>
 
 class AlarmLog;
+class CommandLog;
 class MqttPublisher;
 class QTimer;
 class RowQueue;
@@ -127,6 +131,8 @@ public:
     // The baud rate: 0 4800, 1 9600, 2 19200.
     void set_baud(int index);
     void set_resume(bool on);
+    // Whether the window asks before it sends a command (station.ini).
+    void set_confirm_commands(bool on);
     // The control address (控制地址); nothing when the box holds no address.
     void set_control_address(std::optional<int> address);
     std::optional<int> control_address() const { return control_address_; }
@@ -160,6 +166,9 @@ public:
     int decimal_places(int address) const;
     // Writes `set` to every target, each write read back.
     void start_copy(const ParamSet& set, const std::vector<int>& targets, bool with_address_and_baud);
+    // What start_copy refuses before anything goes out (the probe of a new
+    // address aside); throws EStationError.
+    void check_copy(const ParamSet& set, const std::vector<int>& targets, bool with_address_and_baud) const;
     // Reads the sets of `addresses` for a comparison; inspection_done(id, …)
     // follows.
     void start_inspection(const std::vector<int>& addresses, int id);
@@ -233,6 +242,8 @@ Q_SIGNALS:
     void alarms_appended();
     // The active-alarm list changed.
     void alarms_changed(const AlarmsShown& alarms);
+    // command_log changed: a command was sent or its result is known.
+    void commands_changed();
 
 public:
     // --- The engine's own state and operations ------------------------------
@@ -284,6 +295,7 @@ public:
     std::unique_ptr<StationDb> db;
     std::unique_ptr<RowQueue> row_queue;
     std::unique_ptr<AlarmLog> alarm_log;
+    std::unique_ptr<CommandLog> command_log;
     std::unique_ptr<StationSettings> station_settings;
     AlarmWatch alarm_watch;
 
@@ -333,6 +345,8 @@ public:
 
     // set_runs.cpp
     SetRun set_run;
+    // Starts a copy whose checks have passed.
+    void begin_copy(const ParamSet& set, const std::vector<int>& targets, bool with_address_and_baud);
     void set_run_tick();
 
     // link.cpp
@@ -344,6 +358,36 @@ public:
     // control.cpp
     void send_command(int address, int code, float value);
     bool setup_write_pending = false;
+
+    // command_journal.cpp
+    struct SentCommand {
+        qint64 id = 0; // its row of command_log; 0 when it could not be written
+        int address = 0;
+        int code = 0;
+        RequestKind kind = RequestKind::Command;
+        QString name; // "给定值", "STOP", "写通讯地址", ...
+        std::optional<double> value;
+    };
+    void record_command(int address, int code, RequestKind kind, const QString& name,
+        std::optional<double> value);
+    void note_command_outcome(const ReplyOutcome& outcome, bool check_ok);
+    void note_command_check(const ReadbackCheck& check);
+    std::deque<SentCommand> commands_in_flight; // waiting for their reply window
+    std::deque<SentCommand> commands_checking; // answered, waiting for the read-back
+
+    // address_check.cpp
+    struct AddressCheck {
+        int address = 0;
+        std::string source; // of the refusal message
+        std::string not_sent; // "写地址未发送", ...
+        std::function<void()> then; // what goes out when the address is free
+    };
+    // Throws when `address` is polled; otherwise probes it and runs `then`
+    // when nobody answers (a refusal message when someone does).
+    void check_address_free(int address, const char* source, const std::string& not_sent,
+        std::function<void()> then);
+    void note_address_check(const ReplyOutcome& outcome);
+    std::optional<AddressCheck> address_check;
 
     // publishing.cpp
     void apply_mqtt_config(const MqttConfig& config);
@@ -415,6 +459,9 @@ private:
 
     // control.cpp
     float read_param_value(int address, int row) const;
+
+    // command_journal.cpp
+    void set_command_result(const SentCommand& command, const QString& result);
 
     // link.cpp
     void port_opened(const QString& state);

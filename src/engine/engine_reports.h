@@ -61,6 +61,7 @@ struct SerialShown {
     unsigned baud = 0;
     int period = 2; // seconds
     bool resume = true;
+    bool confirm_commands = true; // ask before a command goes out
     QString port_line; // save.txt's first line as read (shown in Edit1)
     QString baud_line; // its second line (Edit2)
 };

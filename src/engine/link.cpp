@@ -49,7 +49,7 @@ void Engine::open_port()
     SComm1_485->SetCommName(open_name_.toStdString());
     try {
         if (open_name_.isEmpty())
-            throw ECommsError("Error opening serial port\n没有选择串口：设置文件中的串口编号没有对应的设备，请在“系统设置”中选择串口");
+            throw ECommsError("无法打开串口\n没有选择串口：设置文件中的串口编号没有对应的设备，请在“系统设置”中选择串口");
         SComm1_485->OpenComm();
     } catch (const ECommsError& e) {
         reconnect_reason = e.what();

@@ -61,8 +61,12 @@ void Engine::edit_cell(int address, int row, const QString& text)
         (void)grid_write_value(code, text.toStdString(), dec_places_of(address));
     } catch (const EConvertError& e) {
         param_table.touch(address, row); // the cell shows its value again
-        throw EStationError("第 " + std::to_string(row) + " 行（" + param_name(code) + "）" + e.what()
-                            + "，修改未排队");
+        // One message: the row, the text refused and what the row takes.
+        std::string what = e.what();
+        if (what.find("超出范围") == std::string::npos)
+            what += "，可设范围 " + param_range_text(param_value_range(code, dec_places_of(address)));
+        throw EStationError("第 " + std::to_string(row) + " 行（" + param_name(code) + "）" + what
+                            + "，修改未排队，单元格恢复原值");
     }
     if (edit_count >= kEditQueueSize) {
         param_table.touch(address, row);

@@ -159,6 +159,8 @@ void Engine::handle_outcome(const ReplyOutcome& outcome)
     // command is over either way.
     if (request.kind == RequestKind::Command)
         end_command();
+    note_command_outcome(outcome, check_ok);
+    note_address_check(outcome);
     note_param_outcome(outcome);
 }
 

@@ -131,6 +131,7 @@ void Engine::note_param_outcome(const ReplyOutcome& outcome)
         run_tally.checked(check);
         return;
     }
+    note_command_check(check);
     if (check.verdict != ReadbackCheck::Verdict::Verified)
         messages.warning("控制", std::string(write->code == 0 ? "手动调功" : "给定值") + "：仪表 "
                             + std::to_string(write->address)

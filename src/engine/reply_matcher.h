@@ -54,6 +54,7 @@ enum class RequestKind {
     WriteRun,   // a write of the column write, selected write or copy run
     ReadBack,   // the read of a code just written, to check what the instrument holds
     Inspect,    // a read for a comparison: it changes neither the grid nor ai_para
+    AddressCheck, // a read of an address an instrument is to be moved to: is anyone there?
 };
 
 bool is_run_kind(RequestKind kind);

@@ -7,6 +7,7 @@
 #include "param_catalogue.h"
 #include "param_set_file.h"
 #include "public_set.h"
+#include "roster.h"
 #include "run_texts.h"
 #include "run_timers.h"
 #include "ttimer.h"
@@ -14,6 +15,23 @@
 #include <utility>
 
 void Engine::start_copy(const ParamSet& set, const std::vector<int>& targets, bool with_address_and_baud)
+{
+    check_copy(set, targets, with_address_and_baud);
+    // The copied communication address must be free unless it is the
+    // target's own (one target only, checked above).
+    if (const auto it = set.values.find(34); with_address_and_baud && it != set.values.end()) {
+        const int moved_to = static_cast<int>(it->second);
+        if (moved_to != targets.front()) {
+            check_address_free(moved_to, "参数",
+                "复制未开始，未发送任何数据（可不勾选“同时写通讯地址与波特率”）",
+                [this, set, targets] { begin_copy(set, targets, true); });
+            return;
+        }
+    }
+    begin_copy(set, targets, with_address_and_baud);
+}
+
+void Engine::check_copy(const ParamSet& set, const std::vector<int>& targets, bool with_address_and_baud) const
 {
     if (run_busy())
         throw EStationError("另一项操作正在进行，请等它结束后再复制");
@@ -40,6 +58,20 @@ void Engine::start_copy(const ParamSet& set, const std::vector<int>& targets, bo
     }
     if (!problems.empty())
         throw EStationError("复制未开始，未发送任何数据：" + problems);
+    if (const auto it = set.values.find(34); with_address_and_baud && it != set.values.end()) {
+        const int moved_to = static_cast<int>(it->second);
+        if (moved_to < 0 || moved_to > kMaxAddress)
+            throw EStationError("参数集的通讯地址 " + std::to_string(moved_to) + " 超出仪表地址范围 0..90，复制未开始");
+        if (moved_to != targets.front() && roster::enabled(moved_to) && !health.silent(moved_to))
+            throw EStationError("地址 " + std::to_string(moved_to)
+                                + " 上已有仪表在巡检，两台仪表不能占用同一地址；复制未开始，未发送任何数据");
+    }
+}
+
+void Engine::begin_copy(const ParamSet& set, const std::vector<int>& targets, bool with_address_and_baud)
+{
+    if (run_busy())
+        throw EStationError("另一项操作正在进行，请等它结束后再复制");
     set_run = SetRun {};
     set_run.active = true;
     set_run.steps = copy_steps(set, targets, with_address_and_baud);

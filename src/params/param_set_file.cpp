@@ -6,9 +6,11 @@
 #include "param_catalogue.h"
 #include "param_value.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <limits>
 #include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -158,31 +160,43 @@ bool is_number(std::string_view text)
     }
 }
 
-// The problems of a file: the first kProblemsShown are kept in words, the
-// rest only counted (a file of garbage lines must not cost a string a line).
+// The problems of a file, listed in line order (the values are checked after
+// the lines are read, yet the operator reads the file top to bottom; a
+// problem of the whole file comes last): the kProblemsShown first lines are
+// kept in words, the rest only counted (a file of garbage lines must not
+// cost a string a line).
 class Problems {
 public:
-    void add(int line, const std::string& what) { keep("第 " + std::to_string(line) + " 行：" + what); }
-    void add(const std::string& what) { keep(what); }
+    void add(int line, const std::string& what) { keep(line, "第 " + std::to_string(line) + " 行：" + what); }
+    void add(const std::string& what) { keep(std::numeric_limits<int>::max(), what); }
     bool any() const { return count_ > 0; }
     [[noreturn]] void raise() const
     {
+        std::vector<std::pair<int, std::string>> sorted = list_;
+        std::stable_sort(sorted.begin(), sorted.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
         std::string text = "参数集文件有 " + std::to_string(count_) + " 处错误：";
-        for (const std::string& line : list_)
-            text += "\n" + line;
+        for (const auto& [line, what] : sorted)
+            text += "\n" + what;
         if (count_ > list_.size())
             text += "\n……另有 " + std::to_string(count_ - list_.size()) + " 处";
         throw EStationError(text);
     }
 
 private:
-    void keep(std::string text)
+    void keep(int line, std::string text)
     {
-        if (list_.size() < kProblemsShown)
-            list_.push_back(std::move(text));
         ++count_;
+        list_.emplace_back(line, std::move(text));
+        if (list_.size() <= kProblemsShown)
+            return;
+        // Over the limit: the last of the latest lines goes.
+        auto last = list_.begin();
+        for (auto it = list_.begin(); it != list_.end(); ++it)
+            if (it->first >= last->first)
+                last = it;
+        list_.erase(last);
     }
-    std::vector<std::string> list_;
+    std::vector<std::pair<int, std::string>> list_;
     size_t count_ = 0;
 };
 

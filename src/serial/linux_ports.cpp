@@ -149,7 +149,7 @@ std::vector<SerialDevice> list_serial_devices(const DeviceRoots& roots)
 PortTarget resolve_port(const std::string& name, const DeviceRoots& roots)
 {
     if (name.empty())
-        return none("no port chosen");
+        return none("没有选择串口");
     const auto n = com_number(name);
     if (!n) {
         struct stat st;
@@ -162,8 +162,8 @@ PortTarget resolve_port(const std::string& name, const DeviceRoots& roots)
         if (target_exists(link))
             return found(canonical_or_same(link));
         std::error_code ec;
-        return none(link + " in " + fs::current_path(ec).string() + " links to "
-            + fs::read_symlink(link, ec).string() + ", which does not exist");
+        return none(fs::current_path(ec).string() + " 中的 " + link + " 指向 "
+            + fs::read_symlink(link, ec).string() + "，该设备不存在");
     }
     const fs::path usb = fs::path(roots.dev) / ("ttyUSB" + std::to_string(*n - 1));
     if (entry_exists(usb))
@@ -174,6 +174,6 @@ PortTarget resolve_port(const std::string& name, const DeviceRoots& roots)
     if (uart_file && has_hardware(roots, uart_name))
         return found(uart);
     std::error_code ec;
-    return none("no such device (no " + link + " in " + fs::current_path(ec).string() + ", no " + usb.string()
-        + (uart_file ? ", no UART behind " : ", no ") + uart.string() + ")");
+    return none("没有这个设备（" + fs::current_path(ec).string() + " 中没有 " + link + "，没有 " + usb.string()
+        + (uart_file ? "，" + uart.string() + " 后面没有串口芯片）" : "，没有 " + uart.string() + "）"));
 }

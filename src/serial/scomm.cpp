@@ -136,11 +136,11 @@ void TSComm::OpenComm()
 void TSComm::open_port()
 {
     if (port_)
-        open_failed("This serial port already opened", comm_name_, opened_device_, "已经打开，正在使用");
+        open_failed("串口已经打开", comm_name_, opened_device_, "已经打开，正在使用");
 
     const PortTarget target = resolve_port(comm_name_);
     if (target.device.empty())
-        open_failed("Error opening serial port", comm_name_, "无此设备", "设备不存在（" + target.why_none + "）");
+        open_failed("无法打开串口", comm_name_, "无此设备", "设备不存在（" + target.why_none + "）");
     const std::string& device = target.device;
     CommOpenError why;
     std::string detail;
@@ -148,22 +148,22 @@ void TSComm::open_port()
     if (!port) {
         switch (why) {
         case CommOpenError::no_such_port:
-            open_failed("Error opening serial port", comm_name_, device, "设备不存在（" + detail + "）");
+            open_failed("无法打开串口", comm_name_, device, "设备不存在（" + detail + "）");
         case CommOpenError::busy:
             last_open_busy_ = true;
             open_failed(
-                "Error opening serial port", comm_name_, device, "已被其他程序占用（" + detail + "）");
+                "无法打开串口", comm_name_, device, "已被其他程序占用（" + detail + "）");
         case CommOpenError::permission:
-            open_failed("Error opening serial port", comm_name_, device,
+            open_failed("无法打开串口", comm_name_, device,
                 "没有读写权限（" + detail
                     + "）。用户需加入 dialout 组：sudo usermod -aG dialout $USER，然后重新登录");
         default:
-            open_failed("Error opening serial port", comm_name_, device, detail);
+            open_failed("无法打开串口", comm_name_, device, detail);
         }
     }
     if (!comm_is_serial(port)) {
         comm_close(port);
-        open_failed("File handle is not a comm handle ", comm_name_, device, "不是串口设备");
+        open_failed("该设备不是串口", comm_name_, device, "不是串口设备");
     }
     if (!comm_setup(port, 4096, 4096)) {
         comm_close(port);

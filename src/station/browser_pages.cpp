@@ -348,7 +348,7 @@ void MeasurementPage::confirm_edit()
     const int row = model_->pending_row();
     const int col = model_->pending_column();
     const QString text
-        = QStringLiteral("修改测量记录 %1 的字段 %2：\n%3 → %4\n\n修改将记入审计表 mea_audit。确定修改吗？")
+        = QStringLiteral("修改测量记录 %1 的字段 %2：\n%3 → %4\n\n修改将记入测量记录的修改审计表。确定修改吗？")
               .arg(model_->rowid_of(row))
               .arg(MeasurementModel::field_name(col),
                   MeasurementModel::display_text(col, model_->stored(row, col)),

@@ -7,6 +7,7 @@
 namespace {
 constexpr double kTicksPerMinute = 1024;
 constexpr double kTicksPerMs = kTicksPerMinute / 60000.0;
+constexpr qint64 kGapFloorMs = 10'000;
 } // namespace
 
 double chart_x(qint64 clock_ms)
@@ -59,7 +60,21 @@ void LogHistory::fetch(const TiPlotTraceView& view, double before, TiPlotPoints&
     const qint64 from_ms = chart_ms_at(view.x_min - 0.5 * per_px);
     const qint64 to_ms = std::min(chart_ms_at(view.x_min + (view.width - 0.5) * per_px), before_ms);
     auto shaped = [this](double v) { return shape_ ? shape_(v) : v; };
+    // A silence in the log (a step more than three times the step before it
+    // and longer than kGapFloorMs: the instrument stopped answering, the
+    // station was closed) breaks the line, as on the live charts.
+    qint64 last_ms = 0;
+    qint64 last_step = -1;
+    bool any = false;
     auto add = [&](const LogRun& r) {
+        if (any) {
+            const qint64 step = r.first_ms - last_ms;
+            if (last_step >= 0 && step > kGapFloorMs && step > 3 * last_step)
+                reducer.add_break(chart_x(r.first_ms));
+            last_step = step;
+        }
+        any = true;
+        last_ms = r.last_ms;
         reducer.add_run(chart_x(r.first_ms), shaped(r.first), chart_x(r.last_ms), shaped(r.last), shaped(r.min),
             shaped(r.max));
     };

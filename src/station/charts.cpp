@@ -13,6 +13,7 @@
 #include <QDateTime>
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -30,7 +31,11 @@ TiPlot* make_chart(QWidget* page, const QString& name, bool trend)
         QString title = QStringLiteral("Channel %1").arg(i + 1);
         if (!trend && i == 0)
             title = QStringLiteral("Channel1");
-        plot->AddChannel(title, tcolor(kTrendColors[i]));
+        // The legend names a channel by its address once a point arrives;
+        // until then it says which curve the channel will carry.
+        const QString legend = trend ? QStringLiteral("第%1台%2").arg(i / 2 + 1).arg(i % 2 == 0 ? QStringLiteral("测量值") : QStringLiteral("给定值"))
+                                     : QStringLiteral("第%1台偏差").arg(i + 1);
+        plot->AddChannel(title, tcolor(kTrendColors[i]))->setTitleText(legend);
     }
     TiPlotXAxis* x = plot->XAxis(0);
     x->setMin(0);
@@ -140,8 +145,24 @@ void TForm1::plot_point(int slot, int address, double x, double pv, double sv)
     const size_t group = static_cast<size_t>((slot - 1) / 4);
     const int position = (slot - 1) % 4;
     const QString name = QString::number(address);
+    // A gap in the answers (more than three polls of this address missed: a
+    // silent instrument, a closed port, a restart) breaks the line: nothing
+    // is drawn across the time nothing was heard.
+    // A gap is a step more than three times the one before it and longer
+    // than three polls and a half at the present pace, so that a log written
+    // at a slower pace is not cut at every point.
+    const double poll_minutes = std::max(1, serial.period) * std::max<std::size_t>(1, roster.addresses.size()) / 60.0;
+    const auto last = last_plot_x.find(address);
+    const double step = last == last_plot_x.end() ? -1 : x - last->second;
+    const auto before = last_plot_step.find(address);
+    const bool gap = step > 3.5 * poll_minutes && before != last_plot_step.end() && step > 3 * before->second;
+    last_plot_x[address] = x;
+    if (step >= 0)
+        last_plot_step[address] = step;
     auto add = [&](size_t chart, int channel, double y, const QString& title) {
         TiPlotChannel* c = iPlot[chart]->Channel(channel);
+        if (gap)
+            c->AddXY(x, std::nan(""));
         c->AddXY(x, y);
         c->setTitleText(title);
         // The log draws the channel's older part for the address it shows now.

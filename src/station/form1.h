@@ -23,6 +23,7 @@
 #include "engine_reports.h"
 #include "param_table.h"
 
+#include <QDateTime>
 #include <QMainWindow>
 #include <QString>
 #include <QStringList>
@@ -38,7 +39,7 @@
 
 class QCheckBox;
 class QComboBox;
-class QDateTime;
+
 class QFrame;
 class QGroupBox;
 class QLabel;
@@ -50,6 +51,9 @@ class QPushButton;
 class QTabWidget;
 class QTimer;
 class AlarmLog;
+class CommandList;
+class CommandLog;
+class TiEditCustom;
 class AlarmPage;
 class ActiveAlarmPage;
 class Engine;
@@ -169,6 +173,7 @@ public:
     QPushButton* Button16 = nullptr;
     QComboBox* ComboBox5 = nullptr;
     QCheckBox* resume_check = nullptr;
+    QCheckBox* confirm_check = nullptr; // ask before a command goes out
     // The command monitor keeps the newest kMemoLines lines of each log.
     static constexpr int kMemoLines = 10000;
     QPlainTextEdit* Memo1 = nullptr;
@@ -207,6 +212,7 @@ public:
     std::array<QLabel*, 13> panel_label{};
     std::array<QLabel*, 13> segment_label{};
     std::array<QLabel*, 13> silent_label{};
+    QLabel* main_stale_label = nullptr; // why and how old the main panel's values are
     std::array<QGroupBox*, 12> panel_box{};
 
     // Charts iPlot1 .. iPlot6 (three trend, three deviation).
@@ -236,6 +242,7 @@ public:
     HealthView* health_view = nullptr;
     HistoryView* history_view = nullptr;
     MessageList* message_list = nullptr;
+    CommandList* command_list = nullptr;
 
     // The browser pages (on the window's own connection).
     MeasurementPage* measurement_page = nullptr;
@@ -259,10 +266,16 @@ public:
     void show_roster(const RosterShown& shown);
     void show_silence(const std::vector<int>& silent);
     void set_comm_led(bool lit);
+    void set_displays_live(const std::vector<TiSevenSegmentAnalog*>& displays, bool live);
+    // When each address last answered, and the address the main panel shows.
+    std::map<int, QDateTime> last_reply_at;
+    int main_panel_address = -1;
     int get_dis_pos(int address) const; // the slot of an address: its rank among the enabled
     // charts.cpp
     void plot_reply(const ReplyShown& reply);
     void plot_point(int slot, int address, double x, double pv, double sv);
+    std::map<int, double> last_plot_x; // each address's last point on the charts
+    std::map<int, double> last_plot_step; // and the step that led to it
     // scan.cpp
     void add_found_address(int address);
     // param_view.cpp
@@ -337,6 +350,11 @@ public:
     bool alarm_flash_on = true;
     QTimer* alarm_flash_timer = nullptr;
     QTimer* alarm_beep_timer = nullptr;
+    void show_command_list();
+    // Asks before quitting would abort a run or drop unsent MQTT messages
+    // (naming them and their count); true when nothing is lost or the
+    // operator agrees.
+    bool confirm_quit();
 
     // The engine's database file (the window's connection reads the same file).
     QString database_path() const;
@@ -398,6 +416,19 @@ private:
     void update_port_label();
     bool port_text_just_changed = false;
     bool showing_serial = false; // the boxes are being set from a report
+    // Asks the operator before `command` goes to the instrument at `address`
+    // (unless the settings turned asking off); false when the answer is no.
+    bool confirm_command(int address, const QString& command, const QString& value) const;
+    // Says at the box why the operator's text was refused.
+    void entry_refused(TiEditCustom* box, const QString& caption, const QString& refused);
+    // The set value and manual output each instrument last reported, loaded
+    // into the entry boxes when it becomes the control address.
+    struct ControlValues {
+        double sv = 0;
+        double mp = 0;
+    };
+    std::map<int, ControlValues> control_values;
+    void load_control_values(int address);
 
     // status_bar.cpp
     void update_status_bar();
@@ -420,6 +451,7 @@ private:
     EngineHost& host_;
     std::unique_ptr<StationDb> db;
     std::unique_ptr<AlarmLog> alarm_log;
+    std::unique_ptr<CommandLog> command_log;
 };
 
 // The selected item of an editable box: the item whose text the box shows

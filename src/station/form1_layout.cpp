@@ -299,6 +299,11 @@ void TForm1::build_settings_page()
     resume_check->setObjectName(QStringLiteral("resume_check"));
     resume_check->setGeometry(10, 196, 230, 24);
     resume_check->setToolTip(QStringLiteral("启动时不经巡扫，直接巡检上次找到的仪表"));
+    confirm_check = new QCheckBox(QStringLiteral("发送命令前确认"), GroupBox5);
+    confirm_check->setObjectName(QStringLiteral("confirm_check"));
+    confirm_check->setGeometry(10, 222, 230, 24);
+    confirm_check->setToolTip(QStringLiteral("运行、手动、停止、给定值、手动调功和写地址、写波特率发送前先询问"));
+    confirm_check->setChecked(true);
 
     GroupBox12 = make<QGroupBox>(TabSheet3, "GroupBox12", 462, 4, 266, 250);
     GroupBox12->setTitle(QStringLiteral("命令监测"));
@@ -386,6 +391,9 @@ void TForm1::build_menu()
     QAction* messages_item = display->addAction(QStringLiteral("消息"));
     messages_item->setObjectName(QStringLiteral("messages_item"));
     connect(messages_item, &QAction::triggered, this, [this] { run_guarded([this] { show_message_list(); }); });
+    QAction* commands_item = display->addAction(QStringLiteral("控制命令记录"));
+    commands_item->setObjectName(QStringLiteral("commands_item"));
+    connect(commands_item, &QAction::triggered, this, [this] { run_guarded([this] { show_command_list(); }); });
     QAction* history_item = display->addAction(QStringLiteral("历史曲线"));
     history_item->setObjectName(QStringLiteral("history_item"));
     connect(history_item, &QAction::triggered, this, [this] { run_guarded([this] { show_history_view(); }); });

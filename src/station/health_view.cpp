@@ -62,13 +62,16 @@ void HealthView::refresh(const BusHealth& health, BusHealth::Clock::time_point n
     for (int row = 0; row < static_cast<int>(seen.size()); ++row) {
         const int a = seen[static_cast<size_t>(row)];
         const BusHealth::Address& s = health.address(a);
+        // An address that was asked but never answered is no better than one
+        // that fell silent.
+        const bool silent = health.silent(a) || (s.requests > 0 && s.replies == 0);
         const QString values[] = { QString::number(a), QString::number(s.requests), QString::number(s.replies),
             QString::number(s.timeouts), QString::number(s.bad_checks), QString::number(s.voided),
             s.replies ? QString::number(std::lround(s.mean_reply_ms())) : QStringLiteral("—"),
-            age_text(s.last_reply, now), health.silent(a) ? QStringLiteral("无应答") : QStringLiteral("正常") };
+            age_text(s.last_reply, now), silent ? QStringLiteral("无应答") : QStringLiteral("正常") };
         for (int col = 0; col < static_cast<int>(std::size(values)); ++col) {
             QTableWidgetItem* item = cell(values[col]);
-            if (col == 8 && health.silent(a))
+            if (col == 8 && silent)
                 item->setForeground(Qt::red);
             table_->setItem(row, col, item);
         }

@@ -17,6 +17,8 @@
 #include <QListWidget>
 #include <QPainter>
 #include <QPushButton>
+#include <QFileInfo>
+#include <QToolTip>
 #include <QSqlDatabase>
 #include <QTimeZone>
 #include <QVBoxLayout>
@@ -164,9 +166,15 @@ HistoryView::HistoryView(const QString& db_path, QWidget* parent)
         const QString path = QFileDialog::getSaveFileName(
             this, QStringLiteral("保存图表"), QStringLiteral("history.png"), QStringLiteral("PNG (*.png)"));
         QString why;
-        if (!path.isEmpty() && !save_png(path, &why))
+        if (path.isEmpty())
+            return;
+        if (!save_png(path, &why))
             Q_EMIT database_error(
                 QStringLiteral("无法保存图片 %1：%2").arg(QDir::toNativeSeparators(path), why));
+        else
+            QToolTip::showText(mapToGlobal(QPoint(8, 8)),
+                QStringLiteral("图表已保存到 %1").arg(QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath())),
+                this);
     });
     export_bar_->set_work_maker([this] { return export_work(); });
     connect(export_bar_, &CsvExportBar::failed, this, &HistoryView::database_error);

@@ -1,3 +1,4 @@
+#include "browser_pages.h"
 #include "engine.h"
 #include "engine_host.h"
 #include "error_box.h"
@@ -31,10 +32,40 @@ void TForm1::N11Click(QObject*)
     help->activateWindow();
 }
 
-void TForm1::N3Click(QObject*) { close(); }
+void TForm1::N3Click(QObject*)
+{
+    if (confirm_quit())
+        close();
+}
+
+bool TForm1::confirm_quit()
+{
+    std::size_t waiting = 0;
+    host_.call([&waiting](Engine& e) { waiting = e.mqtt_waiting(); });
+    QStringList lost;
+    if (run.busy) {
+        const QString what = run.scanning ? QStringLiteral("巡扫") : run.status;
+        lost << QStringLiteral("正在进行的操作（%1，已完成 %2/%3）将中止。")
+                    .arg(what.isEmpty() ? QStringLiteral("参数读写") : what)
+                    .arg(run.done)
+                    .arg(run.total);
+    }
+    if (waiting > 0)
+        lost << QStringLiteral("尚有 %1 条 MQTT 消息未发出，退出后将丢失。").arg(waiting);
+    if (lost.isEmpty())
+        return true;
+    return OperatorPrompts::instance().ask(
+        this, QStringLiteral("退出"), lost.join(QLatin1Char('\n')) + QStringLiteral("\n\n仍要退出吗？"));
+}
 
 void TForm1::closeEvent(QCloseEvent* event)
 {
+    // The window's own close button asks as 退出 does; a close by the
+    // program (退出 after its question, a signal to stop) does not.
+    if (event->spontaneous() && !confirm_quit()) {
+        event->ignore();
+        return;
+    }
     run_guarded([this] { FormClose(); });
     if (help)
         help->close();
@@ -98,6 +129,15 @@ void TForm1::build_about_page()
     strip_font.setPixelSize(24);
     strip_font.setBold(true);
     strip->setFont(strip_font);
+
+    auto* name = new QLabel(QStringLiteral("AI仪表集中监控站　版本 %1").arg(QStringLiteral(STATION_VERSION)), TabSheet12);
+    name->setObjectName(QStringLiteral("about_name"));
+    name->setGeometry(505, 224, 231, 26);
+    name->setAlignment(Qt::AlignCenter);
+    QFont name_font = name->font();
+    name_font.setPixelSize(14);
+    name_font.setBold(true);
+    name->setFont(name_font);
 }
 
 void TForm1::FormClose()
@@ -116,5 +156,13 @@ void TForm1::show_mqtt_dialog()
     if (dialog.exec() != QDialog::Accepted)
         return;
     const MqttConfig config = dialog.config();
+    if (current.enabled && !config.enabled) {
+        std::size_t waiting = 0;
+        host_.call([&waiting](Engine& e) { waiting = e.mqtt_waiting(); });
+        if (waiting > 0
+            && !OperatorPrompts::instance().ask(this, QStringLiteral("关闭 MQTT 发布"),
+                QStringLiteral("尚有 %1 条 MQTT 消息未发出，关闭发布将丢弃它们。\n\n仍要关闭吗？").arg(waiting)))
+            return;
+    }
     ask([config](Engine& e) { e.set_mqtt(config); }, "MQTT");
 }

@@ -96,6 +96,12 @@ void TForm1::build_main_panel()
         (*displays[i])->setGeometry(52, y, size.width(), size.height());
     }
     iSevenSegmentAnalog_sv->setToolTip(QStringLiteral("测量值"));
+    main_stale_label = new QLabel(GroupBox3);
+    main_stale_label->setObjectName(QStringLiteral("main_stale_label"));
+    main_stale_label->setGeometry(52, 8, 215, 14);
+    main_stale_label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    main_stale_label->setStyleSheet(QStringLiteral("color: rgb(255, 0, 0); font-weight: bold;"));
+    main_stale_label->setVisible(false);
 
     for (int k = 0; k < kAlarmBitCount; ++k) {
         auto* led = new TiLedRectangle(GroupBox3);
@@ -159,10 +165,10 @@ void TForm1::build_instrument_panels()
         segment->setGeometry(56, 230, 40, 20);
         auto* silent = new QLabel(QStringLiteral("无应答"), box);
         silent->setObjectName(QStringLiteral("silent_label_%1").arg(s));
-        silent->setGeometry(96, 0, 52, 13);
+        silent->setGeometry(30, 0, 118, 13);
         silent->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
         silent->setStyleSheet(QStringLiteral("color: rgb(255, 0, 0); font-weight: bold;"));
-        silent->setToolTip(QStringLiteral("连续三轮巡检没有应答"));
+        silent->setToolTip(QStringLiteral("连续三轮巡检没有应答，或串口未打开：所示为最后收到的数值"));
         silent->setVisible(false);
         silent_label[static_cast<size_t>(s)] = silent;
         auto* run_lamp = new TiLedRound(box);
@@ -223,6 +229,9 @@ void TForm1::set_comm_led(bool lit) { iLedRound1->SetActive(lit); }
 void TForm1::show_reply(const ReplyShown& r)
 {
     // The main panel shows every valid reply.
+    main_panel_address = r.address;
+    if (r.arrived.isValid())
+        last_reply_at[r.address] = r.arrived;
     iSevenSegmentAnalog_sv->SetPrecision(r.sv_precision);
     iSevenSegmentAnalog_pv->SetPrecision(r.pv_precision);
     iSevenSegmentAnalog_sv->SetValue(r.sv);
@@ -253,6 +262,12 @@ void TForm1::show_reply(const ReplyShown& r)
     }
     if (r.kind != RequestKind::Poll)
         return;
+    // A poll reads code 0: its value is the manual output MP.
+    const bool first = control_values.find(r.address) == control_values.end();
+    control_values[r.address] = { r.sv, static_cast<double>(r.val) };
+    bool number = false;
+    if (first && ComboBox7->currentText().trimmed().toInt(&number) == r.address && number)
+        load_control_values(r.address);
     plot_reply(r);
     if (!panel)
         return;
@@ -298,11 +313,56 @@ void TForm1::show_roster(const RosterShown& shown)
     }
 }
 
+namespace {
+
+// "无应答，12 秒前": why the values are old, and how old.
+QString stale_text(bool open, const std::map<int, QDateTime>& seen, int address, const QDateTime& now)
+{
+    const QString why = open ? QStringLiteral("无应答") : QStringLiteral("已断开");
+    const auto it = seen.find(address);
+    if (it == seen.end())
+        return why;
+    const qint64 s = std::max<qint64>(0, it->second.secsTo(now));
+    const QString age = s < 120 ? QStringLiteral("%1 秒").arg(s)
+        : s < 7200             ? QStringLiteral("%1 分钟").arg(s / 60)
+                               : QStringLiteral("%1 小时").arg(s / 3600);
+    return why + QStringLiteral("，") + age + QStringLiteral("前");
+}
+
+} // namespace
+
+void TForm1::set_displays_live(const std::vector<TiSevenSegmentAnalog*>& displays, bool live)
+{
+    const QColor colour = live ? tcolor(kSegmentColor) : QColor(110, 110, 110);
+    for (TiSevenSegmentAnalog* d : displays)
+        if (d->SegmentColor() != colour)
+            d->SetSegmentColor(colour);
+}
+
+// A panel whose instrument has not answered its last three polls, and every
+// panel while the port is not open, shows its last values greyed, with why
+// and how old they are.
 void TForm1::show_silence(const std::vector<int>& silent)
 {
+    const QDateTime now = QDateTime::currentDateTime();
+    const auto is_silent = [&](int address) {
+        return !link.open || std::find(silent.begin(), silent.end(), address) != silent.end();
+    };
     for (size_t s = 1; s <= 12; ++s) {
-        const bool is_silent = s <= roster.addresses.size()
-            && std::find(silent.begin(), silent.end(), roster.addresses[s - 1]) != silent.end();
-        silent_label[s]->setVisible(is_silent);
+        const bool polled = s <= roster.addresses.size();
+        const int address = polled ? roster.addresses[s - 1] : -1;
+        const bool stale = polled && is_silent(address);
+        silent_label[s]->setVisible(stale);
+        if (stale)
+            silent_label[s]->setText(stale_text(link.open, last_reply_at, address, now));
+        set_displays_live({ sv_disp[s], pv_disp[s], mv_disp[s], val_disp[s] }, !stale);
     }
+    const bool main_stale = main_panel_address >= 0 && is_silent(main_panel_address);
+    main_stale_label->setVisible(main_stale);
+    if (main_stale)
+        main_stale_label->setText(QStringLiteral("仪表 %1 ").arg(main_panel_address)
+            + stale_text(link.open, last_reply_at, main_panel_address, now) + QStringLiteral("的数值"));
+    set_displays_live({ iSevenSegmentAnalog_sv, iSevenSegmentAnalog_pv, iSevenSegmentAnalog_mv,
+                          iSevenSegmentAnalog_val },
+        !main_stale);
 }

@@ -41,7 +41,7 @@ void layout_value_columns(TStringGrid& grid, const std::vector<int>& addresses);
 QString value_column_title(int address);
 
 // The address a value column belongs to: the decimal number that begins its
-// title. EConvertError "'<text>' is not a valid integer value" when the title
+// title. EConvertError "'<text>' 不是整数" when the title
 // holds no address, <text> being the part before "#仪表" or the whole title
 // ("返回命令" before the first layout).
 int value_column_address(const TStringGrid& grid, int col);

@@ -154,3 +154,17 @@ std::vector<int> ParamCopyDialog::targets() const
 }
 
 bool ParamCopyDialog::with_address_and_baud() const { return address_and_baud_->isChecked(); }
+
+void ParamCopyDialog::accept()
+{
+    if (check) {
+        bool passed = false;
+        run_guarded([&] {
+            check();
+            passed = true;
+        });
+        if (!passed)
+            return;
+    }
+    QDialog::accept();
+}

@@ -55,6 +55,11 @@ public:
     ParamSourceBox* source_box = nullptr;
     std::vector<int> targets() const;
     bool with_address_and_baud() const;
+    // Run by "开始复制": what it throws is shown and the dialog stays open
+    // with its choices, so the operator corrects them rather than starting
+    // over.
+    std::function<void()> check;
+    void accept() override;
 
 private:
     std::vector<std::pair<int, QCheckBox*>> target_boxes_;

@@ -74,7 +74,7 @@ ParamSet TForm1::grid_column_set(int address) const
 ParamSet TForm1::stored_set(int address) const
 {
     if (!db_address_valid(address))
-        throw EStationError("数据库 ai_para 没有地址 " + std::to_string(address) + " 的字段（地址 0..89）");
+        throw EStationError("数据库参数表 没有地址 " + std::to_string(address) + " 的字段（地址 0..89）");
     const std::vector<std::optional<float>> values = db->load_param_values(address);
     const std::optional<float> pno = values[40];
     const int segments = pno && *pno >= 0 && *pno <= 179 ? static_cast<int>(*pno + 0.5f) : 0;
@@ -85,7 +85,7 @@ ParamSet TForm1::stored_set(int address) const
         if (const auto& value = values[static_cast<size_t>(code)])
             set.values[code] = *value;
     if (set.values.empty())
-        throw EStationError("数据库 ai_para 中没有仪表 " + std::to_string(address) + " 的参数：请先遍读或读一列");
+        throw EStationError("数据库参数表 中没有仪表 " + std::to_string(address) + " 的参数：请先遍读或读一列");
     return set;
 }
 
@@ -326,6 +326,12 @@ void TForm1::CompareSetsClick(QObject*)
 void TForm1::CopySetClick(QObject*)
 {
     ParamCopyDialog dialog(roster.addresses, preferred_address(ComboBox7, roster.addresses), this);
+    dialog.check = [this, &dialog] {
+        const ParamSet set = set_of(dialog.source_box->source());
+        const std::vector<int> targets = dialog.targets();
+        const bool with_address = dialog.with_address_and_baud();
+        host_.call([&](Engine& e) { e.check_copy(set, targets, with_address); });
+    };
     if (dialog.exec() != QDialog::Accepted)
         return;
     const ParamSet set = set_of(dialog.source_box->source());

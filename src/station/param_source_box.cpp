@@ -21,7 +21,7 @@ QString kind_text(SetSourceKind kind)
     case SetSourceKind::GridColumn:
         return QStringLiteral("参数表列");
     case SetSourceKind::Database:
-        return QStringLiteral("数据库 ai_para");
+        return QStringLiteral("数据库参数表");
     case SetSourceKind::File:
         return QStringLiteral("参数集文件");
     case SetSourceKind::Instrument:
@@ -40,7 +40,7 @@ QString source_title(const SetSource& source)
     case SetSourceKind::GridColumn:
         return QStringLiteral("参数表 ") + value_column_title(source.address);
     case SetSourceKind::Database:
-        return QStringLiteral("数据库 ai_para 仪表 %1").arg(source.address);
+        return QStringLiteral("数据库参数表 仪表 %1").arg(source.address);
     case SetSourceKind::File:
         return QStringLiteral("文件 ") + QFileInfo(source.path).fileName();
     case SetSourceKind::Instrument:

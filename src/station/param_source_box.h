@@ -18,7 +18,7 @@ struct SetSource {
     QString path; // File
 };
 
-// "参数表 3#仪表", "数据库 ai_para 仪表 3", "文件 a.csv", "仪表 3（现读）".
+// "参数表 3#仪表", "数据库参数表 仪表 3", "文件 a.csv", "仪表 3（现读）".
 QString source_title(const SetSource& source);
 
 class ParamSourceBox : public QGroupBox {

@@ -7,6 +7,8 @@
 #include "alarm_page.h"
 #include "browser_pages.h"
 #include "chart_history.h"
+#include "command_list.h"
+#include "command_log.h"
 #include "history_view.h"
 #include "measurement_history.h"
 
@@ -38,6 +40,7 @@ TForm1::TForm1(EngineHost& host, QWidget* parent)
     // log here, on the window's thread, while the engine writes on its own.
     db = std::make_unique<StationDb>(database_path());
     alarm_log = std::make_unique<AlarmLog>(*db);
+    command_log = std::make_unique<CommandLog>(*db);
     build_layout();
     data_folder_label->setText(QDir::toNativeSeparators(QFileInfo(db->file_path()).absolutePath()));
     build_browser_pages();
@@ -54,6 +57,7 @@ TForm1::~TForm1()
     delete param_page;
     delete alarm_page;
     delete history_view;
+    delete command_list;
     // The charts read the log through the window's connection: they let go
     // of it before the connection closes.
     for (TiPlot* plot : iPlot)
@@ -62,6 +66,7 @@ TForm1::~TForm1()
     chart_history = {};
     chart_log.reset();
     alarm_log.reset();
+    command_log.reset();
     db.reset();
 }
 
@@ -128,6 +133,7 @@ void TForm1::connect_engine()
     connect(e, &Engine::measurement_appended, db.get(), &StationDb::measurement_appended);
     connect(e, &Engine::parameter_stored, db.get(), &StationDb::parameter_stored);
     connect(e, &Engine::alarms_appended, alarm_log.get(), &AlarmLog::appended);
+    connect(e, &Engine::commands_changed, command_log.get(), &CommandLog::changed);
     // What the engine holds now, for a window that comes after its start.
     ask([](Engine& engine) { engine.report_all(); }, "窗口");
 }

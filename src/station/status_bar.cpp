@@ -1,7 +1,9 @@
 // The status bar: unread messages, the database's state while rows wait for
 // it, the device and its state, the baud rate, what the last minute brought,
 // and the MQTT link while publishing. Also the command monitor, the line's
-// state on the settings page, the message list and the bus-health view.
+// state on the settings page, the message list, the command record and the
+// bus-health view.
+#include "command_list.h"
 #include "engine_host.h"
 #include "error_box.h"
 #include "form1.h"
@@ -87,6 +89,7 @@ void TForm1::update_status_bar()
 void TForm1::show_link(const LinkShown& shown)
 {
     link = shown;
+    show_silence(status.silent); // every panel greys while the port is not open
     // The deviation pages appear whenever the port opens, not only at start.
     if (shown.open) {
         PageControl2->setTabVisible(PageControl2->indexOf(TabSheet1), true);
@@ -118,6 +121,15 @@ void TForm1::show_message(const EngineMessage& message)
     // engine has long gone on; nothing waits for the box.
     if (message.refusal)
         ErrorBox::instance().show(message.text);
+}
+
+void TForm1::show_command_list()
+{
+    if (!command_list)
+        command_list = new CommandList(*command_log, this);
+    command_list->show();
+    command_list->raise();
+    command_list->activateWindow();
 }
 
 void TForm1::show_message_list()

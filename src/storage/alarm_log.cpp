@@ -99,7 +99,7 @@ QByteArray csv_state(const AlarmEvent& e)
     return e.raised ? "raised" : "cleared";
 }
 
-const QString kRead = QStringLiteral("无法读取报警记录表 alarm_log");
+const QString kRead = QStringLiteral("无法读取报警记录表");
 
 } // namespace
 
@@ -128,7 +128,7 @@ AlarmLog::~AlarmLog() = default;
 
 void AlarmLog::insert(const AlarmEvent& event)
 {
-    const QString what = QStringLiteral("无法写入报警记录表 alarm_log");
+    const QString what = QStringLiteral("无法写入报警记录表");
     if (!insert_) {
         insert_ = std::make_unique<QSqlQuery>(db_.connection());
         if (!insert_->prepare(QStringLiteral("INSERT INTO alarm_log (" EVENT_COLUMNS ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"))) {
@@ -171,7 +171,7 @@ void AlarmLog::append(const std::vector<AlarmEvent>& events)
     if (events.empty())
         return;
     QSqlDatabase c = db_.connection();
-    const QString what = QStringLiteral("无法写入报警记录表 alarm_log");
+    const QString what = QStringLiteral("无法写入报警记录表");
     QSqlQuery q(c);
     if (!q.exec(QStringLiteral("BEGIN IMMEDIATE")))
         fail(db_.file_path(), what, q);

@@ -79,7 +79,13 @@ QStringList installed_template_paths()
 {
     const QString relative = kFolderName + QLatin1Char('/') + kDbFileName;
     QStringList paths;
-    paths << QDir::cleanPath(QCoreApplication::applicationDirPath() + QStringLiteral("/../share/") + relative);
+    const QString program_dir = QCoreApplication::applicationDirPath();
+    paths << QDir::cleanPath(program_dir + QStringLiteral("/../share/") + relative);
+    // A program run from its build tree (build/src/app/ai_station): the
+    // database the build writes at the top of that tree.
+    const QString build_top = QDir::cleanPath(program_dir + QStringLiteral("/../.."));
+    if (QFileInfo::exists(build_top + QStringLiteral("/CMakeCache.txt")))
+        paths << build_top + QLatin1Char('/') + kDbFileName;
     // The system data folders; the user's own data home is where the live
     // database lives, never a template.
     const QString home = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);

@@ -32,8 +32,9 @@ struct DataFolder {
 DataFolder prepare_data_folder(const DataFolderRequest& request);
 
 // Where an installed station keeps its template: <program folder>/../share/
-// ai_station/control_db.sqlite first (any installation prefix), then the
-// system data folders.
+// ai_station/control_db.sqlite first (any installation prefix), then, for a
+// program run from its build tree, the database the build wrote there, then
+// the system data folders.
 QStringList installed_template_paths();
 
 // The station's own data folder in the user's data home.

@@ -12,7 +12,9 @@
 namespace {
 
 const char* const kFields[] = { "date", "time", "address", "sv", "pv", "mv", "val", "alm" };
-const int kWidths[] = { 10, 11, 9, 7, 7, 6, 6, 10 };
+// Characters a column shows in full: "2026-12-10", "05:33:19", "20#仪表",
+// set values and the outputs to two decimals, "-1999.000" for the PV.
+const int kWidths[] = { 10, 8, 9, 9, 10, 8, 9, 10 };
 
 // The locale's long time form without the time-zone name.
 QString long_time_format()
@@ -61,11 +63,12 @@ QString MeasurementModel::display_text(int column, const QVariant& stored)
     switch (column) {
     case ColDate: {
         const QDateTime t = db_timestamp_from_text(stored.toString());
-        return t.isValid() ? QLocale().toString(t.date(), QLocale::ShortFormat) : stored.toString();
+        // 2026-12-10 whatever the desktop's language.
+        return t.isValid() ? t.date().toString(QStringLiteral("yyyy-MM-dd")) : stored.toString();
     }
     case ColTime: {
         const QDateTime t = db_timestamp_from_text(stored.toString());
-        return t.isValid() ? QLocale().toString(t.time(), long_time_format()) : stored.toString();
+        return t.isValid() ? t.time().toString(QStringLiteral("HH:mm:ss")) : stored.toString();
     }
     case ColSv:
     case ColMv:
@@ -246,16 +249,18 @@ std::optional<QVariant> MeasurementModel::parse_edit(
         if (!base.isValid())
             base = QDateTime(QDate::currentDate(), QTime(0, 0));
         if (column == ColDate) {
-            QDate d = QLocale().toDate(text, QLocale::ShortFormat);
+            QDate d = QDate::fromString(text, QStringLiteral("yyyy-MM-dd"));
             if (!d.isValid())
-                d = QDate::fromString(text, Qt::ISODate);
+                d = QLocale().toDate(text, QLocale::ShortFormat);
             if (!d.isValid())
                 return std::nullopt;
             base.setDate(d);
         } else {
-            QTime t = QLocale().toTime(text, long_time_format());
+            QTime t = QTime::fromString(text, QStringLiteral("HH:mm:ss"));
             if (!t.isValid())
                 t = QTime::fromString(text, Qt::ISODate);
+            if (!t.isValid())
+                t = QLocale().toTime(text, long_time_format());
             if (!t.isValid())
                 return std::nullopt;
             base.setTime(t);

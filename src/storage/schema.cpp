@@ -41,7 +41,7 @@ namespace {
         "ORDER BY \"time\", rowid")
 
 const std::vector<SchemaStep> kSteps = {
-    { 1, "报警记录表 alarm_log",
+    { 1, "报警记录表",
         {
             // One row per alarm transition of one instrument: "time" as
             // 'yyyy-MM-dd HH:mm:ss.zzz' local time (text order is time order),
@@ -52,7 +52,7 @@ const std::vector<SchemaStep> kSteps = {
             "CREATE INDEX alarm_log_address_time ON alarm_log (address, \"time\")",
         },
         { "alarm_log" } },
-    { 2, "测量记录修改审计表 mea_audit",
+    { 2, "测量记录修改审计表",
         {
             // One row per changed field of a mea_tbl row: when, the row's
             // rowid, the field, and the stored values before and after.
@@ -60,7 +60,7 @@ const std::vector<SchemaStep> kSteps = {
             "row_id INTEGER NOT NULL, field TEXT NOT NULL, old_value, new_value)",
         },
         { "mea_audit" } },
-    { 3, "测量记录时间索引与分钟汇总表 mea_minute",
+    { 3, "测量记录时间索引与分钟汇总表",
         {
             // Rows of a time range, of one address or all.
             "CREATE INDEX mea_tbl_time_address ON mea_tbl (\"time\", address)",
@@ -88,7 +88,7 @@ const std::vector<SchemaStep> kSteps = {
             "END",
         },
         { "mea_minute" } },
-    { 4, "报警记录表 alarm_log 的确认与屏蔽",
+    { 4, "报警记录的确认与屏蔽",
         {
             // Transitions keep action NULL. The operator's actions on an
             // alarm are rows of their own: action 'ack', 'shelve' or
@@ -110,6 +110,19 @@ const std::vector<SchemaStep> kSteps = {
             "UPDATE alarm_log SET acked_at = strftime('%Y-%m-%d %H:%M:%f', 'now', 'localtime'), acked_by = ''",
             "CREATE INDEX alarm_log_address_alarm ON alarm_log (address, alarm, id)",
         } },
+    { 5, "控制命令记录表",
+        {
+            // One row per command sent to an instrument (run state, manual
+            // output, set value, address and baud-rate writes): "time" as
+            // 'yyyy-MM-dd HH:mm:ss.zzz' local time, the address it went to,
+            // the command's name, the value written (NULL when it carries
+            // none the operator chose) and what came of it, updated as the
+            // reply and the read-back are decided.
+            "CREATE TABLE command_log (id INTEGER PRIMARY KEY, \"time\" TEXT NOT NULL, "
+            "address INTEGER NOT NULL, command TEXT NOT NULL, value REAL, result TEXT NOT NULL)",
+            "CREATE INDEX command_log_time ON command_log (\"time\")",
+        },
+        { "command_log" } },
 };
 
 [[noreturn]] void fail(const QString& file, const QString& what, const QString& reason)

@@ -265,6 +265,13 @@ bool StationSettings::resume() const { return value(QStringLiteral("resume/enabl
 
 void StationSettings::set_resume(bool on) { set(QStringLiteral("resume/enabled"), on); }
 
+bool StationSettings::confirm_commands() const
+{
+    return value(QStringLiteral("control/confirm"), true).toBool();
+}
+
+void StationSettings::set_confirm_commands(bool on) { set(QStringLiteral("control/confirm"), on); }
+
 std::vector<int> StationSettings::addresses() const
 {
     std::vector<int> out;

@@ -64,6 +64,11 @@ public:
     bool resume() const;
     void set_resume(bool on);
 
+    // Ask the operator before a command or a set-up write goes to an
+    // instrument (default: on).
+    bool confirm_commands() const;
+    void set_confirm_commands(bool on);
+
     // The addresses polled, ascending, each 0..90; entries that are not such
     // an address are left out.
     std::vector<int> addresses() const;

@@ -323,6 +323,8 @@ void TiEditCustom::Commit()
             Undo();
             if (beep_on_error_)
                 beep();
+            if (OnRefuse)
+                OnRefuse(shown);
             return;
         }
     }
@@ -336,6 +338,8 @@ void TiEditCustom::type_char(QChar ch)
     if (!AcceptChar(ch)) {
         if (beep_on_error_)
             beep();
+        if (OnRefuse)
+            OnRefuse(QString(ch));
         return;
     }
     if (max_length_ == 0 || editor_->text().size() < max_length_ || editor_->hasSelectedText())

@@ -8,6 +8,8 @@
 
 #include <QFont>
 
+#include <functional>
+
 class QLineEdit;
 class QMenu;
 
@@ -75,6 +77,11 @@ public:
     TNotifyEvent OnChange;
     // Raised in addition when the change came from an operator action.
     TNotifyEvent OnChangeUser;
+    // Raised when the operator's text is refused: a key the filter does not
+    // take (the character) or an entry that does not parse and is undone
+    // (the whole text). The box itself only undoes or beeps; the owner says
+    // why.
+    std::function<void(const QString& refused)> OnRefuse;
 
     // Number of beeps sounded (refused keys, full box, undone entries).
     int beeps() const { return beeps_; }

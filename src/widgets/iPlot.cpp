@@ -9,6 +9,7 @@
 #include <QHelpEvent>
 #include <QImage>
 #include <QImageWriter>
+#include <QFileInfo>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
@@ -390,6 +391,10 @@ void TiPlot::mousePressEvent(QMouseEvent* event)
                     throw EInOutError(QStringLiteral("无法保存图片 %1：%2")
                                           .arg(QDir::toNativeSeparators(path), why)
                                           .toStdString());
+                if (!path.isEmpty())
+                    QToolTip::showText(mapToGlobal(QPoint(8, 8)),
+                        QStringLiteral("图表已保存到 %1").arg(QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath())),
+                        this);
             });
             break;
         }

@@ -16,15 +16,22 @@ struct ChunkBounds {
     float dx_min, dx_max, y_min, y_max;
 };
 
+// A NaN y is a break in the trace (the pen lifts): it has an x but adds no
+// y to any bounds, so a block of breaks alone has an empty y range.
 inline void init_bounds(ChunkBounds& b, float dx, float y)
 {
-    b = { dx, dx, y, y };
+    if (std::isnan(y))
+        b = { dx, dx, HUGE_VALF, -HUGE_VALF };
+    else
+        b = { dx, dx, y, y };
 }
 
 inline void extend_bounds(ChunkBounds& b, float dx, float y)
 {
     b.dx_min = std::min(b.dx_min, dx);
     b.dx_max = std::max(b.dx_max, dx);
+    if (std::isnan(y))
+        return;
     b.y_min = std::min(b.y_min, y);
     b.y_max = std::max(b.y_max, y);
 }
@@ -33,8 +40,15 @@ inline void extend_bounds(TiPlotBounds& b, double x, double y)
 {
     b.x_min = std::min(b.x_min, x);
     b.x_max = std::max(b.x_max, x);
+    if (std::isnan(y))
+        return;
     b.y_min = std::min(b.y_min, y);
     b.y_max = std::max(b.y_max, y);
+}
+
+inline TiPlotBounds first_bounds(double x, double y)
+{
+    return std::isnan(y) ? TiPlotBounds { x, x, HUGE_VAL, -HUGE_VAL } : TiPlotBounds { x, x, y, y };
 }
 
 inline TiPlotBounds merge(const TiPlotBounds& a, const TiPlotBounds& b)
@@ -113,7 +127,7 @@ void TiPlotPointStore::append(double px, double py)
     const double sx = c.x_base + double(dx);
     const double sy = double(fy);
     if (in_chunk == 0)
-        chunk_bounds_.push_back({ sx, sx, sy, sy });
+        chunk_bounds_.push_back(first_bounds(sx, sy));
     else
         extend_bounds(chunk_bounds_.back(), sx, sy);
     for (int level = kChunkLevels + 1;; ++level) {
@@ -129,7 +143,7 @@ void TiPlotPointStore::append(double px, double py)
         std::vector<TiPlotBounds>& v = upper_[k];
         const std::size_t block = i >> level_shift(level);
         if (block == v.size())
-            v.push_back({ sx, sx, sy, sy });
+            v.push_back(first_bounds(sx, sy));
         else
             extend_bounds(v[block], sx, sy);
     }
@@ -322,11 +336,14 @@ private:
             // the column's range already holds, so no point is read at all.
             if (!has_prev_ || prev_col_ != c0)
                 point(first);
-            if (c0 >= 0 && c0 < view_.width)
+            if (c0 >= 0 && c0 < view_.width && b.y_min <= b.y_max)
                 add_range(c0, to_py(b.y_max), to_py(b.y_min));
             prev_index_ = last;
             prev_col_ = c0;
             prev_known_ = false;
+            // The pen rests on the block's last point, or is lifted when that
+            // point is a break.
+            has_prev_ = !std::isnan(store_->y(last));
             return;
         }
         if (level == 1) {
@@ -343,6 +360,10 @@ private:
     void point(std::size_t i)
     {
         const Pt p = make(i);
+        if (std::isnan(p.py)) {
+            has_prev_ = false; // a break: the next point starts a new piece
+            return;
+        }
         if (has_prev_)
             segment(prev(), p);
         else if (p.col >= 0 && p.col < view_.width)
@@ -511,6 +532,12 @@ void TiPlotColumnReducer::add_run(
     y_last_ = y_last;
     y_min_ = y_min;
     y_max_ = y_max;
+}
+
+void TiPlotColumnReducer::add_break(double x)
+{
+    finish();
+    out_.append(x, std::nan(""));
 }
 
 void TiPlotColumnReducer::finish()

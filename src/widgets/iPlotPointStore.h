@@ -44,7 +44,8 @@ public:
     TiPlotPointStore& operator=(const TiPlotPointStore&) = delete;
 
     // Stores (x, y) as described above: y beyond the float range is held as
-    // the largest float of its sign; NaN stays NaN.
+    // the largest float of its sign; NaN stays NaN and is a break: the trace
+    // is not drawn from the point before it to the point after it.
     void append(double x, double y);
     std::size_t size() const { return size_; }
     // The stored point (x to the float offset from its chunk's first x).
@@ -152,6 +153,8 @@ public:
     const TiPlotColumns& columns() const { return columns_; }
     void add_point(double x, double y) { add_run(x, y, x, y, y, y); }
     void add_run(double x_first, double y_first, double x_last, double y_last, double y_min, double y_max);
+    // A break in the trace at x (a NaN point): no line joins across it.
+    void add_break(double x);
     // Writes the last column's points (also done on destruction).
     void finish();
 

@@ -4,6 +4,7 @@
 // collecting messages instead of showing them and the event log written to
 // station.log there. The engine runs on the test's thread (its reports reach
 // the window at once) unless a test asks for a thread of its own.
+#include "browser_pages.h"
 #include "engine.h"
 #include "engine_host.h"
 #include "error_box.h"
@@ -27,6 +28,14 @@ class FormFixture : public ::testing::Test {
 protected:
     void SetUp() override
     {
+        // Questions to the operator (a command's confirmation) are answered
+        // yes and collected; a test that wants the real box puts back
+        // real_prompts.
+        real_prompts = OperatorPrompts::instance();
+        OperatorPrompts::instance().ask = [this](QWidget*, const QString&, const QString& text) {
+            asked << text;
+            return true;
+        };
         ASSERT_TRUE(dir.isValid());
         old_cwd = QDir::currentPath();
         QDir::setCurrent(dir.path());
@@ -49,6 +58,7 @@ protected:
     {
         owned_form.reset();
         owned_host.reset();
+        OperatorPrompts::instance() = real_prompts;
         event_log::close();
         event_log::set_echo(true);
         ErrorBox::instance().set_presenter(old_presenter);
@@ -114,6 +124,8 @@ protected:
     QString old_cwd;
     ErrorBox::Presenter old_presenter;
     QStringList errors;
+    QStringList asked; // the questions put to the operator, answered yes
+    OperatorPrompts real_prompts;
     std::unique_ptr<EngineHost> owned_host;
     std::unique_ptr<TForm1> owned_form;
 };

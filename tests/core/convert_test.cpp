@@ -22,7 +22,7 @@ TEST(StrToInt, RefusesEverythingElseWithTheRuntimeMessage)
             str_to_int(text);
             ADD_FAILURE() << "accepted '" << text << "'";
         } catch (const EConvertError& e) {
-            EXPECT_EQ(std::string(e.what()), "'" + std::string(text) + "' is not a valid integer value");
+            EXPECT_EQ(std::string(e.what()), "'" + std::string(text) + "' 不是整数");
         }
     }
 }
@@ -46,7 +46,7 @@ TEST(StrToFloat, RefusesEverythingElseWithTheRuntimeMessage)
             ADD_FAILURE() << "accepted '" << text << "'";
         } catch (const EConvertError& e) {
             EXPECT_EQ(std::string(e.what()),
-                      "'" + std::string(text) + "' is not a valid floating point value");
+                      "'" + std::string(text) + "' 不是数值");
         }
     }
 }

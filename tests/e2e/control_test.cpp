@@ -11,6 +11,7 @@
 #include "public_set.h"
 #include "station_db.h"
 #include "string_grid.h"
+#include "ttimer.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -23,7 +24,7 @@
 
 namespace {
 
-// The poll timer does not tick (period 0): the test drives the sweeps on the
+// The poll timer is stopped after the scan: the test drives the sweeps on the
 // engine's thread, so each reply is attributed to a known request.
 class ControlE2E : public StationE2E {
 protected:
@@ -38,6 +39,10 @@ protected:
         });
         QObject::connect(&engine(), &Engine::measurement_appended, &receiver, [this] { ++logged; });
         scan(QStringLiteral("4"), 10000);
+        // A period of 0 in save.txt leaves the default: the poll timer is
+        // stopped here, so that only the test's ticks poll (a set-up write
+        // probes its new address first, long enough for a tick to fall in).
+        on_engine([](Engine& e) { e.Timer1->setEnabled(false); });
     }
     bool holds(int address) const
     {

@@ -285,10 +285,21 @@ TEST_F(Unattended, AnInstrumentSilentForThreeSweepsIsMarkedOnItsPanel)
     form->show_health_view();
     QTableWidget* table = form->health_view->table();
     bool listed = false;
-    for (int row = 0; row < table->rowCount(); ++row)
+    int never_answered = 0;
+    for (int row = 0; row < table->rowCount(); ++row) {
+        const QString state = table->item(row, 8)->text();
         if (table->item(row, 0)->text() == QStringLiteral("3"))
-            listed = table->item(row, 8)->text() == QStringLiteral("无应答");
+            listed = state == QStringLiteral("无应答");
+        // The scan asked every address; one that never answered is not "正常".
+        if (table->item(row, 2)->text() == QStringLiteral("0")) {
+            ++never_answered;
+            EXPECT_EQ(state, QStringLiteral("无应答")) << table->item(row, 0)->text().toStdString();
+        } else {
+            EXPECT_EQ(state, QStringLiteral("正常")) << table->item(row, 0)->text().toStdString();
+        }
+    }
     EXPECT_TRUE(listed);
+    EXPECT_GT(never_answered, 1);
     // It answers again (an instrument put at 3): the mark goes.
     bus->add_instrument(3);
     ASSERT_TRUE(wait_for([&] { return !form->silent_label[3]->isVisibleTo(form->panel_box[2]); }, 10000));

@@ -136,7 +136,11 @@ TEST_F(Control, ManualPowerWritesTheOutputOnlyWithAdvancedFunction)
 
     finish_command();
     set_cell(1, 43, "9999");
-    e.manual_output(1, 55.5);
+    // Refused with the reason, nothing sent.
+    e.request([&] { e.manual_output(1, 55.5); }, "控制");
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_TRUE(messages[0].refusal);
+    EXPECT_EQ(messages[0].text, QStringLiteral("仪表 1 的高级功能AF 为 9999（小于 10000，不能手动调功），未发送"));
     EXPECT_TRUE(frames.empty());
     EXPECT_EQ(ctrl_cmd_pending, 0);
     EXPECT_EQ(write_pending, 0);
@@ -156,10 +160,13 @@ TEST_F(Control, SetValueWritesTheSinglePrecisionValueOnlyWithoutProgram)
 
     finish_command();
     set_cell(1, 41, "1");
-    e.set_value(1, 123.45f);
+    // Refused with the reason, nothing sent.
+    e.request([&] { e.set_value(1, 123.45f); }, "控制");
     EXPECT_TRUE(frames.empty());
     EXPECT_EQ(ctrl_cmd_pending, 0);
-    EXPECT_TRUE(messages.empty()) << said();
+    ASSERT_EQ(messages.size(), 1u) << said();
+    EXPECT_TRUE(messages[0].refusal);
+    EXPECT_EQ(messages[0].text, QStringLiteral("仪表 1 运行程序（程序段数Pno 为 1），给定值未发送"));
 }
 
 TEST_F(Control, StopReachesAnAddressWithoutSlotOrColumn)
@@ -287,6 +294,11 @@ TEST_F(Control, WriteAddressSends500PlusNewAddressToTheOldAddress)
 {
     Engine& e = ready({ 1 });
     e.write_address(3, 12);
+    // First a read of code 22 at the new address: is anyone there?
+    EXPECT_EQ(sent(), std::vector<std::string> { "8C8CA4160000B016" });
+    EXPECT_EQ(write_pending, 0);
+    frames.clear();
+    e.settle_replies(); // nobody answered
     // Code 2, value 512 = 0x0200, to address 3.
     EXPECT_EQ(sent(), std::vector<std::string> { "8383860200028902" });
     EXPECT_EQ(cur_addr, 3);
@@ -295,6 +307,20 @@ TEST_F(Control, WriteAddressSends500PlusNewAddressToTheOldAddress)
     EXPECT_EQ(write_pending, 1);
     EXPECT_EQ(ctrl_cmd_pending, 0);
     EXPECT_TRUE(e.setup_write_pending);
+}
+
+// A new address that is polled is refused before anything goes out (one
+// that answers the probe: the end-to-end tests, on a real line).
+TEST_F(Control, WriteAddressOntoAPolledAddressIsRefused)
+{
+    Engine& e = ready({ 1 });
+    e.request([&] { e.write_address(3, 1); }, "设置");
+    ASSERT_EQ(messages.size(), 1u) << said();
+    EXPECT_TRUE(messages[0].refusal);
+    EXPECT_EQ(messages[0].text, QStringLiteral("地址 1 上已有仪表在巡检，两台仪表不能占用同一地址；写地址未发送"));
+    EXPECT_TRUE(frames.empty());
+    EXPECT_EQ(write_pending, 0);
+    EXPECT_FALSE(e.run_busy());
 }
 
 TEST_F(Control, SetUpWriteOutsideTheAddressesIsRefused)
@@ -362,6 +388,7 @@ TEST_F(Control, MonitoringResumesAtTheNextTickAfterASetUpWrite)
         cur_addr = -1;
         ASSERT_TRUE(e.Timer1->Enabled());
         e.write_address(3, 12);
+        e.settle_replies(); // the probe of 12: nobody there
         ASSERT_EQ(write_pending, 1);
         if (answered) {
             reply(2500, 1000, 512);
@@ -553,7 +580,7 @@ TEST_F(SerialSettings, PortThatFailsToOpenStaysClosedAfterSaving)
     ASSERT_FALSE(messages.empty());
     EXPECT_EQ(messages[0].source, QStringLiteral("串口"));
     EXPECT_EQ(messages[0].level, EngineMessage::Level::Error);
-    EXPECT_TRUE(messages[0].text.startsWith(QStringLiteral("串口 com1 未能打开：Error opening serial port")))
+    EXPECT_TRUE(messages[0].text.startsWith(QStringLiteral("串口 com1 未能打开：无法打开串口")))
         << said();
     EXPECT_EQ(saved(), "0\r\n1\r\n5\r\n");
     EXPECT_FALSE(e.serial()->is_open());

@@ -50,6 +50,32 @@ TEST_F(EditQueue, EditWithoutAColumnOrRoomIsRefused)
     EXPECT_EQ(e.params().cell(3, 4), QString::number(kEditQueueSize - 1)); // the refused text is not put in
 }
 
+// A text the row cannot take is refused with one message naming the row,
+// the text and the range; the cell keeps its value and nothing is queued.
+TEST_F(EditQueue, ABadValueIsRefusedNamingTheRowTheTextAndTheRange)
+{
+    Engine& e = start_engine();
+    e.param_table.layout({ 3 });
+    e.param_table.set_cell(3, 5, QStringLiteral("-10.00"));
+    const struct {
+        const char* text;
+        const char* says;
+    } cases[] = {
+        { "abc", "第 5 行（下限报警LoAL）'abc' 不是数值，可设范围 -3000 .. 9999，修改未排队，单元格恢复原值" },
+        { "", "第 5 行（下限报警LoAL）'' 不是数值，可设范围 -3000 .. 9999，修改未排队，单元格恢复原值" },
+        { "10000", "第 5 行（下限报警LoAL）'10000' 超出范围 -3000 .. 9999，修改未排队，单元格恢复原值" },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        messages.clear();
+        e.request([&] { e.edit_cell(3, 5, QString::fromUtf8(c.text)); }, "参数");
+        ASSERT_EQ(messages.size(), 1u) << said();
+        EXPECT_EQ(messages[0].text.toStdString(), c.says);
+        EXPECT_EQ(e.params().cell(3, 5), QStringLiteral("-10.00"));
+        EXPECT_EQ(edit_count, 0);
+    }
+}
+
 // ---------------------------------------------------------------------------
 
 namespace {
@@ -336,8 +362,8 @@ TEST_F(Runs, ColumnWriteRefusesAColumnWithAValueItCannotWrite)
         { 35, "38400", "'38400' 超出范围 0 .. 19200" },
         { 45, "40000", "'40000' 超出范围 -32768 .. 32767" }, // EP3: the value word
         { 52, "600000", "'600000' 超出范围 -500000 .. 500000" }, // t1
-        { 5, "abc", "'abc' is not a valid floating point value" },
-        { 29, "relay", "'relay' is not a valid floating point value" },
+        { 5, "abc", "'abc' 不是数值" },
+        { 29, "relay", "'relay' 不是数值" },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);

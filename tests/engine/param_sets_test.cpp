@@ -98,6 +98,9 @@ TEST_F(ParamSets, CopyRefusesBeforeSendingAnything)
     set.decimal_places = 2;
     set.values = { { 4, -125.25f }, { 34, 3.0f }, { 35, 9600.0f } };
     dec_places[5] = 1;
+    ParamSet to_seven; // moves its target to 7, where an instrument is polled
+    to_seven.address = 7;
+    to_seven.values = { { 34, 7.0f }, { 35, 9600.0f } };
     const struct {
         const char* name;
         ParamSet set;
@@ -111,7 +114,9 @@ TEST_F(ParamSets, CopyRefusesBeforeSendingAnything)
         { "finer than a target holds", set, { 3, 5 }, false,
             "仪表 5：下限报警LoAL '-125.25' 比该参数的分辨率（0.1）更精细" },
         { "no such address", set, { 91 }, false, "目标地址 91 超出仪表地址范围" },
+        { "its address polled", to_seven, { 5 }, true, "地址 7 上已有仪表在巡检，两台仪表不能占用同一地址" },
     };
+    addr_enabled[7] = 1;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         try {

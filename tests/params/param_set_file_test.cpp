@@ -125,7 +125,7 @@ TEST(ParamSetFile, RefusalsNameTheLineAndTheProblem)
         { "beyond what the frame carries", file_with("51,SP1,60000\n"), "'60000' 超出范围 -50000 .. 50000" },
         { "finer than two places", file_with("4,下限报警LoAL,-125.555\n"), "'-125.555' 比该参数的分辨率（0.01）更精细" },
         { "fraction of an integer", file_with("13,AI-P:P,12.5\n"), "'12.5' 比该参数的分辨率（1）更精细" },
-        { "not a number", file_with("4,下限报警LoAL,abc\n"), "'abc' is not a valid floating point value" },
+        { "not a number", file_with("4,下限报警LoAL,abc\n"), "'abc' 不是数值" },
         { "value missing", file_with("4,下限报警LoAL\n"), "第 5 行：缺少栏目" },
         { "no parameters", file_with(""), "文件中没有参数" },
         { "address missing", file_with("4,下限报警LoAL,1\n", "小数位数,2\n"), "缺少“仪表地址”" },
@@ -153,6 +153,13 @@ TEST(ParamSetFile, RefusalsNameTheLineAndTheProblem)
     EXPECT_NE(two.find("参数集文件有 2 处错误"), std::string::npos) << two;
     EXPECT_NE(two.find("第 5 行"), std::string::npos) << two;
     EXPECT_NE(two.find("第 6 行"), std::string::npos) << two;
+    // Listed in line order, although values are checked after the lines are
+    // read: a bad value (line 5) before a bad line (line 6).
+    const std::string mixed = refusal(file_with("4,下限报警LoAL,abc\n13,AI-P:P\n"));
+    const size_t l5 = mixed.find("第 5 行"), l6 = mixed.find("第 6 行");
+    ASSERT_NE(l5, std::string::npos) << mixed;
+    ASSERT_NE(l6, std::string::npos) << mixed;
+    EXPECT_LT(l5, l6) << mixed;
 }
 
 // A file's values are checked again for the instrument they go to: its

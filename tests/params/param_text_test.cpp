@@ -83,7 +83,7 @@ TEST(ParamText, TextToValueForWriting)
         param_text_to_value(3, "12,5");
         ADD_FAILURE();
     } catch (const EConvertError& e) {
-        EXPECT_EQ(std::string(e.what()), "'12,5' is not a valid floating point value");
+        EXPECT_EQ(std::string(e.what()), "'12,5' 不是数值");
     }
     EXPECT_THROW(param_text_to_value(10, "2"), EConvertError);
 }

@@ -88,9 +88,9 @@ TEST_F(PortNames, NamesResolveToLinksThenUsbThenUartsOrToNothingWithTheReason)
         { "COM3", "/dev/null", "/dev/null", {} },
         { "com1", tree.dev("ttyUSB0"), tree.dev("ttyUSB0"), {} },
         { "com4", tree.dev("ttyS3"), tree.dev("ttyS3"), {} },
-        { "com2", "", "", { "com2", here, tree.dev("ttyUSB1"), "no UART behind " + tree.dev("ttyS1") } },
-        { "com7", "", "", { "com7", tree.dev("ttyUSB6"), "no " + tree.dev("ttyS6") } },
-        { "com5", "", "", { "com5", (cwd_ / "gone").string(), "does not exist" } },
+        { "com2", "", "", { "com2", here, tree.dev("ttyUSB1"), tree.dev("ttyS1") + " 后面没有串口芯片" } },
+        { "com7", "", "", { "com7", tree.dev("ttyUSB6"), "没有 " + tree.dev("ttyS6") } },
+        { "com5", "", "", { "com5", (cwd_ / "gone").string(), "该设备不存在" } },
         { stable.c_str(), stable, tree.dev("ttyUSB0"), {} },
         { "/dev/serial/by-id/usb-unplugged", "", "", { "No such file or directory" } },
         { "com0", "", "", { "No such file or directory" } }, // not a port number: a path
@@ -118,7 +118,7 @@ TEST_F(PortNames, OpeningANameWithoutDeviceSaysSoAndOpensNothing)
             ADD_FAILURE() << "opened";
         } catch (const ECommsError& e) {
             const std::string text = e.what();
-            EXPECT_EQ(text.rfind(std::string("Error opening serial port\n串口 ") + name + "（无此设备）：设备不存在", 0), 0u)
+            EXPECT_EQ(text.rfind(std::string("无法打开串口\n串口 ") + name + "（无此设备）：设备不存在", 0), 0u)
                 << text;
         }
         EXPECT_FALSE(comm.is_open());

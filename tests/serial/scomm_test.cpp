@@ -395,19 +395,19 @@ TEST(SerialOpen, FailuresGiveTheirMessageAndLeaveNothingBehind)
                 comm.OpenComm();
                 return std::function<void()>([&comm] { comm.CloseComm(); });
             },
-            "This serial port already opened", "已经打开", true },
+            "串口已经打开", "已经打开", true },
         { "no such port",
             [](TSComm& comm, const std::string&) {
                 comm.SetCommName("/dev/no-such-serial-port");
                 return std::function<void()>([] {});
             },
-            "Error opening serial port", "设备不存在", false },
+            "无法打开串口", "设备不存在", false },
         { "not a serial line",
             [](TSComm& comm, const std::string&) {
                 comm.SetCommName("/dev/null");
                 return std::function<void()>([] {});
             },
-            "File handle is not a comm handle ", "不是串口设备", false },
+            "该设备不是串口", "不是串口设备", false },
         { "held by another component",
             [](TSComm&, const std::string& slave) {
                 auto other = std::make_shared<TSComm>();
@@ -415,14 +415,14 @@ TEST(SerialOpen, FailuresGiveTheirMessageAndLeaveNothingBehind)
                 other->OpenComm();
                 return std::function<void()>([other] { other->CloseComm(); });
             },
-            "Error opening serial port", "占用", false },
+            "无法打开串口", "占用", false },
         { "held by another program",
             [](TSComm&, const std::string& slave) {
                 const int fd = ::open(slave.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
                 EXPECT_EQ(flock(fd, LOCK_EX | LOCK_NB), 0);
                 return std::function<void()>([fd] { ::close(fd); });
             },
-            "Error opening serial port", "占用", false },
+            "无法打开串口", "占用", false },
     };
     PtyPair pty;
     ASSERT_TRUE(pty.ok());
@@ -494,7 +494,7 @@ TEST(SerialOpen, PermissionErrorNamesTheDialoutGroup)
         text.append(buf, static_cast<std::size_t>(n));
     ::close(out[0]);
     waitpid(child, nullptr, 0);
-    EXPECT_EQ(text.rfind("Error opening serial port", 0), 0u) << text;
+    EXPECT_EQ(text.rfind("无法打开串口", 0), 0u) << text;
     EXPECT_NE(text.find("dialout"), std::string::npos) << text;
 }
 

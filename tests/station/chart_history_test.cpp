@@ -21,7 +21,8 @@ namespace {
 
 // A copy of the delivered database with a log written through the station's
 // own append: address 3 once a second (a sawtooth PV, a stepping SV) with
-// address 4 between, and a silent hour in the middle.
+// address 4 between, and a silent hour in the middle, across which no line
+// is drawn.
 class ChartHistory : public ::testing::Test {
 protected:
     void SetUp() override
@@ -105,17 +106,24 @@ TEST_F(ChartHistory, ASpanAcrossTheMemoryEdgeDrawsAsTheLogAlone)
         // The last ~2.5 hours held (the limit keeps whole chunks), the rest in the log only.
         TiPlotChannel* held = plot.AddChannel(QStringLiteral("held"));
         held->set_memory_limit({ 8000, 0 });
-        for (std::size_t i = 0; i < times.size(); ++i)
+        for (std::size_t i = 0; i < times.size(); ++i) {
+            if (i == std::size_t(kRows / 2))
+                held->AddXY(chart_x(times[i]), std::nan(""));
             held->AddXY(chart_x(times[i]), value(i));
+        }
         held->set_history(source());
         ASSERT_LT(held->Count(), kRows);
         ASSERT_GE(held->Count(), 8000);
         TiPlotChannel* logged = plot.AddChannel(QStringLiteral("logged"));
         logged->set_history(source());
-        // And every row drawn from memory, for the drawing of the log alone to meet.
+        // And every row drawn from memory, for the drawing of the log alone to
+        // meet; the silent hour breaks the line there as in the log.
         TiPlotChannel* all = plot.AddChannel(QStringLiteral("all"));
-        for (std::size_t i = 0; i < times.size(); ++i)
+        for (std::size_t i = 0; i < times.size(); ++i) {
+            if (i == std::size_t(kRows / 2))
+                all->AddXY(chart_x(times[i]), std::nan(""));
             all->AddXY(chart_x(times[i]), value(i));
+        }
 
         TiPlotTraceView view;
         view.x_min = first + k.from_min;

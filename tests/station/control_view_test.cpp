@@ -46,9 +46,9 @@ TEST_F(ControlView, BadControlAddressSendsNothing)
         const char* message;
     };
     const Case cases[] = {
-        { "abc", "'abc' is not a valid integer value" },
-        { "1.5", "'1.5' is not a valid integer value" },
-        { "", "'' is not a valid integer value" },
+        { "abc", "'abc' 不是整数" },
+        { "1.5", "'1.5' 不是整数" },
+        { "", "'' 不是整数" },
         { "300", "控制地址 300 超出仪表地址范围 0..90，未发送" },
         { "91", "控制地址 91 超出仪表地址范围 0..90，未发送" },
         { "-1", "控制地址 -1 超出仪表地址范围 0..90，未发送" },
@@ -117,8 +117,8 @@ TEST_F(ControlView, SetUpWritesWithBadBoxesSendNothing)
         const char* baud_message;
     };
     const Case cases[] = {
-        { "3", "x", 1, "'x' is not a valid integer value", nullptr },
-        { "3a", "12", 1, "'3a' is not a valid integer value", "'3a' is not a valid integer value" },
+        { "3", "x", 1, "'x' 不是整数", nullptr },
+        { "3a", "12", 1, "'3a' 不是整数", "'3a' 不是整数" },
         { "3", "300", 1, "新地址 300 超出仪表地址范围 0..90，未发送", nullptr },
         { "256", "12", 1, "原地址 256 超出仪表地址范围 0..90，未发送", "原地址 256 超出仪表地址范围 0..90，未发送" },
         { "5", "12", -1, nullptr, "请在“波特率输入”中选择 4800、9600 或 19200，未发送" },
@@ -158,7 +158,11 @@ TEST_F(ControlView, SetUpWritesWithBadBoxesSendNothing)
     frames.clear();
     f->ComboBox4->setEditText(QStringLiteral("12"));
     f->Button15->click();
-    EXPECT_EQ(frames, std::vector<std::string> { "8585860200028B02" }); // 512 to address 5
+    // The new address is probed first; nobody answers, then 512 goes to address 5.
+    EXPECT_EQ(frames, std::vector<std::string> { "8C8CA4160000B016" });
+    frames.clear();
+    engine().settle_replies();
+    EXPECT_EQ(frames, std::vector<std::string> { "8585860200028B02" });
     EXPECT_TRUE(errors.isEmpty()) << errors.join(QLatin1Char('\n')).toStdString();
 }
 

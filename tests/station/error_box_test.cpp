@@ -9,7 +9,7 @@ TEST(ErrorBox, GuardShowsTheExceptionMessage)
 {
     QStringList shown;
     auto old = ErrorBox::instance().set_presenter([&](const QString& m) { shown << m; });
-    run_guarded([] { throw EConvertError("'x' is not a valid integer value"); });
+    run_guarded([] { throw EConvertError("'x' 不是整数"); });
     auto handler = guarded([](int v) {
         if (v < 0)
             throw EInvalidOperation("Value must be Positive");
@@ -17,7 +17,7 @@ TEST(ErrorBox, GuardShowsTheExceptionMessage)
     handler(1);
     handler(-1);
     ErrorBox::instance().set_presenter(old);
-    EXPECT_EQ(shown, (QStringList{"'x' is not a valid integer value", "Value must be Positive"}));
+    EXPECT_EQ(shown, (QStringList{"'x' 不是整数", "Value must be Positive"}));
 }
 
 TEST(ErrorBox, SameMessageWhileOpenShowsOnlyOneBox)

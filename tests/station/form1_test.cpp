@@ -21,6 +21,7 @@
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTemporaryDir>
+#include <QTest>
 
 namespace {
 
@@ -135,6 +136,14 @@ TEST_F(Form1Test, HelpWindowIsModelessAndReused)
     action(form, "N11")->trigger();
     EXPECT_EQ(form.help, first);
     EXPECT_TRUE(first->isVisible());
+    // Escape closes it, and so does its button.
+    first->activateWindow();
+    QTest::keyClick(first, Qt::Key_Escape);
+    EXPECT_FALSE(first->isVisible());
+    action(form, "N11")->trigger();
+    ASSERT_TRUE(first->isVisible());
+    first->close_button->click();
+    EXPECT_FALSE(first->isVisible());
 }
 
 TEST_F(Form1Test, AboutPageDecodesItsJpeg)
@@ -144,6 +153,10 @@ TEST_F(Form1Test, AboutPageDecodesItsJpeg)
     EXPECT_EQ(form.about_picture->pixmap().size(), QSize(497, 257));
     EXPECT_EQ(form.about_badge->pixmap().size(), QSize(161, 161));
     EXPECT_TRUE(form.about_badge->pixmap().hasAlphaChannel());
+    // The program's name and version under the picture.
+    const auto* name = form.TabSheet12->findChild<QLabel*>(QStringLiteral("about_name"));
+    ASSERT_NE(name, nullptr);
+    EXPECT_EQ(name->text(), QStringLiteral("AI仪表集中监控站　版本 ") + QStringLiteral(STATION_VERSION));
     // Data that is not a JPEG gives an empty picture instead of a failure.
     EXPECT_TRUE(decode_jpeg(QByteArray("not a jpeg")).isNull());
     EXPECT_TRUE(decode_jpeg(QByteArray()).isNull());

@@ -7,6 +7,7 @@
 #include "form_fixture.h"
 #include "frame_codec.h"
 #include "iAnalogOutput.h"
+#include "measurement_model.h"
 #include "param_grid.h"
 #include "param_text.h"
 #include "run_timers.h"
@@ -82,6 +83,10 @@ TEST_F(CommaDecimalDesktop, TextsAndNumbersKeepThePoint)
     for (const char* text : { "150.5abc", "150,5", "1e999" })
         EXPECT_THROW(str_to_float(text), EConvertError) << text;
     EXPECT_DOUBLE_EQ(str_to_float("1e-400"), 0.0);
+    // The log's dates and times as the station writes them, not the desktop's.
+    const QVariant stored(QStringLiteral("2026-12-10 09:15:02.250"));
+    EXPECT_EQ(MeasurementModel::display_text(MeasurementModel::ColDate, stored), QStringLiteral("2026-12-10"));
+    EXPECT_EQ(MeasurementModel::display_text(MeasurementModel::ColTime, stored), QStringLiteral("09:15:02"));
 }
 
 // The commands and the column write take what the operator typed with a point.

@@ -114,7 +114,7 @@ TEST_F(ParamGridTest, ColumnWithoutAddressCannotBeAttributed)
         value_column_address(*grid, 2);
         FAIL() << "no error";
     } catch (const EConvertError& e) {
-        EXPECT_STREQ(e.what(), "'返回命令' is not a valid integer value");
+        EXPECT_STREQ(e.what(), "'返回命令' 不是整数");
     }
     EXPECT_THROW(value_column_address(*grid, 7), EConvertError); // no such column
 }

@@ -156,10 +156,10 @@ TEST_F(PortBoxTest, APortGivenAtStartOpensOrSaysWhyItCannot)
         { "fixed name in any case", "com1", 0, true, {} },
         { "stable device name", stable, -1, true, {} },
         { "unplugged adapter", "/dev/serial/by-id/usb-unplugged-if00-port0", -1, false,
-          { QStringLiteral("Error opening serial port\n串口 /dev/serial/by-id/usb-unplugged-if00-port0（无此设备）"),
+          { QStringLiteral("无法打开串口\n串口 /dev/serial/by-id/usb-unplugged-if00-port0（无此设备）"),
             QStringLiteral("No such file or directory") } },
         { "COM name with no device", "COM9", 8, false,
-          { QStringLiteral("Error opening serial port\n串口 com9（无此设备）"), QStringLiteral("no such device"), dir.path() } },
+          { QStringLiteral("无法打开串口\n串口 com9（无此设备）"), QStringLiteral("没有这个设备"), dir.path() } },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

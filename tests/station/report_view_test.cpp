@@ -28,6 +28,7 @@
 #include <QTabWidget>
 
 #include <array>
+#include <cmath>
 #include <vector>
 
 namespace {
@@ -237,6 +238,29 @@ TEST_F(ReportView, RunLampFollowsTheReportedRunState)
 
 // A poll reply fills its slot's panel and is plotted on the slot's channels
 // at the time it arrived: trend chart (slot - 1) / 4, channels 2k and 2k + 1,
+// An address that missed more than three polls (here polled every 2 s x 2
+// addresses) starts a new piece of line: a break (NaN) goes before its next
+// point on each of its channels; answers at the usual pace join up.
+TEST_F(ReportView, AGapInTheAnswersBreaksTheLines)
+{
+    lay_out({ 1, 2 }, 2);
+    const QDateTime t0 = reply(1, 1).arrived;
+    for (int s : { 0, 4, 8, 60, 64 }) {
+        ReplyShown r = reply(1, 1);
+        r.pv = 20 + s;
+        r.sv = 25;
+        r.arrived = t0.addSecs(s);
+        show(r);
+    }
+    for (TiPlotChannel* ch : { f->iPlot[0]->Channel(0), f->iPlot[0]->Channel(1), f->iPlot[3]->Channel(0) }) {
+        ASSERT_EQ(ch->Count(), 6);
+        for (int i : { 0, 1, 2, 4, 5 })
+            EXPECT_FALSE(std::isnan(ch->DataY(i))) << i;
+        EXPECT_TRUE(std::isnan(ch->DataY(3)));
+        EXPECT_DOUBLE_EQ(ch->DataX(3), chart_x(t0.addSecs(60)));
+    }
+}
+
 // and the deviation, clamped to +-0.5, on the deviation chart.
 TEST_F(ReportView, PollReplyFillsItsPanelAndPlotsOnItsChannels)
 {
@@ -391,14 +415,24 @@ TEST_F(ReportView, FoundAddressesJoinTheListsAndSilentOnesAreMarked)
     EXPECT_EQ(f->ComboBox7->currentText(), QStringLiteral("5"));
 
     lay_out({ 1, 4, 9 }, 3);
+    LinkShown link;
+    link.open = true;
+    Q_EMIT engine().link_changed(link);
     StatusShown status;
     status.silent = { 4 };
     Q_EMIT engine().status(status);
     for (size_t s = 1; s <= 12; ++s)
         EXPECT_EQ(f->silent_label[s]->isVisibleTo(f->panel_box[s - 1]), s == 2) << s;
+    EXPECT_TRUE(f->silent_label[2]->text().startsWith(QStringLiteral("无应答"))) << f->silent_label[2]->text().toStdString();
     status.silent.clear();
     Q_EMIT engine().status(status);
     EXPECT_FALSE(f->silent_label[2]->isVisibleTo(f->panel_box[1]));
+    // The port closes: every polled panel is marked, none is live.
+    link.open = false;
+    Q_EMIT engine().link_changed(link);
+    for (size_t s = 1; s <= 12; ++s)
+        EXPECT_EQ(f->silent_label[s]->isVisibleTo(f->panel_box[s - 1]), s <= 3) << s;
+    EXPECT_TRUE(f->silent_label[3]->text().startsWith(QStringLiteral("已断开"))) << f->silent_label[3]->text().toStdString();
 }
 
 // The communication lamp and the command monitor: the frames sent up to

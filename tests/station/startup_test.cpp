@@ -109,7 +109,7 @@ TEST_F(StartUp, APortThatIsNotThereIsListedOnceAndWatched)
     EXPECT_TRUE(errors.isEmpty()) << errors.join('\n').toStdString();
     const QStringList port = listed_with(QStringLiteral("未能打开"));
     ASSERT_EQ(port.size(), 1) << listed().join('\n').toStdString();
-    EXPECT_TRUE(port[0].startsWith(QStringLiteral("串口: 串口 com1 未能打开：Error opening serial port"))) << port[0].toStdString();
+    EXPECT_TRUE(port[0].startsWith(QStringLiteral("串口: 串口 com1 未能打开：无法打开串口"))) << port[0].toStdString();
     EXPECT_TRUE(event_log_text().contains(QStringLiteral("串口 com1 未能打开")));
     EXPECT_GE(f.message_list->unread(), 1);
     EXPECT_TRUE(f.status_messages->text().contains(QStringLiteral("未读")));
@@ -139,7 +139,7 @@ TEST_F(StartUp, SettingsSelectPortBaudAndPeriod)
     EXPECT_TRUE(errors.isEmpty()) << errors.join('\n').toStdString();
     const QStringList port = listed_with(QStringLiteral("未能打开"));
     ASSERT_EQ(port.size(), 1) << listed().join('\n').toStdString();
-    EXPECT_TRUE(port[0].contains(QStringLiteral("串口 com4 未能打开：Error opening serial port"))) << port[0].toStdString();
+    EXPECT_TRUE(port[0].contains(QStringLiteral("串口 com4 未能打开：无法打开串口"))) << port[0].toStdString();
     EXPECT_EQ(f.ComboBox1->currentText(), "COM4");
     EXPECT_EQ(f.ComboBox2->currentText(), "9600");
     EXPECT_EQ(f.Edit1->text(), "3");

@@ -128,6 +128,16 @@ const std::vector<SeriesCase> kSeries = {
             y = std::uniform_real_distribution<double>(0, 100)(r);
         },
         { 0, 100, 0, 100, 160, 90 } },
+    { "breaks_across_gaps", 100'000,
+        [](std::mt19937& r, std::size_t i, double& x, double& y) {
+            // Four pieces 100 apart in x, each ended by a break (NaN): no line
+            // may cross the gaps.
+            x = double(i) * 0.01 + double(i / 25'000) * 100;
+            y = 100 * std::sin(double(i) * 0.001) + std::normal_distribution<double>(0, 2)(r);
+            if (i % 25'000 == 24'999)
+                y = std::nan("");
+        },
+        { 0, 1400, -150, 300, 160, 90 } },
     { "steps_back_by_small_amounts", 60'000,
         [](std::mt19937& r, std::size_t, double& x, double& y) {
             x += std::uniform_real_distribution<double>(-0.004, 0.006)(r);
@@ -160,7 +170,8 @@ QImage painter_image(const TiPlotPointStore& st, const TiPlotTraceView& v)
     if (st.size() == 1)
         p.drawPoint(map(0));
     for (std::size_t i = 1; i < st.size(); ++i)
-        p.drawLine(map(i - 1), map(i));
+        if (!std::isnan(st.y(i - 1)) && !std::isnan(st.y(i))) // a break lifts the pen
+            p.drawLine(map(i - 1), map(i));
     return img;
 }
 
@@ -291,6 +302,20 @@ TEST(PlotTrace, SinglePointAndPointsOnTheAxisEdgesAreDrawn)
     EXPECT_EQ(spans.back().column, 100);
     for (const TiPlotSpan& s : spans)
         EXPECT_EQ(s.row_top, 100);
+
+    // A break between two points: each is drawn, nothing between them.
+    TiPlotPointStore broken;
+    broken.append(10, 50);
+    broken.append(10, std::nan(""));
+    broken.append(90, 50);
+    spans.clear();
+    render_trace(broken, v, spans);
+    ASSERT_EQ(spans.size(), 2u);
+    EXPECT_EQ(spans[0].column, 10);
+    EXPECT_EQ(spans[1].column, 90);
+    // Its bounds hold the two points only.
+    EXPECT_EQ(broken.bounds(broken.top_level(), 0).y_min, 50);
+    EXPECT_EQ(broken.bounds(broken.top_level(), 0).y_max, 50);
 }
 
 } // namespace
