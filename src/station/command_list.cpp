@@ -66,4 +66,7 @@ void CommandList::refresh()
             table_->setItem(i, c, new QTableWidgetItem(cells[c]));
     }
     table_->resizeColumnsToContents();
+    // The result takes what is left of the width: resizing to contents
+    // would otherwise leave a gap after it.
+    table_->horizontalHeader()->setSectionResizeMode(4, QHeaderView::Stretch);
 }

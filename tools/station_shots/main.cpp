@@ -6,11 +6,14 @@
 // 报警一览 with alarms in every state and the status bar's flashing count.
 //   station_shots OUT_DIR [POLL_SECONDS]
 #include "active_alarms.h"
+#include "browser_pages.h"
+#include "command_list.h"
 #include "aisim.h"
 #include "engine.h"
 #include "engine_host.h"
 #include "form1.h"
 #include "health_view.h"
+#include "iAnalogOutput.h"
 #include "help_window.h"
 #include "ifonts.h"
 #include "iPlot.h"
@@ -23,6 +26,7 @@
 #include <QDir>
 #include <QFile>
 #include <QScreen>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QStatusBar>
@@ -185,10 +189,37 @@ int main(int argc, char** argv)
     save(form.help, out + QStringLiteral("/help_window.png"));
     form.help->close();
 
+    // A set value for instrument 3 on a quiet line: the question the operator answers before
+    // it goes out (drawn as the box shows it, then answered yes), and the
+    // command record with what came of it.
+    bus.set_faults(aisim::Faults{});
+    form.PageControl1->setCurrentIndex(3);
+    form.ComboBox7->setCurrentText(QStringLiteral("3"));
+    form.ComboBox7Change();
+    pump_until([] { return false; }, 1500);
+    form.iAnalogOutput2->SetValue(230);
+    OperatorPrompts::instance().ask = [&out](QWidget* parent, const QString& title, const QString& text) {
+        QMessageBox box(QMessageBox::Question, title, text, QMessageBox::Yes | QMessageBox::No, parent);
+        box.button(QMessageBox::Yes)->setText(QStringLiteral("是"));
+        box.button(QMessageBox::No)->setText(QStringLiteral("否"));
+        box.show();
+        pump_until([] { return false; }, 300);
+        save(&box, out + QStringLiteral("/confirm_command.png"));
+        return true;
+    };
+    form.Button9Click(form.Button9);
+    pump_until([] { return false; }, 3000);
+    form.show_command_list();
+    pump_until([] { return false; }, 300);
+    save(form.command_list, out + QStringLiteral("/command_list.png"));
+    form.command_list->close();
+
     // The message list after the scan, the faulty line and a pulled cable:
-    // the line goes, the station says so, retries and reopens it.
+    // the line goes, the station says so, retries and reopens it. While it
+    // is gone the panels are grey.
     bus.stop();
     pump_until([] { return false; }, 4000);
+    save(&form, out + QStringLiteral("/panels_disconnected.png"));
     bus.start_pty(work.filePath(QStringLiteral("com1")).toStdString());
     pump_until([] { return false; }, 8000);
     form.show_message_list();
