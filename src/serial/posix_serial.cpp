@@ -4,6 +4,7 @@
 #include "posix_serial.h"
 
 #include <cerrno>
+#include <charconv>
 #include <chrono>
 #include <climits>
 #include <cstdio>
@@ -144,9 +145,20 @@ static std::string lock_holder(const std::string& device)
             continue;
         if (kind != "FLOCK" || !(in >> mode >> access >> pid >> where))
             continue;
+        // "MAJ:MIN:INODE", device numbers in hex, the inode in decimal; read
+        // with from_chars, which knows no locale.
         unsigned maj = 0, min = 0;
         unsigned long long inode = 0;
-        if (std::sscanf(where.c_str(), "%x:%x:%llu", &maj, &min, &inode) != 3)
+        const char* p = where.data();
+        const char* end = where.data() + where.size();
+        auto field = [&](auto& value, int base, bool last) {
+            const auto r = std::from_chars(p, end, value, base);
+            if (r.ec != std::errc() || (last ? r.ptr != end : (r.ptr == end || *r.ptr != ':')))
+                return false;
+            p = last ? r.ptr : r.ptr + 1;
+            return true;
+        };
+        if (!field(maj, 16, false) || !field(min, 16, false) || !field(inode, 10, true))
             continue;
         if (maj != major(st.st_dev) || min != minor(st.st_dev) || inode != st.st_ino)
             continue;
